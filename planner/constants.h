@@ -1,0 +1,45 @@
+// Tolerances and fixed numbers of the planner, in one place.
+//
+// Every tolerance is an absolute value in metres (or square metres where it
+// bounds a cross product); none is scaled by the size of the input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Planner {
+
+// Geometric predicates.
+constexpr double kBoundaryTolerance = 1e-9;     // on-boundary tests and segment parameters
+constexpr double kParallelTolerance = 1e-10;    // edges counted as parallel
+constexpr double kParameterHigh = 0.999999999;  // upper end of the open parameter range
+constexpr double kCollinearTolerance = 1e-9;    // collinearity of two segments (cross products)
+constexpr double kMergeTolerance = 1e-7;        // equal abscissae, collinear stretches
+constexpr double kSamePosition = 0.001;         // two positions counting as one; crossings near ends
+constexpr double kSightShrink = 0.01;           // end shrink and minimum length of the sight test
+
+// Lanes.
+constexpr double kScanlineHalfWidth = 1000.0;   // the scanline runs from -1000 to +1000 ...
+constexpr double kScanlineMargin = 1.0;         // ... or past the scene's extent by this much
+constexpr double kScanlineParamTolerance = 1e-9;
+constexpr double kScanlineParamHigh = 1.000000001;
+constexpr double kMinimumSpacing = 0.001;       // lane and lap spacings below this give nothing
+constexpr std::size_t kMaxLanesPerPass = 1000000;  // guard against absurd extent / spacing ratios
+
+// Ordering and transit.
+constexpr double kNoChoiceDistance = 1e10;      // "best so far" at the start of a scan
+constexpr double kRingEntrySearchStart = 1e18;  // minimum at the start of the ring re-entry scan
+constexpr double kWireCostMultiplier = 0.1;     // consecutive virtual-wire points
+constexpr double kWireHeuristicFactor = 0.65;   // heuristic on virtual-wire points
+
+// Integer grid of the offsetting stage.
+constexpr double kGridScale = 1000.0;           // metres to integer units (one unit is 1 mm)
+constexpr double kGapInsetFactor = 0.85;        // gap areas are inset by 0.85 x spacing
+constexpr std::size_t kRingCap = 5000;          // an area run stops beyond this many rings
+constexpr double kLapFirstInset = 0.001;        // first inset of laps and of the ring pattern
+
+// Rotation by a quarter turn for the second lane set of "squares":
+// cos 90 degrees as evaluated in double precision; sin 90 degrees is exactly 1.
+constexpr double kCosQuarterTurn = 6.123233995736766e-17;
+
+}  // namespace Planner

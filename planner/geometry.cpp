@@ -1,0 +1,167 @@
+#include "planner/geometry.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "planner/constants.h"
+
+namespace Planner {
+
+namespace {
+
+double distance(double ax, double ay, double bx, double by) {
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+bool insideOpenParameterRange(double v) {
+    return v > kBoundaryTolerance && v < kParameterHigh;
+}
+
+// Shared body of the two point-in-ring tests; `boundaryResult` is what a
+// point on the boundary gives.
+bool pointInRing(const std::vector<Point>& ring, double x, double y, bool boundaryResult) {
+    const std::size_t n = ring.size();
+    if (n < 3) return false;
+    bool inside = false;
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const double xi = ring[i].x, yi = ring[i].y;
+        const double xj = ring[j].x, yj = ring[j].y;
+        const double c = (y - yi) * (xj - xi) - (x - xi) * (yj - yi);
+        if (std::fabs(c) < kBoundaryTolerance &&
+            std::min(xi, xj) - kBoundaryTolerance <= x &&
+            x <= std::max(xi, xj) + kBoundaryTolerance &&
+            std::min(yi, yj) - kBoundaryTolerance <= y &&
+            y <= std::max(yi, yj) + kBoundaryTolerance) {
+            return boundaryResult;
+        }
+        if ((yi > y) != (yj > y)) {
+            const double xc = (y - yi) * (xj - xi) / (yj - yi) + xi;
+            if (x < xc) inside = !inside;
+        }
+    }
+    return inside;
+}
+
+}  // namespace
+
+bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
+    return pointInRing(ring, x, y, true);
+}
+
+bool isPointStrictlyInPolygon(const std::vector<Point>& ring, double x, double y) {
+    return pointInRing(ring, x, y, false);
+}
+
+bool segmentCrossesPolygon(const std::vector<Point>& ring, double ax, double ay, double bx,
+                           double by) {
+    const std::size_t n = ring.size();
+    if (n < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double den = ey * dx - ex * dy;
+        if (std::fabs(den) < kParallelTolerance) continue;
+        const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+        if (!insideOpenParameterRange(t)) continue;
+        const double s = (ex * (ay - p.y) - ey * (ax - p.x)) / den;
+        if (!insideOpenParameterRange(s)) continue;
+        const double ix = ax + s * dx;
+        const double iy = ay + s * dy;
+        if (distance(ix, iy, ax, ay) > kSamePosition && distance(ix, iy, bx, by) > kSamePosition)
+            return true;
+    }
+    return false;
+}
+
+bool getCollinearOverlap(std::vector<Point>& out, double ax, double ay, double bx, double by,
+                         double ex, double ey, double fx, double fy) {
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    if (std::fabs((fy - ey) * dx - (fx - ex) * dy) > kCollinearTolerance) return false;
+    if (std::fabs((ey - ay) * dx - (ex - ax) * dy) > kCollinearTolerance) return false;
+
+    auto project = [&](double px, double py) { return (px - ax) * dx + (py - ay) * dy; };
+    const double pE = project(ex, ey);
+    const double pF = project(fx, fy);
+    const double lo = std::max(std::min(pE, pF), 0.0);
+    const double hi = std::min(std::max(pE, pF), dx * dx + dy * dy);
+    if (!(hi - kMergeTolerance > lo)) return false;
+
+    const Point candidates[4] = {{ax, ay}, {bx, by}, {ex, ey}, {fx, fy}};
+    Point kept[4];
+    std::size_t count = 0;
+    for (const Point& c : candidates) {
+        const double p = project(c.x, c.y);
+        if (!(lo - kMergeTolerance <= p && p <= hi + kMergeTolerance)) continue;
+        bool duplicate = false;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (std::fabs(kept[k].x - c.x) < kMergeTolerance &&
+                std::fabs(kept[k].y - c.y) < kMergeTolerance) {
+                duplicate = true;
+                break;
+            }
+        }
+        if (!duplicate) kept[count++] = c;
+    }
+    if (count < 2) return false;
+    // Lexicographic order (x, then y) of at most four points.
+    for (std::size_t i = 1; i < count; ++i) {
+        for (std::size_t k = i; k > 0; --k) {
+            const Point& a = kept[k - 1];
+            const Point& b = kept[k];
+            if (!(b.x < a.x || (b.x == a.x && b.y < a.y))) break;
+            std::swap(kept[k - 1], kept[k]);
+        }
+    }
+    out.push_back(kept[0]);
+    out.push_back(kept[count - 1]);
+    return true;
+}
+
+bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, double bx,
+                        double by) {
+    const std::size_t n = ring.size();
+    if (n < 3) return false;
+    if (!isPointInPolygon(ring, ax, ay)) return false;
+    if (!isPointInPolygon(ring, bx, by)) return false;
+    if (!isPointInPolygon(ring, (ax + bx) / 2.0, (ay + by) / 2.0)) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double den = dx * ey - ex * dy;
+        if (std::fabs(den) < kParallelTolerance) continue;
+        const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+        const double s = (ex * (ay - p.y) - ey * (ax - p.x)) / den;
+        if (insideOpenParameterRange(t) && insideOpenParameterRange(s)) return false;
+    }
+    return true;
+}
+
+bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
+    const double length = distance(ax, ay, bx, by);
+    if (length < kSightShrink) return true;
+    const double ux = (bx - ax) * kSightShrink / length;
+    const double uy = (by - ay) * kSightShrink / length;
+    const double a2x = ax + ux, a2y = ay + uy;
+    const double b2x = bx - ux, b2y = by - uy;
+    if (!isSegmentInPolygon(environment.perimeter.points, a2x, a2y, b2x, b2y)) return false;
+    const double mx = (ax + bx) / 2.0;
+    const double my = (ay + by) / 2.0;
+    for (const Polygon& obstacle : environment.obstacles) {
+        if (segmentCrossesPolygon(obstacle.points, a2x, a2y, b2x, b2y)) return false;
+        if (isPointStrictlyInPolygon(obstacle.points, mx, my)) return false;
+    }
+    return true;
+}
+
+}  // namespace Planner

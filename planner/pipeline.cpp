@@ -1,0 +1,174 @@
+#include "planner/pipeline.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "planner/constants.h"
+#include "planner/inset.h"
+#include "planner/lanes.h"
+#include "planner/linking.h"
+
+namespace Planner {
+
+namespace {
+
+void rotateEnvironment(Environment& environment, double angle) {
+    rotatePoints(environment.perimeter.points, angle);
+    for (Polygon& obstacle : environment.obstacles) rotatePoints(obstacle.points, angle);
+    for (Polygon& mowArea : environment.mowAreas) rotatePoints(mowArea.points, angle);
+    rotatePoints(environment.virtualWire.points, angle);
+    rotatePoints(environment.dockingWire.points, angle);
+}
+
+// Quarter turns for the second lane set of "squares".
+void quarterTurn(std::vector<Point>& points) {
+    for (Point& p : points) p = Point(p.x * kCosQuarterTurn - p.y, p.x + p.y * kCosQuarterTurn);
+}
+
+void quarterTurnBack(std::vector<Point>& points) {
+    for (Point& p : points) p = Point(p.x * kCosQuarterTurn + p.y, p.y * kCosQuarterTurn - p.x);
+}
+
+void quarterTurn(Environment& environment) {
+    quarterTurn(environment.perimeter.points);
+    for (Polygon& obstacle : environment.obstacles) quarterTurn(obstacle.points);
+    for (Polygon& mowArea : environment.mowAreas) quarterTurn(mowArea.points);
+    quarterTurn(environment.virtualWire.points);
+    quarterTurn(environment.dockingWire.points);
+}
+
+void appendRings(std::vector<LineString>& slices, std::vector<Ring>&& rings) {
+    for (Ring& ring : rings) slices.emplace_back(std::move(ring));
+}
+
+// A lap count reaches the offsetting stage as a signed 32-bit value.
+std::int32_t lapCountForStage(std::uint64_t laps) { return static_cast<std::int32_t>(laps); }
+
+std::vector<Environment> workAreas(const Environment& working, const PathSettings& settings) {
+    std::vector<Environment> areas;
+    if (!(settings.distanceToBorder > 0.0)) {
+        areas.push_back(working);
+        return areas;
+    }
+    const std::vector<Ring> rings = computeInsetRings(working, 1, settings.distanceToBorder,
+                                                      settings.distanceToBorder);
+    const std::vector<Ring> outers = filterRingsByOrientation(rings, false);
+    const std::vector<Ring> holes = filterRingsByOrientation(rings, true);
+    for (const Ring& outer : outers) {
+        Environment area{Polygon(outer)};
+        for (const Ring& hole : holes) area.addObstacle(Polygon(hole));
+        areas.push_back(std::move(area));
+    }
+    return areas;
+}
+
+}  // namespace
+
+void rotatePoints(std::vector<Point>& points, double angle) {
+    if (points.empty()) return;
+    const double s = std::sin(angle);
+    const double c = std::cos(angle);
+    for (Point& p : points) p = Point(p.x * c - p.y * s, p.x * s + p.y * c);
+}
+
+std::vector<Ring> filterRingsByOrientation(const std::vector<Ring>& rings, bool wantHoles) {
+    std::vector<Ring> selected;
+    for (const Ring& ring : rings) {
+        if (ring.empty()) continue;
+        std::vector<std::int64_t> xs(ring.size());
+        std::vector<std::int64_t> ys(ring.size());
+        bool onGrid = true;
+        for (std::size_t i = 0; i < ring.size() && onGrid; ++i) {
+            onGrid = toGrid(ring[i].x, xs[i]) && toGrid(ring[i].y, ys[i]);
+        }
+        if (!onGrid) continue;  // no outline of the offsetting stage looks like this
+        if (ring.size() < 3) {
+            if (!wantHoles) selected.push_back(ring);
+            continue;
+        }
+        double sum = 0.0;
+        const std::size_t n = ring.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t prev = (i + n - 1) % n;
+            sum += static_cast<double>(ys[prev] + ys[i]) * static_cast<double>(xs[prev] - xs[i]);
+        }
+        const double area = 0.5 * sum;
+        if (wantHoles ? (area < 0.0) : (area >= 0.0)) selected.push_back(ring);
+    }
+    return selected;
+}
+
+std::vector<LineString> patternSlices(const Environment& area, const PathSettings& settings) {
+    if (settings.pattern == "lines") return generateSlices(area, settings.offset);
+    if (settings.pattern == "squares") {
+        std::vector<LineString> slices = generateSlices(area, settings.offset);
+        Environment turned = area;
+        quarterTurn(turned);
+        std::vector<LineString> second = generateSlices(turned, settings.offset);
+        for (LineString& lane : second) {
+            quarterTurnBack(lane.points);
+            slices.push_back(std::move(lane));
+        }
+        return slices;
+    }
+    // Concentric rings.  Without a lap limit a spacing that cannot shrink the
+    // outline would only repeat it, so such a spacing gives no rings, as it
+    // gives no lanes.
+    std::vector<LineString> slices;
+    if (!std::isfinite(settings.offset) || settings.offset < kMinimumSpacing) return slices;
+    appendRings(slices, computeInsetRings(area, 0, settings.offset, kLapFirstInset));
+    return slices;
+}
+
+PathPlanner::PlanningResult computeFullTask(const Environment& environment,
+                                            const PathSettings& settings, const Point& start) {
+    // Enter the lane frame on private copies.
+    Environment working = environment;
+    rotateEnvironment(working, -settings.angle);
+    std::vector<Point> startPoint{start};
+    rotatePoints(startPoint, -settings.angle);
+
+    std::vector<LineString> slices;
+
+    if (settings.mowArea) {
+        for (const Environment& area : workAreas(working, settings)) {
+            std::vector<LineString> areaSlices = patternSlices(area, settings);
+            for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
+        }
+    }
+
+    if (settings.mowBorder && settings.borderLaps != 0) {
+        std::vector<Ring> laps = filterRingsByOrientation(
+            computeInsetRings(working, lapCountForStage(settings.borderLaps), settings.offset,
+                              kLapFirstInset),
+            false);
+        if (!settings.mowBorderCcw) {
+            for (Ring& lap : laps) orientRing(lap, false);
+        }
+        appendRings(slices, std::move(laps));
+    }
+
+    if (settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0) {
+        std::vector<Ring> laps = filterRingsByOrientation(
+            computeInsetRings(working, lapCountForStage(settings.exclusionsBorderLaps),
+                              settings.offset, kLapFirstInset),
+            true);
+        if (settings.mowExclusionsBorderCcw) {
+            for (Ring& lap : laps) orientRing(lap, true);
+        }
+        appendRings(slices, std::move(laps));
+    }
+
+    PathPlanner::PlanningResult result;
+    if (!slices.empty()) linkSlices(working, slices, startPoint.front(), result);
+    result.slices = std::move(slices);
+
+    // Leave the lane frame.
+    rotatePoints(result.path.points, settings.angle);
+    for (LineString& line : result.connectors) rotatePoints(line.points, settings.angle);
+    for (LineString& line : result.searchEdges) rotatePoints(line.points, settings.angle);
+    for (LineString& slice : result.slices) rotatePoints(slice.points, settings.angle);
+    return result;
+}
+
+}  // namespace Planner

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Sets up everything swathwise needs on a fresh machine, idempotently:
+# GoogleTest (Debian package), Clipper2 (built from a pinned registry archive
+# into .deps/), a virtual environment in .venv with the test tools, and the
+# swathwise package itself, built from this checkout.
+#
+#   scripts/setup.sh [--sanitize]
+#
+# With --sanitize the module is built with AddressSanitizer and
+# UndefinedBehaviorSanitizer into the separate environment .venv-sanitize.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SANITIZE=OFF
+VENV=.venv
+if [[ "${1:-}" == "--sanitize" ]]; then
+  SANITIZE=ON
+  VENV=.venv-sanitize
+fi
+
+log() { echo "setup: $*" >&2; }
+
+if [[ ! -f /usr/include/gtest/gtest.h ]] && ! ls /usr/lib/*/cmake/GTest/GTestConfig.cmake >/dev/null 2>&1; then
+  log "installing GoogleTest (libgtest-dev)"
+  SUDO=""
+  if [[ "$(id -u)" != 0 ]]; then SUDO=sudo; fi
+  $SUDO apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libgtest-dev >/dev/null
+fi
+
+python3 scripts/fetch_clipper2.py >/dev/null
+
+if [[ ! -x "$VENV/bin/python" ]]; then
+  log "creating $VENV"
+  python3 -m venv "$VENV"
+fi
+# pip's notes about local package folders are noise here.
+quiet() { "$@" 2>&1 | { grep -v '^WARNING: Location' >&2 || true; }; }
+
+quiet "$VENV/bin/python" -m pip install -q --disable-pip-version-check -r requirements-dev.txt
+
+log "building and installing swathwise ($VENV, sanitizers $SANITIZE)"
+quiet "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
+  --config-settings=cmake.define.SWATHWISE_SANITIZE="$SANITIZE" \
+  --config-settings=build-dir="build/wheel-sanitize-$SANITIZE" \
+  .

@@ -1,0 +1,5 @@
+import swathwise as sw
+
+
+def test_version(service):
+    assert service.getVersion() == "1.3"
