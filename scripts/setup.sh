@@ -6,16 +6,18 @@
 #
 #   scripts/setup.sh [--sanitize]
 #
+# SWATHWISE_VENV and SWATHWISE_BUILD_TAG choose another environment and build
+# folder, so that several checkouts' builds can run side by side.
 # With --sanitize the module is built with AddressSanitizer and
 # UndefinedBehaviorSanitizer into the separate environment .venv-sanitize.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SANITIZE=OFF
-VENV=.venv
+VENV="${SWATHWISE_VENV:-.venv}"
 if [[ "${1:-}" == "--sanitize" ]]; then
   SANITIZE=ON
-  VENV=.venv-sanitize
+  VENV="${SWATHWISE_VENV:-.venv}-sanitize"
 fi
 
 log() { echo "setup: $*" >&2; }
@@ -42,5 +44,5 @@ quiet "$VENV/bin/python" -m pip install -q --disable-pip-version-check -r requir
 log "building and installing swathwise ($VENV, sanitizers $SANITIZE)"
 quiet "$VENV/bin/python" -m pip install -q --disable-pip-version-check \
   --config-settings=cmake.define.SWATHWISE_SANITIZE="$SANITIZE" \
-  --config-settings=build-dir="build/wheel-sanitize-$SANITIZE" \
+  --config-settings=build-dir="build/wheel${SWATHWISE_BUILD_TAG:-}-sanitize-$SANITIZE" \
   .

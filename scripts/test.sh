@@ -9,18 +9,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SANITIZE=OFF
-VENV=.venv
+VENV="${SWATHWISE_VENV:-.venv}"
 SETUP_ARGS=()
 if [[ "${1:-}" == "--sanitize" ]]; then
   SANITIZE=ON
-  VENV=.venv-sanitize
+  VENV="${SWATHWISE_VENV:-.venv}-sanitize"
   SETUP_ARGS=(--sanitize)
   shift
 fi
 
 scripts/setup.sh "${SETUP_ARGS[@]}"
 
-BUILD="build/cpp-tests-sanitize-$SANITIZE"
+BUILD="build/cpp-tests${SWATHWISE_BUILD_TAG:-}-sanitize-$SANITIZE"
 echo "== C++ tests" >&2
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSWATHWISE_BUILD_MODULE=OFF \
   -DSWATHWISE_BUILD_TESTS=ON -DSWATHWISE_SANITIZE="$SANITIZE" >/dev/null
