@@ -31,9 +31,10 @@ export ASAN_OPTIONS=detect_leaks=1
 
 echo "== Python tests" >&2
 if [[ "$SANITIZE" == ON ]]; then
-  # The interpreter is not instrumented: load the runtime first, and leave
-  # leak checking to the C++ tests (the interpreter keeps memory at exit).
-  export LD_PRELOAD="$(gcc -print-file-name=libasan.so)"
+  # The interpreter is not instrumented: load the runtime first (with the C++
+  # runtime, so that exceptions thrown in the module are intercepted), and
+  # leave leak checking to the C++ tests (the interpreter keeps memory at exit).
+  export LD_PRELOAD="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libstdc++.so)"
   export ASAN_OPTIONS=detect_leaks=0
 fi
 "$VENV/bin/python" -m pytest -q tests/python "$@"
