@@ -17,6 +17,7 @@ constexpr double kCollinearTolerance = 1e-9;    // collinearity of two segments 
 constexpr double kMergeTolerance = 1e-7;        // equal abscissae, collinear stretches
 constexpr double kSamePosition = 0.001;         // two positions counting as one; crossings near ends
 constexpr double kSightShrink = 0.01;           // end shrink and minimum length of the sight test
+constexpr double kPieceBoundaryBand = 1e-7;     // a piece of a move this close to an outline runs along it
 
 // Lanes.
 constexpr double kScanlineHalfWidth = 1000.0;   // the scanline runs from -1000 to +1000 ...

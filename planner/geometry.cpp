@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "planner/constants.h"
 
@@ -42,6 +43,75 @@ bool pointInRing(const std::vector<Point>& ring, double x, double y, bool bounda
         }
     }
     return inside;
+}
+
+// Parameters along AB (0 at A, 1 at B) at which AB meets the ring: where it
+// crosses or touches an edge's supporting line within the edge, and the
+// projections of the ends of edges parallel to it.  Between two consecutive
+// parameters AB lies wholly on one side of the ring's boundary.
+void ringMeetings(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
+                  std::vector<double>& params) {
+    const std::size_t n = ring.size();
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    const double dd = dx * dx + dy * dy;
+    auto add = [&params](double s) {
+        if (s > 0.0 && s < 1.0) params.push_back(s);
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double den = ey * dx - ex * dy;
+        if (std::fabs(den) < kParallelTolerance) {
+            add(((p.x - ax) * dx + (p.y - ay) * dy) / dd);
+            add(((q.x - ax) * dx + (q.y - ay) * dy) / dd);
+            continue;
+        }
+        const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+        if (!(t >= -kBoundaryTolerance && t <= 1.0 + kBoundaryTolerance)) continue;
+        add((ex * (ay - p.y) - ey * (ax - p.x)) / den);
+    }
+}
+
+double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
+    const std::size_t n = ring.size();
+    double best = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double ee = ex * ex + ey * ey;
+        double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
+        t = std::min(1.0, std::max(0.0, t));
+        best = std::min(best, distance(x, y, p.x + t * ex, p.y + t * ey));
+    }
+    return best;
+}
+
+// True if some piece of AB between two meetings with the ring has its
+// midpoint strictly inside the ring (strictlyInside) or outside it
+// (otherwise), farther than kPieceBoundaryBand from the outline: pieces that
+// run along the outline, up to rounding, never count.
+bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
+                    bool strictlyInside) {
+    std::vector<double> params{0.0, 1.0};
+    ringMeetings(ring, ax, ay, bx, by, params);
+    std::sort(params.begin(), params.end());
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    for (std::size_t k = 1; k < params.size(); ++k) {
+        if (!(params[k] > params[k - 1])) continue;
+        const double s = (params[k - 1] + params[k]) * 0.5;
+        const double x = ax + s * dx;
+        const double y = ay + s * dy;
+        const bool wrongSide =
+            strictlyInside ? isPointStrictlyInPolygon(ring, x, y) : !isPointInPolygon(ring, x, y);
+        if (wrongSide && distanceToOutline(ring, x, y) > kPieceBoundaryBand) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -160,6 +230,14 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
     for (const Polygon& obstacle : environment.obstacles) {
         if (segmentCrossesPolygon(obstacle.points, a2x, a2y, b2x, b2y)) return false;
         if (isPointStrictlyInPolygon(obstacle.points, mx, my)) return false;
+    }
+    // A move may pass through a ring's vertices without a proper crossing.
+    // Split it where it meets each outline and judge every piece by its
+    // midpoint: no piece may leave the lawn or run inside an obstacle.
+    if (somePieceLies(environment.perimeter.points, a2x, a2y, b2x, b2y, false)) return false;
+    for (const Polygon& obstacle : environment.obstacles) {
+        if (obstacle.points.size() < 3) continue;
+        if (somePieceLies(obstacle.points, a2x, a2y, b2x, b2y, true)) return false;
     }
     return true;
 }

@@ -1,0 +1,134 @@
+// Line of sight through outline vertices, and a randomized check of it
+// against dense sampling of the move.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "planner/geometry.h"
+#include "test_helpers.h"
+
+using namespace Planner;
+using TestHelpers::poly;
+
+namespace {
+
+Environment gridScene() {
+    Environment env = TestHelpers::square(0, 20);
+    env.addObstacle(poly({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
+    return env;
+}
+
+struct Move {
+    double ax, ay, bx, by;
+    bool free;
+};
+
+class SightThroughVertices : public ::testing::TestWithParam<Move> {};
+
+TEST_P(SightThroughVertices, Judged) {
+    const Move m = GetParam();
+    EXPECT_EQ(isSegmentFree(gridScene(), m.ax, m.ay, m.bx, m.by), m.free)
+        << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Square, SightThroughVertices,
+    ::testing::Values(Move{3, 3, 11, 11, false},  // in at (4,4), out at (6,6), midpoint outside
+                      Move{0, 0, 5, 5, false},    // ends inside, entering through a vertex
+                      Move{11, 11, 3, 3, false},  // the same move reversed
+                      Move{3, 7, 9, 1, false},    // in at (4,6), out at (6,4), midpoint a vertex
+                      Move{2, 2, 4, 4, true},     // ends on a corner
+                      Move{2, 6, 6, 2, true},     // touches the corner (4,4) only
+                      Move{0, 8, 8, 0, true},     // the same line, longer
+                      Move{4, 0, 4, 10, true},    // along an edge
+                      Move{4, 6, 6, 6, true},     // corner to corner along the top edge
+                      Move{6, 6, 8, 8, true},     // leaves a corner outwards
+                      Move{1, 1, 19, 1, true}));
+
+TEST(SightThroughVertices, ConcaveNotchOfThePerimeter) {
+    // A V-shaped notch in the top edge, between (8,10) and (12,10).
+    Environment env(poly({{0, 0}, {20, 0}, {20, 10}, {12, 10}, {10, 6}, {8, 10}, {0, 10}}));
+    // Along the top edge and across the notch's mouth, which is outside the
+    // lawn; the midpoint (8,10) is a vertex, so only the pieces tell.
+    EXPECT_FALSE(isSegmentFree(env, 2, 10, 14, 10));
+    EXPECT_FALSE(isSegmentFree(env, 2, 10, 18, 10));  // midpoint outside as well
+    EXPECT_TRUE(isSegmentFree(env, 2, 10, 8, 10));    // along the top edge to the corner
+    EXPECT_TRUE(isSegmentFree(env, 8, 10, 10, 6));    // along a notch edge
+    EXPECT_TRUE(isSegmentFree(env, 2, 5, 18, 5));     // below the notch
+    EXPECT_TRUE(isSegmentFree(env, 2, 6, 18, 6));     // touches the notch's tip
+    EXPECT_TRUE(isSegmentFree(env, 0, 0, 20, 0));     // along the bottom edge
+}
+
+// Dense sampling: is some stretch of the (shrunk) move clearly inside an
+// obstacle or outside the lawn?
+bool sampledBlocked(const Environment& env, double ax, double ay, double bx, double by) {
+    const double len = std::sqrt((bx - ax) * (bx - ax) + (by - ay) * (by - ay));
+    if (len < 0.01) return false;
+    const double ux = (bx - ax) * 0.01 / len, uy = (by - ay) * 0.01 / len;
+    ax += ux, ay += uy, bx -= ux, by -= uy;
+    const int samples = 4000;
+    for (int k = 1; k < samples; ++k) {
+        const double s = static_cast<double>(k) / samples;
+        const double x = ax + s * (bx - ax), y = ay + s * (by - ay);
+        // Clear margins keep the sampling check away from boundary rounding.
+        auto clearlyInside = [&](const std::vector<Point>& ring) {
+            if (!isPointStrictlyInPolygon(ring, x, y)) return false;
+            for (double ox : {-1e-4, 1e-4})
+                for (double oy : {-1e-4, 1e-4})
+                    if (!isPointStrictlyInPolygon(ring, x + ox, y + oy)) return false;
+            return true;
+        };
+        auto clearlyOutside = [&](const std::vector<Point>& ring) {
+            for (double ox : {-1e-4, 0.0, 1e-4})
+                for (double oy : {-1e-4, 0.0, 1e-4})
+                    if (isPointInPolygon(ring, x + ox, y + oy)) return false;
+            return true;
+        };
+        if (clearlyOutside(env.perimeter.points)) return true;
+        for (const Polygon& o : env.obstacles)
+            if (clearlyInside(o.points)) return true;
+    }
+    return false;
+}
+
+TEST(SightProperty, FreeMovesNeverRunThroughAnObstacleOrOutside) {
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> cell(0, 10);
+    int freeMoves = 0, vertexMoves = 0;
+    for (int garden = 0; garden < 150; ++garden) {
+        // A concave lawn and two box obstacles, all on a 1 m grid.
+        const double w = 6 + cell(rng), h = 6 + cell(rng);
+        const double nx = 2 + cell(rng) % 3, ny = h - 1 - cell(rng) % 3;
+        Environment env(poly({{0, 0}, {w, 0}, {w, h}, {nx + 2, h}, {nx + 1, ny}, {nx, h}, {0, h}}));
+        for (int k = 0; k < 2; ++k) {
+            const double x0 = 1 + cell(rng) % static_cast<int>(w - 2);
+            const double y0 = 1 + cell(rng) % static_cast<int>(h - 3);
+            env.addObstacle(poly({{x0, y0}, {x0 + 1 + cell(rng) % 2, y0},
+                                  {x0 + 1 + cell(rng) % 2, y0 + 1}, {x0, y0 + 1}}));
+        }
+        std::vector<Point> corners = env.perimeter.points;
+        for (const Polygon& o : env.obstacles)
+            corners.insert(corners.end(), o.points.begin(), o.points.end());
+        for (int m = 0; m < 60; ++m) {
+            Point a, b;
+            if (m % 2 == 0) {  // corner to corner: the transit search's usual move
+                a = corners[rng() % corners.size()];
+                b = corners[rng() % corners.size()];
+            } else {
+                a = Point(cell(rng) * w / 10, cell(rng) * h / 10);
+                b = Point(cell(rng) * w / 10, cell(rng) * h / 10);
+            }
+            if (!isSegmentFree(env, a.x, a.y, b.x, b.y)) continue;
+            ++freeMoves;
+            if (m % 2 == 0) ++vertexMoves;
+            ASSERT_FALSE(sampledBlocked(env, a.x, a.y, b.x, b.y))
+                << "garden " << garden << ": " << a.x << "," << a.y << " -> " << b.x << ","
+                << b.y;
+        }
+    }
+    EXPECT_GT(freeMoves, 1000);
+    EXPECT_GT(vertexMoves, 300);
+}
+
+}  // namespace
