@@ -25,7 +25,7 @@ constexpr double kScanlineMargin = 1.0;         // ... or past the scene's exten
 constexpr double kScanlineParamTolerance = 1e-9;
 constexpr double kScanlineParamHigh = 1.000000001;
 constexpr double kMinimumSpacing = 0.001;       // lane and lap spacings below this give nothing
-constexpr std::size_t kMaxLanesPerPass = 1000000;  // guard against absurd extent / spacing ratios
+constexpr std::size_t kMaxLanesPerPass = 100000;  // a pass that would need more lanes lays none
 
 // Ordering and transit.
 constexpr double kNoChoiceDistance = 1e10;      // "best so far" at the start of a scan

@@ -74,12 +74,14 @@ std::vector<LineString> generateSlices(const Environment& area, double spacing) 
     }
     if (!std::isfinite(minY) || !std::isfinite(maxY)) return slices;
 
+    // A pass of more lanes than any lawn needs (50 km at 0.5 m) is refused
+    // whole rather than cut short: the task it stands for cannot be mowed.
+    if ((maxY - minY) / spacing > static_cast<double>(kMaxLanesPerPass)) return slices;
+
     const ScanRange range = scanRangeFor(area);
     std::vector<double> xs;
-    std::size_t lanes = 0;
     double y = minY + spacing * 0.5;
-    while (y < maxY && lanes < kMaxLanesPerPass) {
-        ++lanes;
+    while (y < maxY) {
         xs.clear();
         scanlineIntersections(perimeter, y, xs, range);
         for (const Polygon& obstacle : area.obstacles) scanlineIntersections(obstacle.points, y, xs, range);

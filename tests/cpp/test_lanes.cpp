@@ -141,6 +141,12 @@ TEST(Lanes, SpacingThatNoLongerMovesYEnds) {
     EXPECT_LE(generateSlices(env, 0.001).size(), 1u);
 }
 
+TEST(Lanes, PassesOfAbsurdlyManyLanesAreRefused) {
+    EXPECT_TRUE(generateSlices(TestHelpers::square(0, 1e12), 0.5).empty());
+    EXPECT_TRUE(generateSlices(TestHelpers::square(0, 200), 0.001).empty());
+    EXPECT_EQ(generateSlices(TestHelpers::square(0, 100), 0.001).size(), 100000u);
+}
+
 TEST(Lanes, ScanlineCoversLawnsBeyondOneKilometre) {
     Environment env(poly({{500, 0}, {3000, 0}, {3000, 10}, {500, 10}}));
     const auto got = lanes(generateSlices(env, 5.0));
