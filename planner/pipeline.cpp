@@ -41,8 +41,27 @@ void appendRings(std::vector<LineString>& slices, std::vector<Ring>&& rings) {
     for (Ring& ring : rings) slices.emplace_back(std::move(ring));
 }
 
-// A lap count reaches the offsetting stage as a signed 32-bit value.
-std::int32_t lapCountForStage(std::uint64_t laps) { return static_cast<std::int32_t>(laps); }
+bool isUsableSpacing(double spacing) {
+    return std::isfinite(spacing) && spacing >= kMinimumSpacing;
+}
+
+// A lap count reaches the offsetting stage as a signed 32-bit value.  With a
+// spacing that cannot move inwards (zero, negative, not finite, below 1 mm)
+// every lap after the first would repeat it or grow out of the lawn, so only
+// the first is laid.
+std::int32_t lapCountForStage(std::uint64_t laps, double spacing) {
+    if (!isUsableSpacing(spacing)) return 1;
+    return static_cast<std::int32_t>(laps);
+}
+
+// Laps along the perimeter (the outer rings) or around the obstacles (the
+// holes) of one offsetting run over the whole lawn.
+std::vector<Ring> lapRings(const Environment& working, std::uint64_t laps, double spacing,
+                           bool holes) {
+    return filterRingsByOrientation(
+        computeInsetRings(working, lapCountForStage(laps, spacing), spacing, kLapFirstInset),
+        holes);
+}
 
 std::vector<Environment> workAreas(const Environment& working, const PathSettings& settings) {
     std::vector<Environment> areas;
@@ -115,7 +134,7 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
     // outline would only repeat it, so such a spacing gives no rings, as it
     // gives no lanes.
     std::vector<LineString> slices;
-    if (!std::isfinite(settings.offset) || settings.offset < kMinimumSpacing) return slices;
+    if (!isUsableSpacing(settings.offset)) return slices;
     appendRings(slices, computeInsetRings(area, 0, settings.offset, kLapFirstInset));
     return slices;
 }
@@ -138,10 +157,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     }
 
     if (settings.mowBorder && settings.borderLaps != 0) {
-        std::vector<Ring> laps = filterRingsByOrientation(
-            computeInsetRings(working, lapCountForStage(settings.borderLaps), settings.offset,
-                              kLapFirstInset),
-            false);
+        std::vector<Ring> laps = lapRings(working, settings.borderLaps, settings.offset, false);
         if (!settings.mowBorderCcw) {
             for (Ring& lap : laps) orientRing(lap, false);
         }
@@ -149,10 +165,8 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     }
 
     if (settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0) {
-        std::vector<Ring> laps = filterRingsByOrientation(
-            computeInsetRings(working, lapCountForStage(settings.exclusionsBorderLaps),
-                              settings.offset, kLapFirstInset),
-            true);
+        std::vector<Ring> laps =
+            lapRings(working, settings.exclusionsBorderLaps, settings.offset, true);
         if (settings.mowExclusionsBorderCcw) {
             for (Ring& lap : laps) orientRing(lap, true);
         }
