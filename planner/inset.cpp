@@ -1,10 +1,210 @@
 #include "planner/inset.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
+#include "clipper2/clipper.h"
 #include "planner/constants.h"
+#include "planner/geometry.h"
 
 namespace Planner {
+
+namespace {
+
+using Clipper2Lib::ClipType;
+using Clipper2Lib::Clipper64;
+using Clipper2Lib::ClipperOffset;
+using Clipper2Lib::EndType;
+using Clipper2Lib::FillRule;
+using Clipper2Lib::JoinType;
+using Clipper2Lib::Path64;
+using Clipper2Lib::Paths64;
+using Clipper2Lib::Point64;
+
+// An offset vertex lies at most twice the delta from the vertex it comes
+// from (miter limit 2, squared joins beyond it); twice that again is the
+// margin kept from the end of the grid.
+constexpr double kOffsetReach = 4.0;
+// Outlines handed to Clipper2, together with that margin, stay within half of
+// its coordinate range, so that nothing it computes from them can leave it.
+constexpr double kSafeGridExtent = 0.5 * static_cast<double>(kGridLimit);
+// Clipper2 grows a path of one point into a square whose half side it holds
+// in an int; deltas beyond that are never handed over with such a path.
+constexpr double kSinglePointDeltaLimit = 2147483647.0;
+// An area run makes at most this many inset steps.  A run whose rings are
+// all kept reaches the ring cap first; this bounds runs whose rings are
+// dropped by the ring filter (an area lying inside an obstacle of the scene).
+constexpr std::size_t kIterationCap = kRingCap + 1;
+
+// Scales a ring to the grid.  False if any coordinate cannot be placed on it.
+bool toPath(const std::vector<Point>& ring, Path64& path) {
+    path.clear();
+    path.reserve(ring.size());
+    for (const Point& p : ring) {
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
+        path.emplace_back(x, y);
+    }
+    return true;
+}
+
+Ring toRing(const Path64& path, bool closed) {
+    Ring ring;
+    ring.reserve(path.size() + 1);
+    for (const Point64& p : path) ring.emplace_back(fromGrid(p.x), fromGrid(p.y));
+    if (closed && !ring.empty()) ring.push_back(ring.front());
+    return ring;
+}
+
+double largestMagnitude(const Paths64& paths) {
+    double largest = 0.0;
+    for (const Path64& path : paths) {
+        for (const Point64& p : path) {
+            largest = std::max(largest, std::fabs(static_cast<double>(p.x)));
+            largest = std::max(largest, std::fabs(static_cast<double>(p.y)));
+        }
+    }
+    return largest;
+}
+
+bool holdsSinglePoint(const Paths64& paths) {
+    for (const Path64& path : paths) {
+        if (!path.empty() &&
+            std::all_of(path.begin(), path.end(), [&](const Point64& p) { return p == path[0]; })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class GroupOrientation { Positive, Reversed, Undefined };
+
+// How ClipperOffset orients a group of closed paths: by the path holding the
+// vertex of greatest y (among equals the smallest x, the earlier path on a
+// tie), paths of zero area not counted.  Undefined when no path counts.
+GroupOrientation groupOrientation(const Paths64& paths) {
+    bool found = false;
+    bool negative = false;
+    std::int64_t topX = 0;
+    std::int64_t topY = 0;
+    for (const Path64& original : paths) {
+        Path64 path = original;
+        Clipper2Lib::StripDuplicates(path, true);
+        const double area = Clipper2Lib::Area(path);
+        if (area == 0.0) continue;
+        for (const Point64& p : path) {
+            if (found && (p.y < topY || (p.y == topY && p.x >= topX))) continue;
+            found = true;
+            topX = p.x;
+            topY = p.y;
+            negative = area < 0.0;
+        }
+    }
+    if (!found) return GroupOrientation::Undefined;
+    return negative ? GroupOrientation::Reversed : GroupOrientation::Positive;
+}
+
+// One offset of a whole group of closed outlines.
+Paths64 offsetGroup(const Paths64& paths, double delta) {
+    ClipperOffset offsetter;
+    offsetter.AddPaths(paths, JoinType::Miter, EndType::Polygon);
+    Paths64 solution;
+    offsetter.Execute(delta, solution);
+    return solution;
+}
+
+// A set of closed outlines on the grid and the orientation its outer
+// outlines have: counter-clockwise as the scene keeps them, or clockwise
+// throughout (a perimeter that reaches the grid clockwise; Clipper2 then
+// treats the whole group as reversed and keeps it so).
+struct Outlines {
+    Paths64 paths;
+    bool reversed = false;
+};
+
+// The region a set of outlines stands for (outer outlines add, holes take
+// away), as clean outlines, counter-clockwise, with the outer ones first.
+Paths64 regionOutlines(const Outlines& outlines) {
+    Clipper64 clipper;
+    clipper.AddSubject(outlines.paths);
+    Paths64 region;
+    clipper.Execute(ClipType::Union, outlines.reversed ? FillRule::Negative : FillRule::Positive,
+                    region);
+    std::stable_partition(region.begin(), region.end(),
+                          [](const Path64& path) { return Clipper2Lib::Area(path) > 0.0; });
+    return region;
+}
+
+// Offsets a set of outlines by `delta` grid units (negative shrinks the
+// region, positive grows it).  Returns false, with `result` empty, when the
+// step cannot be computed on the grid: a NaN delta, endless growth, or a
+// result that could leave Clipper2's coordinate range.
+//
+// Clipper2 reads the orientation of the whole group from the path holding
+// the top vertex.  When that path is a hole (an obstacle reaching above the
+// lawn) or no path counts, it would grow what should shrink and the other
+// way round.  Such a set is first turned into the outlines of the region it
+// stands for, whose top vertex belongs to an outer outline, and those are
+// offset instead.  Every other set goes to Clipper2 as it is.
+bool offsetStep(const Outlines& outlines, double delta, Outlines& result) {
+    result.paths.clear();
+    result.reversed = outlines.reversed;
+    if (std::isnan(delta)) return false;
+    if (std::isinf(delta)) return delta < 0.0;  // an endless inset leaves nothing
+    const double reach = largestMagnitude(outlines.paths);
+    const double magnitude = std::fabs(delta);
+    if (!(reach + kOffsetReach * magnitude <= kSafeGridExtent) ||
+        (magnitude > kSinglePointDeltaLimit && holdsSinglePoint(outlines.paths))) {
+        // The whole region lies within `reach` of the origin: an inset by
+        // more than that leaves nothing.
+        return delta < 0.0 && magnitude > reach;
+    }
+    const GroupOrientation seen = groupOrientation(outlines.paths);
+    const GroupOrientation wanted =
+        outlines.reversed ? GroupOrientation::Reversed : GroupOrientation::Positive;
+    if (seen == wanted) {
+        result.paths = offsetGroup(outlines.paths, delta);
+        return true;
+    }
+    result.reversed = false;
+    const Paths64 region = regionOutlines(outlines);
+    if (region.empty() || groupOrientation(region) != GroupOrientation::Positive) return true;
+    result.paths = offsetGroup(region, delta);
+    return true;
+}
+
+bool startsInsideObstacle(const Environment& fullScene, const Ring& ring) {
+    const Point& first = ring.front();
+    for (const Polygon& obstacle : fullScene.obstacles) {
+        if (isPointStrictlyInPolygon(obstacle.points, first.x, first.y)) return true;
+    }
+    return false;
+}
+
+void appendRings(const Environment& fullScene, const Paths64& paths, bool closed,
+                 std::vector<Ring>& output) {
+    for (const Path64& path : paths) {
+        if (path.empty()) continue;
+        Ring ring = toRing(path, closed);
+        if (!startsInsideObstacle(fullScene, ring)) output.push_back(std::move(ring));
+    }
+}
+
+// Insets the gap area by the gap inset factor times the spacing and appends
+// the outlines as open gap rings.  False if the inset cannot be computed.
+bool appendGapRings(const Environment& fullScene, const Outlines& gapArea, double spacing,
+                    std::vector<Ring>& output) {
+    Outlines gapSolution;
+    if (!offsetStep(gapArea, -(kGapInsetFactor * spacing) * kGridScale, gapSolution)) {
+        return false;
+    }
+    appendRings(fullScene, gapSolution.paths, false, output);
+    return true;
+}
+
+}  // namespace
 
 bool toGrid(double metres, std::int64_t& units) {
     const double scaled = std::round(kGridScale * metres);
@@ -17,14 +217,114 @@ bool toGrid(double metres, std::int64_t& units) {
     return true;
 }
 
-std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
-                                    double spacing, double firstInset) {
-    return insetArea(scene, scene, lapCount, spacing, firstInset);
+bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter) {
+    const std::vector<Point>& o = obstacle.points;
+    const std::vector<Point>& a = areaPerimeter.points;
+    if (o.size() < 3 || a.size() < 3) return false;
+    const std::size_t n = o.size();
+    bool allInside = true;
+    for (std::size_t i = 0; i < n && allInside; ++i) {
+        const Point& p = o[i];
+        const Point& q = o[(i + 1) % n];
+        allInside = isSegmentInPolygon(a, p.x, p.y, q.x, q.y);
+    }
+    if (allInside) return true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = o[i];
+        const Point& q = o[(i + 1) % n];
+        if (segmentCrossesPolygon(a, p.x, p.y, q.x, q.y)) return true;
+    }
+    return false;
 }
 
-std::vector<Ring> insetArea(const Environment&, const Environment&, std::int32_t, double,
-                            double) {
-    return {};
+std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
+                                    double spacing, double firstInset) {
+    if (scene.mowAreas.empty()) return insetArea(scene, scene, lapCount, spacing, firstInset);
+    std::vector<Ring> rings;
+    for (const Polygon& mowArea : scene.mowAreas) {
+        Environment area{Polygon(mowArea.points)};
+        for (const Polygon& obstacle : scene.obstacles) {
+            if (obstacleBelongsToArea(obstacle, area.perimeter)) area.addObstacle(obstacle);
+        }
+        std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset);
+        for (Ring& ring : areaRings) rings.push_back(std::move(ring));
+    }
+    return rings;
+}
+
+std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
+                            std::int32_t lapCount, double spacing, double firstInset) {
+    std::vector<Ring> output;
+
+    // The first frontier: the perimeter, then the obstacles.  An outline that
+    // cannot be placed on the grid leaves the area without rings: mowing it
+    // without that outline would be mowing blind.
+    Outlines frontier;
+    frontier.paths.reserve(1 + area.obstacles.size());
+    Path64 path;
+    if (!toPath(area.perimeter.points, path)) return output;
+    frontier.paths.push_back(path);
+    Clipper2Lib::StripDuplicates(path, true);
+    frontier.reversed = Clipper2Lib::Area(path) < 0.0;
+    for (const Polygon& obstacle : area.obstacles) {
+        if (!toPath(obstacle.points, path)) return output;
+        frontier.paths.push_back(path);
+    }
+
+    const bool limited = lapCount > 0;
+    // Without a lap limit the run goes on while the outline shrinks; a
+    // spacing that cannot shrink it would only repeat the outline.
+    const bool spacingShrinks = std::isfinite(spacing) && spacing >= kMinimumSpacing;
+
+    std::size_t iteration = 0;
+    double delta = -kGridScale * firstInset;
+    for (;;) {
+        Outlines solution;
+        if (!offsetStep(frontier, delta, solution)) break;
+
+        if (solution.paths.empty()) {
+            if (iteration == 0) {
+                // Too small for the first inset: the area yields its own outline.
+                solution = frontier;
+            } else {
+                appendGapRings(fullScene, frontier, spacing, output);
+                break;
+            }
+        }
+
+        appendRings(fullScene, solution.paths, true, output);
+
+        if (iteration > 0) {
+            // What the previous frontier covered and the new outlines, pushed
+            // back out by one spacing, no longer reach.
+            Outlines expanded;
+            const double growth = kGridScale * spacing;
+            if (growth != 0.0) {
+                if (!offsetStep(solution, growth, expanded)) break;
+            } else {
+                expanded = solution;
+            }
+            Clipper64 clipper;
+            clipper.AddSubject(frontier.paths);
+            clipper.AddClip(expanded.paths);
+            Outlines gapArea;
+            clipper.Execute(ClipType::Difference, FillRule::EvenOdd, gapArea.paths);
+            if (!gapArea.paths.empty() && !appendGapRings(fullScene, gapArea, spacing, output)) {
+                break;
+            }
+        }
+
+        frontier = std::move(solution);
+        ++iteration;
+        if (output.size() > kRingCap || iteration >= kIterationCap) break;
+        if (limited) {
+            if (!(lapCount > static_cast<std::int64_t>(iteration))) break;
+        } else if (!spacingShrinks) {
+            break;
+        }
+        delta = -kGridScale * spacing;
+    }
+    return output;
 }
 
 }  // namespace Planner

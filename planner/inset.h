@@ -23,13 +23,32 @@ inline double fromGrid(std::int64_t units) { return static_cast<double>(units) /
 
 // Insets the perimeter and grows the obstacles of `scene` step by step and
 // returns every outline: outer outlines counter-clockwise, holes clockwise.
+// Closed rings repeat their first point at the end; gap rings (what an inset
+// step made vanish, found again and inset by 0.85 x spacing) do not.
 // `lapCount` <= 0 means no limit.  With mow areas the scene is handled mow
-// area by mow area, each with the obstacles that belong to it.
+// area by mow area, each with the obstacles that belong to it (inside it or
+// crossing its boundary).
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
                                     double spacing, double firstInset);
 
+// Whether an obstacle goes with a mow area: both need at least 3 points, and
+// every edge of the obstacle lies in the area (boundary allowed) or some edge
+// properly crosses the area's boundary.  An obstacle outside the area, one
+// that only touches it and one that encloses it do not.
+bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter);
+
 // One area run of computeInsetRings.  `fullScene` supplies the obstacles of
 // the ring filter; `area` supplies the outlines that are inset.
+//
+// Guards: an area whose perimeter or one of whose obstacles has a coordinate
+// that toGrid rejects gives no rings.  A run without a lap limit ends after
+// the first inset when the spacing cannot shrink the outline (not finite or
+// below kMinimumSpacing).  A run stops when it holds more than kRingCap
+// rings or has made kRingCap + 1 inset steps, and when a step cannot be
+// computed on the grid (a NaN or endless growth, or outlines that would
+// leave Clipper2's range); an endless or oversized inset leaves nothing.
+// The region inset is always the perimeter less the obstacles, also when an
+// obstacle reaches above the perimeter.
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset);
 
