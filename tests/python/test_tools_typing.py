@@ -1,0 +1,39 @@
+import re
+import runpy
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+TYPING = ROOT / "tests" / "typing"
+
+
+def test_stubs_accept_correct_use_and_reject_misuse(tmp_path):
+    pytest.importorskip("mypy")
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--hide-error-context",
+         "--cache-dir", str(tmp_path / "cache"), "--python-version", "3.11",
+         str(TYPING / "usage.py"), str(TYPING / "misuse.py")],
+        capture_output=True, text=True, timeout=300,
+        env={"MYPYPATH": str(ROOT / "stubs"), "PATH": ""},
+    )
+    flagged = {
+        (Path(m.group(1)).name, int(m.group(2)))
+        for m in re.finditer(r"^(.*?\.py):(\d+): error:", done.stdout, re.MULTILINE)
+    }
+    misuse = TYPING / "misuse.py"
+    expected = {
+        ("misuse.py", n)
+        for n, line in enumerate(misuse.read_text().splitlines(), start=1)
+        if line.endswith("# reject")
+    }
+    assert flagged == expected, done.stdout + done.stderr
+
+
+def test_typed_example_runs():
+    example = runpy.run_path(str(TYPING / "usage.py"))
+    corners, count = example["plan"](1.0, 2)
+    assert sorted(corners) == [(0.0, 0.0), (0.0, 8.0), (12.0, 0.0), (12.0, 8.0)]
+    assert count == 2 + 1 + 3
