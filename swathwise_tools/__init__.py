@@ -1,0 +1,1 @@
+"""Companion tools for the swathwise planner: garden files, summaries, pictures."""

@@ -1,0 +1,187 @@
+"""Pictures of a plan: SVG, or PNG when the file name ends in .png.
+
+Drawn in the planning frame (metres around the lawn centre, north up) with
+matplotlib's Agg backend, so no display is needed.
+"""
+
+from __future__ import annotations
+
+import math
+from pathlib import Path
+from typing import Any, Mapping, Sequence
+
+import matplotlib
+
+matplotlib.use("Agg")
+
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.collections import LineCollection  # noqa: E402
+from matplotlib.figure import Figure  # noqa: E402
+from matplotlib.lines import Line2D  # noqa: E402
+from matplotlib.patches import Patch  # noqa: E402
+from matplotlib.patches import Polygon as PolygonPatch  # noqa: E402
+from mpl_toolkits.axes_grid1.anchored_artists import AnchoredSizeBar  # noqa: E402
+
+from .garden import XY  # noqa: E402
+from .plan import AREA, OBSTACLE, PERIMETER, Plan, _length  # noqa: E402
+
+LAWN = "#d4ebc0"
+LAWN_EDGE = "#4c7a34"
+OBSTACLE_FILL = "#b59b7c"
+OBSTACLE_EDGE = "#5a4630"
+MOW_AREA_EDGE = "#2b6cb0"
+VIRTUAL_WIRE = "#ff8c00"
+DOCKING_WIRE = "#8e44ad"
+PIECE_COLOURS = {AREA: "#7aa35a", PERIMETER: "#3b82c4", OBSTACLE: "#a0522d"}
+PATH = "#1c2e1c"
+TRANSIT = "#e3342f"
+UNREACHED = "#d61fbf"
+START = "#ffd400"
+
+ARROWS = 10
+
+
+def _nice_length(span: float) -> float:
+    """A round length of roughly a fifth of ``span``."""
+    target = max(span / 5.0, 1e-3)
+    power = 10 ** math.floor(math.log10(target))
+    for step in (1, 2, 5, 10):
+        if step * power >= target * 0.7:
+            return step * power
+    return 10 * power
+
+
+def _segments(lines: Sequence[Sequence[XY]]) -> list[list[XY]]:
+    return [list(line) for line in lines if len(line) >= 2]
+
+
+def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
+    """Up to ``count`` short (tail, head) pairs spread evenly along the path."""
+    total = _length(path)
+    if total <= 0:
+        return []
+    marks = [total * (i + 0.5) / count for i in range(count)]
+    arrows = []
+    walked = 0.0
+    m = 0
+    for i in range(len(path) - 1):
+        a, b = path[i], path[i + 1]
+        d = math.dist(a, b)
+        while m < len(marks) and marks[m] <= walked + d:
+            if d > 2 * size and mowing[i]:
+                t = min(max((marks[m] - walked) / d, size / d), 1 - size / d)
+                ux, uy = (b[0] - a[0]) / d, (b[1] - a[1]) / d
+                cx, cy = a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1])
+                arrows.append(((cx - ux * size, cy - uy * size), (cx + ux * size, cy + uy * size)))
+                m += 1
+            else:
+                # Too short to carry an arrow: try the next segment.
+                marks[m] = walked + d + 1e-9
+                break
+        walked += d
+    return arrows
+
+
+def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
+    garden = plan.garden
+    xs = [p[0] for p in garden.lawn]
+    ys = [p[1] for p in garden.lawn]
+    width, height = max(xs) - min(xs), max(ys) - min(ys)
+    span = max(width, height, 1.0)
+    scale = 9.0 / span
+    fig = plt.figure(figsize=(max(width * scale, 4.0) + 3.2, max(height * scale, 4.0) + 1.0))
+    ax = fig.add_subplot(1, 1, 1)
+    ax.set_aspect("equal")
+    handles: list[Any] = []
+
+    ax.add_patch(PolygonPatch(garden.lawn, closed=True, facecolor=LAWN, edgecolor=LAWN_EDGE, lw=1.4, zorder=1))
+    handles.append(Patch(facecolor=LAWN, edgecolor=LAWN_EDGE, label="lawn"))
+    for ring in garden.mow_areas:
+        ax.add_patch(PolygonPatch(ring, closed=True, facecolor=MOW_AREA_EDGE, alpha=0.08, zorder=1.5))
+        ax.add_patch(PolygonPatch(ring, closed=True, fill=False, edgecolor=MOW_AREA_EDGE, lw=1.2, ls="--", zorder=2))
+    if garden.mow_areas:
+        handles.append(Patch(facecolor="none", edgecolor=MOW_AREA_EDGE, ls="--", label="mow area"))
+    for ring in garden.obstacles:
+        ax.add_patch(PolygonPatch(ring, closed=True, facecolor=OBSTACLE_FILL, edgecolor=OBSTACLE_EDGE, lw=0.8, hatch="///", zorder=2))
+    if garden.obstacles:
+        handles.append(Patch(facecolor=OBSTACLE_FILL, edgecolor=OBSTACLE_EDGE, hatch="///", label="obstacle"))
+
+    thin = max(0.3, min(1.0, 40.0 / span))
+    for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.category == category]
+        if lines:
+            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 1.6, alpha=0.55, zorder=3))
+            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=2, alpha=0.7, label=f"planned {label}"))
+
+    has_path = len(plan.path) >= 2
+    if has_path:
+        ax.add_collection(LineCollection([plan.path], colors=PATH, linewidths=thin, zorder=4))
+        handles.append(Line2D([], [], color=PATH, lw=1.2, label="path (mowing)"))
+        transit = plan.transit_stretches()
+        if transit:
+            ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=1.0, linestyles="--", zorder=5))
+            handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="path (transit)"))
+        size = span / 80.0
+        for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
+            ax.annotate("", xy=head, xytext=tail, zorder=7,
+                        arrowprops=dict(arrowstyle="-|>", color=PATH, lw=1.2, mutation_scale=14))
+        handles.append(Line2D([], [], color=PATH, marker=">", ls="none", ms=8, label="driving direction"))
+        ex, ey = plan.path[-1]
+        ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
+        handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
+        unreached = [p for p in plan.pieces if not p.reached and p.points]
+        if unreached:
+            lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
+            ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
+            mids = [line[len(line) // 2] for line in lines]
+            ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
+            handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
+
+    if garden.virtual_wire:
+        vx, vy = zip(*garden.virtual_wire)
+        ax.plot(vx, vy, color=VIRTUAL_WIRE, lw=2.2, ls=":", zorder=5.5)
+        handles.append(Line2D([], [], color=VIRTUAL_WIRE, lw=2.2, ls=":", label="virtual wire"))
+    if garden.docking_wire:
+        dx, dy = zip(*garden.docking_wire)
+        ax.plot(dx, dy, color=DOCKING_WIRE, lw=2.2, ls="-.", zorder=5.5)
+        handles.append(Line2D([], [], color=DOCKING_WIRE, lw=2.2, ls="-.", label="docking wire"))
+
+    sx, sy = plan.start
+    ax.plot([sx], [sy], marker="*", ms=17, color=START, mec="black", mew=1.0, zorder=9)
+    handles.append(Line2D([], [], color=START, marker="*", mec="black", ls="none", ms=13, label="start"))
+
+    margin = span * 0.04
+    ax.set_xlim(min(xs) - margin, max(xs) + margin)
+    ax.set_ylim(min(ys) - margin, max(ys) + margin)
+    ax.set_xlabel("metres east of the lawn centre")
+    ax.set_ylabel("metres north of the lawn centre")
+    ax.tick_params(labelsize=8)
+    bar = _nice_length(width or span)
+    # Beside the drawing, under the legend, where it hides nothing.
+    ax.add_artist(AnchoredSizeBar(ax.transData, bar, f"{bar:g} m", "lower left", pad=0.2,
+                                  borderpad=0.0, sep=4, color="black", frameon=False,
+                                  size_vertical=span / 250.0,
+                                  bbox_to_anchor=(1.04, 0.0), bbox_transform=ax.transAxes))
+    ax.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.02, 1.0), fontsize=9, frameon=False)
+
+    title = garden.name or "mowing plan"
+    if summary is not None:
+        p = summary["path"]
+        counts = summary["pieces"]
+        detail = (f"{counts['reached']['total']} of {counts['planned']['total']} pieces reached, "
+                  f"path {p['length']:.0f} m ({p['transit']:.0f} m transit), "
+                  f"coverage {100 * summary['coverage']:.0f} %")
+        if not has_path:
+            detail = f"{counts['planned']['total']} pieces planned, no path"
+        title = f"{title}\n{detail}"
+    ax.set_title(title, fontsize=11)
+    return fig
+
+
+def write_picture(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
+    fig = draw_plan(plan, summary)
+    try:
+        fmt = "png" if str(path).lower().endswith(".png") else "svg"
+        fig.savefig(path, format=fmt, dpi=150 if fmt == "png" else 100, bbox_inches="tight")
+    finally:
+        plt.close(fig)
