@@ -386,6 +386,8 @@ def _check_shapes(
             raise GardenError(f"{label}: the outline is not a simple polygon ({explain_validity(shape)})")
         if not lawn.intersects(shape):
             garden.warnings.append(f"{label} lies outside the lawn")
+        elif not lawn.contains(shape):
+            garden.warnings.append(f"{label} reaches beyond the lawn's edge")
     for (label, _), ring in zip(mow_areas, garden.mow_areas):
         shape = _shape(ring)
         if not shape.is_valid:

@@ -21,6 +21,7 @@ from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.patches import Polygon as PolygonPatch  # noqa: E402
 from mpl_toolkits.axes_grid1.anchored_artists import AnchoredSizeBar  # noqa: E402
+from shapely.geometry import LineString as ShapelyLine  # noqa: E402
 
 from .garden import XY  # noqa: E402
 from .plan import AREA, OBSTACLE, PERIMETER, Plan, _length  # noqa: E402
@@ -53,6 +54,13 @@ def _nice_length(span: float) -> float:
 
 def _segments(lines: Sequence[Sequence[XY]]) -> list[list[XY]]:
     return [list(line) for line in lines if len(line) >= 2]
+
+
+def _halfway(line: Sequence[XY]) -> XY:
+    if len(line) < 2:
+        return line[0]
+    p = ShapelyLine(line).interpolate(0.5, normalized=True)
+    return (p.x, p.y)
 
 
 def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
@@ -133,7 +141,7 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
         if unreached:
             lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
             ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
-            mids = [line[len(line) // 2] for line in lines]
+            mids = [_halfway(line) for line in lines]
             ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
             handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
 

@@ -325,6 +325,10 @@ def _duration(seconds: float | None) -> str:
     return f"{minutes // 60} h {minutes % 60:02d} min"
 
 
+def _seconds(seconds: float) -> str:
+    return f"{seconds * 1000:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
+
+
 def format_summary(summary: Mapping[str, Any]) -> str:
     """The summary as a few aligned lines of text."""
     pieces = summary["pieces"]
@@ -362,7 +366,7 @@ def format_summary(summary: Mapping[str, Any]) -> str:
             f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, "
             f"swath {summary['settings']['offset']:g} m)",
         ),
-        ("planning", f"{summary['planningSeconds']:.3f} s"),
+        ("planning", _seconds(summary["planningSeconds"])),
     ]
     width = max(len(k) for k, _ in lines)
     return "\n".join(f"{k:<{width}}  {v}" for k, v in lines)

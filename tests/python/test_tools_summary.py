@@ -37,6 +37,22 @@ def test_ten_lanes_on_a_ten_metre_square():
     assert len(plan.transit_stretches()) == 10
 
 
+def test_pieces_behind_a_hedge_are_given_up():
+    hedge = [(9.0, -1.0), (11.0, -1.0), (11.0, 11.0), (9.0, 11.0)]
+    garden = Garden(lawn=[(0.0, 0.0), (20.0, 0.0), (20.0, 10.0), (0.0, 10.0)],
+                    obstacles=[hedge], start=(1.0, 1.0))
+    plan = plan_garden(garden, LANES_ONLY)
+    summary = summarise(plan)
+    assert summary["pieces"]["planned"]["total"] == 20
+    assert summary["mowableArea"] == pytest.approx(180.0)
+    if len(plan.path) < 2:
+        return
+    assert summary["pieces"]["reached"]["total"] == summary["pieces"]["givenUp"]["total"] == 10
+    assert all(p.reached == (p.points[0][0] < 9.0) for p in plan.pieces)
+    assert summary["path"]["mowing"] == pytest.approx(90.0)
+    assert summary["coverage"] == pytest.approx(0.5, abs=1e-6)
+
+
 def test_coverage_counts_only_the_mowable_area():
     # Lanes 2 m apart swept 2 m wide cover everything but the obstacle.
     garden = Garden(lawn=list(SQUARE), obstacles=[[(4.0, 4.0), (6.0, 4.0), (6.0, 6.0), (4.0, 6.0)]],
