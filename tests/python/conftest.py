@@ -1,5 +1,14 @@
 import pytest
 import swathwise as sw
+from hypothesis import HealthCheck, settings
+
+# Property tests: a bounded number of examples in the normal run;
+# `--hypothesis-profile=long` runs many more.
+settings.register_profile("default", max_examples=40, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow])
+settings.register_profile("long", max_examples=2000, deadline=None,
+                          suppress_health_check=[HealthCheck.too_slow])
+settings.load_profile("default")
 
 
 def ring(*xy):
