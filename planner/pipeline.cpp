@@ -141,6 +141,10 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
 
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
                                             const PathSettings& settings, const Point& start) {
+    // A perimeter of fewer than three points encloses no lawn.  Offsetting
+    // would otherwise turn the obstacles alone into work areas and laps.
+    if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
+
     // Enter the lane frame on private copies.
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);

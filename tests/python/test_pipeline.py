@@ -148,3 +148,14 @@ def test_non_finite_input_gives_a_defined_result(perimeter, start, angle):
     if not math.isfinite(angle):
         # A non-finite lane direction turns every coordinate into NaN: no pieces.
         assert r.slices == [] and r.path.getPoints() == []
+
+
+@pytest.mark.parametrize("perimeter", [(), ((1, 1),), ((0, 0), (20, 0))])
+def test_a_perimeter_of_fewer_than_three_points_plans_nothing(perimeter):
+    env = sw.Environment(polygon(*perimeter))
+    env.addObstacle(polygon((8, 8), (10, 8), (10, 10), (8, 10)))
+    for pattern in ("lines", "rings"):
+        s = sw.PathSettings()
+        s.pattern = pattern
+        r = sw.PathService().computeFullTask(env, s, sw.Point(0, 0))
+        assert r.slices == [] and r.path.getPoints() == []
