@@ -56,10 +56,15 @@ def download(dest_dir):
     if os.path.exists(archive) and sha256(archive) == SHA256:
         return archive
     log(f"downloading {PACKAGE}=={VERSION} (source distribution)")
-    subprocess.run(pip_command() + [
-        "download", "--no-deps", "--no-binary", ":all:", "--no-build-isolation",
-        "--dest", dest_dir, f"{PACKAGE}=={VERSION}"],
-        check=True, stdout=sys.stderr)
+    # pip reads the archive's metadata after downloading it, which needs the
+    # archive's build backend.  Where this interpreter has it, that is quick;
+    # elsewhere pip sets up an isolated build environment for it.
+    command = pip_command() + ["download", "--no-deps", "--no-binary", ":all:",
+                               "--dest", dest_dir, f"{PACKAGE}=={VERSION}"]
+    quick = subprocess.run(command + ["--no-build-isolation"],
+                           stdout=sys.stderr, stderr=subprocess.DEVNULL)
+    if quick.returncode != 0 or not os.path.exists(archive):
+        subprocess.run(command, check=True, stdout=sys.stderr)
     got = sha256(archive)
     if got != SHA256:
         os.remove(archive)
