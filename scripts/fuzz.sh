@@ -26,4 +26,4 @@ clang++ -std=c++17 -O1 -g -ffp-contract=off -fno-omit-frame-pointer \
   -o build/fuzz/fuzz_pipeline
 cd build/fuzz
 ./fuzz_pipeline -max_total_time="$SECONDS_TO_RUN" -timeout=20 -rss_limit_mb=4096 \
-  -max_len=512 corpus
+  -max_len=512 -len_control=0 corpus
