@@ -44,3 +44,17 @@ constexpr double kLapFirstInset = 0.001;        // first inset of laps and of th
 constexpr double kCosQuarterTurn = 6.123233995736766e-17;
 
 }  // namespace Planner
+
+namespace Planner {
+
+// Indexes of the ordering stage and the transit search: they change no
+// result, only how soon it comes.
+constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this are searched without
+constexpr double kSightCellMargin = 0.01;      // an edge is listed in every cell it comes this near
+constexpr double kSightQueryPad = 0.001;       // cells this near a move are visited
+constexpr double kShortEdgeLength = 1e-4;      // edges shorter than this are always tested
+constexpr double kMinNonParallelSine = 1e-6;   // least sine of an edge that counts as not parallel
+constexpr double kMaxNonParallelSine = 1e-2;   // moves that would need more get the full test
+constexpr double kNodeGridLimit = 1e12;        // node positions beyond this are matched by scanning
+
+}  // namespace Planner

@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
+#include "planner/point_index.h"
 #include "planner/transit.h"
 
 namespace Planner {
@@ -28,40 +31,72 @@ struct SliceChoice {
     double distance = kNoChoiceDistance;
 };
 
-// The nearest unvisited slice end (lane) or vertex (ring) from `from`.
-// With `needSight` only ends in a straight line of sight count; the sight
-// test runs only for a candidate strictly nearer than the best so far.
-SliceChoice chooseNearestSlice(const Environment& environment,
-                               const std::vector<LineString>& slices,
-                               const std::vector<bool>& visited, const Point& from,
-                               bool needSight) {
-    SliceChoice best;
-    auto inSight = [&](const Point& p) {
-        return !needSight || isSegmentFree(environment, from.x, from.y, p.x, p.y);
-    };
+// A place where a slice can be entered: a lane's first or last point, or a
+// ring's vertex.  Their list order is the order in which a scan over the
+// slices meets them, which decides between equal distances.
+struct Entry {
+    std::uint32_t slice;
+    std::uint32_t vertex;  // ring vertex; for a lane 0 (first point) or 1 (last point)
+};
+
+struct Entries {
+    std::vector<Point> points;
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> firstOfSlice;  // entries of slice i: [firstOfSlice[i], firstOfSlice[i + 1])
+};
+
+Entries listEntries(const std::vector<LineString>& slices) {
+    Entries list;
+    list.firstOfSlice.push_back(0);
     for (std::size_t i = 0; i < slices.size(); ++i) {
-        if (visited[i]) continue;
         const std::vector<Point>& points = slices[i].points;
-        if (points.empty()) continue;
-        if (!isRing(slices[i])) {
-            const double dStart = distanceBetween(from, points.front());
-            const double dEnd = distanceBetween(from, points.back());
-            if (dStart < best.distance && inSight(points.front())) {
-                best = SliceChoice{true, i, 0, false, false, dStart};
-            }
-            if (dEnd < best.distance && inSight(points.back())) {
-                best = SliceChoice{true, i, 0, true, false, dEnd};
-            }
-        } else {
+        const std::uint32_t slice = static_cast<std::uint32_t>(i);
+        if (!points.empty() && !isRing(slices[i])) {
+            list.points.push_back(points.front());
+            list.entries.push_back({slice, 0});
+            list.points.push_back(points.back());
+            list.entries.push_back({slice, 1});
+        } else if (!points.empty()) {
             for (std::size_t k = 0; k < points.size(); ++k) {
-                const double d = distanceBetween(from, points[k]);
-                if (d < best.distance && inSight(points[k])) {
-                    best = SliceChoice{true, i, k, false, true, d};
-                }
+                list.points.push_back(points[k]);
+                list.entries.push_back({slice, static_cast<std::uint32_t>(k)});
             }
         }
+        list.firstOfSlice.push_back(static_cast<std::uint32_t>(list.entries.size()));
     }
-    return best;
+    return list;
+}
+
+SliceChoice choiceOf(const std::vector<LineString>& slices, const Entry& entry, double distance) {
+    if (isRing(slices[entry.slice])) return SliceChoice{true, entry.slice, entry.vertex, false, true, distance};
+    return SliceChoice{true, entry.slice, 0, entry.vertex == 1, false, distance};
+}
+
+// The nearest unvisited slice end (lane) or vertex (ring) from `from`, with
+// `needSight` the nearest one in a straight line of sight: a scan over all
+// slices that keeps a candidate only when it is strictly nearer than the
+// best so far (and, with `needSight`, in sight) picks the least distance,
+// and of equal distances the entry it meets first.  The entries come here
+// in just that order, so the first one in sight is the choice.
+SliceChoice chooseNearestSlice(const SightIndex& sight, SightScratch& scratch,
+                               const std::vector<LineString>& slices, const Entries& list,
+                               const PointTree& tree, PointWalk& walk, const Point& from,
+                               bool needSight) {
+    if (!std::isfinite(from.x) || !std::isfinite(from.y)) return SliceChoice{};
+    startWalk(tree, from, walk);
+    std::uint32_t id = 0;
+    double distance = 0.0;
+    while (nextNearest(tree, walk, id, distance)) {
+        if (!(distance < kNoChoiceDistance)) break;
+        const Point& p = list.points[id];
+        if (!needSight || isSegmentFree(sight, scratch, from.x, from.y, p.x, p.y))
+            return choiceOf(slices, list.entries[id], distance);
+    }
+    return SliceChoice{};
+}
+
+bool sameBits(const Point& a, const Point& b) {
+    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
 }
 
 // The ring vertex nearest to `p`; the lowest index wins a tie.
@@ -82,26 +117,48 @@ std::size_t nearestVertex(const std::vector<Point>& ring, const Point& p) {
 
 void linkSlices(const Environment& environment, const std::vector<LineString>& slices,
                 const Point& start, PathPlanner::PlanningResult& result) {
-    std::vector<bool> visited(slices.size(), false);
+    // Indexes of this scene and these slices, shared by every iteration.
+    const SightIndex sight = buildSightIndex(environment);
+    SightScratch scratch;
+    const TransitContext transitContext = buildTransitContext(environment, sight);
+    TransitCache transitCache;
+    const Entries list = listEntries(slices);
+    PointTree tree = buildPointTree(list.points);
+    PointWalk walk;
+    auto markVisited = [&](std::size_t slice) {
+        for (std::uint32_t e = list.firstOfSlice[slice]; e < list.firstOfSlice[slice + 1]; ++e)
+            removePoint(tree, e);
+    };
+
     LineString& path = result.path;
     path.points.push_back(start);
     Point current = start;
+    // Where the last search for a slice in sight found none.  From the same
+    // place, with fewer slices left, none is in sight again.
+    bool blind = false;
+    Point blindAt;
 
     for (std::size_t iteration = 0; iteration < slices.size(); ++iteration) {
-        SliceChoice choice = chooseNearestSlice(environment, slices, visited, current, true);
+        SliceChoice choice;
+        if (!(blind && sameBits(current, blindAt))) {
+            choice = chooseNearestSlice(sight, scratch, slices, list, tree, walk, current, true);
+            blind = !choice.found;
+            blindAt = current;
+        }
         if (choice.found) {
-            visited[choice.index] = true;
+            markVisited(choice.index);
             appendSlice(path, slices[choice.index], choice.reverse, choice.entry, choice.ring);
         } else {
-            choice = chooseNearestSlice(environment, slices, visited, current, false);
+            choice = chooseNearestSlice(sight, scratch, slices, list, tree, walk, current, false);
             if (choice.found) {
                 const LineString& slice = slices[choice.index];
                 // A ring is ranked by its nearest vertex but reached at vertex 0.
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
                 result.connectors.push_back(LineString({current, target}));
-                const std::vector<Point> transit = findTransitPath(
-                    environment, result.searchEdges, current.x, current.y, target.x, target.y);
-                visited[choice.index] = true;
+                const std::vector<Point> transit =
+                    findTransitPath(transitContext, transitCache, result.searchEdges, current.x,
+                                    current.y, target.x, target.y);
+                markVisited(choice.index);
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());
                     const std::size_t entry =

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "planner/geometry.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -35,6 +36,50 @@ std::vector<TransitNode> buildTransitNodes(const Environment& environment, doubl
 // clear of obstacles, empty when there is none.  Every edge the search
 // accepts is appended to `searchEdges`.
 std::vector<Point> findTransitPath(const Environment& environment,
+                                   std::vector<LineString>& searchEdges, double startX,
+                                   double startY, double targetX, double targetY);
+
+// Positions of nodes sorted by cells of 2 mm, to find the nodes within 1 mm
+// of a position without scanning them all.  Nodes that are not finite are
+// left out (they are within 1 mm of nothing); finite ones beyond
+// kNodeGridLimit are kept apart and scanned.
+struct NodeCellEntry {
+    std::int64_t cx = 0;
+    std::int64_t cy = 0;
+    std::uint32_t node = 0;
+};
+
+struct NodeLookup {
+    std::vector<NodeCellEntry> cells;  // sorted by (cx, cy, node)
+    std::vector<std::uint32_t> far;
+};
+
+// What every transit search of one scene shares: the nodes without the
+// target, which nodes lie within 1 mm of each other, and the scene's sight
+// index.  Refers to the scene and the index, which must outlive it.
+struct TransitContext {
+    const Environment* scene = nullptr;
+    const SightIndex* sight = nullptr;
+    std::vector<TransitNode> nodes;
+    // The nodes within 1 mm of node k (k itself included, when finite):
+    // nearNodes[nearStart[k] .. nearStart[k + 1]).
+    std::vector<std::uint32_t> nearStart;
+    std::vector<std::uint32_t> nearNodes;
+    NodeLookup lookup;
+};
+
+TransitContext buildTransitContext(const Environment& scene, const SightIndex& sight);
+
+// Line-of-sight answers between nodes of one context, found once and kept
+// for the later searches of the same scene (0 unknown, 1 free, 2 blocked),
+// and the working lists of a search.
+struct TransitCache {
+    std::vector<std::vector<std::uint8_t>> sight;
+    SightScratch sightScratch;
+};
+
+// The same path and search edges as findTransitPath on the context's scene.
+std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
                                    std::vector<LineString>& searchEdges, double startX,
                                    double startY, double targetX, double targetY);
 

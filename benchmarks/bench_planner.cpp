@@ -1,0 +1,398 @@
+// Planning speed and memory on synthetic and sample gardens.
+//
+//   bench_planner [--runs N] [--no-reference] [--only TEXT] [--quick] [GARDEN_FILE...]
+//
+// For every garden: the median time of N computeFullTask calls, the peak of
+// heap memory in use during one call (above what was in use before it), the
+// size of the result, and counts of slices, path points, transit searches
+// and line-of-sight tests.  The straightforward planner (the oracle of the
+// tests) runs once per garden as well: its time is the "before" column, it
+// counts the searches and sight tests, and its result must equal the fast
+// planner's bit for bit.  At the end: the growth exponent of time against
+// the number of slices over each size sweep (least squares on logarithms).
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "benchmarks/garden_generator.h"
+#include "planner/pipeline.h"
+#include "tests/cpp/reference_planner.h"
+
+// ---- Heap accounting: every allocation of the process goes through here.
+
+namespace {
+std::size_t gLiveBytes = 0;
+std::size_t gPeakBytes = 0;
+
+void* allocate(std::size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    gLiveBytes += malloc_usable_size(p);
+    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    return p;
+}
+
+void release(void* p) noexcept {
+    if (p == nullptr) return;
+    gLiveBytes -= malloc_usable_size(p);
+    std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+
+namespace {
+
+using Planner::LineString;
+using Planner::PathPlanner;
+using Planner::Point;
+using Result = PathPlanner::PlanningResult;
+
+// ---- Garden files written by export_gardens.py.
+
+std::vector<Point> readPoints(std::istringstream& in) {
+    std::size_t n = 0;
+    in >> n;
+    std::vector<Point> points;
+    for (std::size_t i = 0; i < n; ++i) {
+        std::string x, y;
+        in >> x >> y;
+        points.emplace_back(std::strtod(x.c_str(), nullptr), std::strtod(y.c_str(), nullptr));
+    }
+    return points;
+}
+
+bool readGardenFile(const std::string& path, Bench::Garden& garden) {
+    std::ifstream file(path);
+    if (!file) return false;
+    std::string line;
+    while (std::getline(file, line)) {
+        std::istringstream in(line);
+        std::string tag;
+        in >> tag;
+        if (tag == "name") {
+            in >> garden.name;
+        } else if (tag == "setting") {
+            std::string field, value;
+            in >> field >> value;
+            Planner::PathSettings& s = garden.settings;
+            const double number = std::strtod(value.c_str(), nullptr);
+            if (field == "pattern") s.pattern = value;
+            else if (field == "offset") s.offset = number;
+            else if (field == "angle") s.angle = number;
+            else if (field == "distanceToBorder") s.distanceToBorder = number;
+            else if (field == "mowArea") s.mowArea = number != 0;
+            else if (field == "mowBorder") s.mowBorder = number != 0;
+            else if (field == "mowBorderCcw") s.mowBorderCcw = number != 0;
+            else if (field == "borderLaps") s.borderLaps = static_cast<std::uint64_t>(number);
+            else if (field == "mowExclusionsBoder") s.mowExclusionsBoder = number != 0;
+            else if (field == "mowExclusionsBorderCcw") s.mowExclusionsBorderCcw = number != 0;
+            else if (field == "exclusionsBorderLaps")
+                s.exclusionsBorderLaps = static_cast<std::uint64_t>(number);
+        } else if (tag == "start") {
+            std::string x, y;
+            in >> x >> y;
+            garden.start = Point(std::strtod(x.c_str(), nullptr), std::strtod(y.c_str(), nullptr));
+        } else if (tag == "lawn") {
+            garden.environment = Planner::Environment(Planner::Polygon(readPoints(in)));
+        } else if (tag == "obstacle") {
+            garden.environment.addObstacle(Planner::Polygon(readPoints(in)));
+        } else if (tag == "mowArea") {
+            garden.environment.addMowArea(Planner::Polygon(readPoints(in)));
+        } else if (tag == "virtualWire") {
+            garden.environment.setVirtualWire(LineString(readPoints(in)));
+        } else if (tag == "dockingWire") {
+            garden.environment.setDockingWire(LineString(readPoints(in)));
+        }
+    }
+    return true;
+}
+
+// ---- Comparison and sizes.
+
+bool sameBits(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+bool samePoints(const std::vector<Point>& a, const std::vector<Point>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (!sameBits(a[i].x, b[i].x) || !sameBits(a[i].y, b[i].y)) return false;
+    }
+    return true;
+}
+
+bool sameLines(const std::vector<LineString>& a, const std::vector<LineString>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (!samePoints(a[i].points, b[i].points)) return false;
+    }
+    return true;
+}
+
+bool sameResult(const Result& a, const Result& b) {
+    return samePoints(a.path.points, b.path.points) && sameLines(a.slices, b.slices) &&
+           sameLines(a.connectors, b.connectors) && sameLines(a.searchEdges, b.searchEdges);
+}
+
+// Bytes of the result's own contents: the lists and their points.
+std::size_t resultBytes(const Result& r) {
+    auto lines = [](const std::vector<LineString>& list) {
+        std::size_t bytes = list.size() * sizeof(LineString);
+        for (const LineString& l : list) bytes += l.points.size() * sizeof(Point);
+        return bytes;
+    };
+    return sizeof(Result) + r.path.points.size() * sizeof(Point) + lines(r.slices) +
+           lines(r.connectors) + lines(r.searchEdges);
+}
+
+double seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+struct Row {
+    std::string name;
+    std::string sweep;  // "open", "full" or "" (not part of a size sweep)
+    double area = 0.0;
+    std::size_t obstacles = 0;
+    double fastSeconds = 0.0;
+    double referenceSeconds = -1.0;
+    std::size_t peakBytes = 0;
+    std::size_t resultSize = 0;
+    std::size_t slices = 0;
+    std::size_t pathPoints = 0;
+    std::size_t searchEdges = 0;
+    std::uint64_t transitSearches = 0;
+    std::uint64_t sightTests = 0;
+    bool checked = false;
+    bool same = false;
+};
+
+Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, bool reference) {
+    Row row;
+    row.name = garden.name;
+    row.sweep = sweep;
+    row.area = Bench::ringArea(garden.environment.perimeter.points);
+    row.obstacles = garden.environment.obstacles.size();
+
+    std::vector<double> times;
+    Result fast;
+    for (int run = 0; run < runs; ++run) {
+        const std::size_t before = gLiveBytes;
+        gPeakBytes = gLiveBytes;
+        const auto t0 = std::chrono::steady_clock::now();
+        Result r = Planner::computeFullTask(garden.environment, garden.settings, garden.start);
+        const auto t1 = std::chrono::steady_clock::now();
+        times.push_back(seconds(t0, t1));
+        if (run == 0) {
+            row.peakBytes = gPeakBytes - before;
+            fast = std::move(r);
+        }
+    }
+    std::sort(times.begin(), times.end());
+    row.fastSeconds = times[times.size() / 2];
+    row.resultSize = resultBytes(fast);
+    row.slices = fast.slices.size();
+    row.pathPoints = fast.path.points.size();
+    row.searchEdges = fast.searchEdges.size();
+    row.transitSearches = fast.connectors.size();  // one connector per search
+
+    if (reference) {
+        Reference::Tally tally;
+        const auto t0 = std::chrono::steady_clock::now();
+        const Result slow =
+            Reference::computeFullTask(garden.environment, garden.settings, garden.start, &tally);
+        const auto t1 = std::chrono::steady_clock::now();
+        row.referenceSeconds = seconds(t0, t1);
+        row.sightTests = tally.sightTests;
+        row.transitSearches = tally.transitSearches;
+        row.checked = true;
+        row.same = sameResult(fast, slow);
+    }
+    return row;
+}
+
+// Least-squares slope of log(time) against log(slices).
+double growthExponent(const std::vector<Row>& rows, const std::string& sweep, bool reference) {
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    int n = 0;
+    for (const Row& r : rows) {
+        const double t = reference ? r.referenceSeconds : r.fastSeconds;
+        if (r.sweep != sweep || r.slices == 0 || !(t > 0)) continue;
+        const double x = std::log(static_cast<double>(r.slices));
+        const double y = std::log(t);
+        sx += x, sy += y, sxx += x * x, sxy += x * y;
+        ++n;
+    }
+    if (n < 2) return std::nan("");
+    return (n * sxy - sx * sy) / (n * sxx - sx * sx);
+}
+
+std::string bytesText(std::size_t bytes) {
+    char buf[32];
+    if (bytes >= 10u * 1024 * 1024) std::snprintf(buf, sizeof buf, "%.0f MB", bytes / 1048576.0);
+    else if (bytes >= 1024 * 1024) std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1048576.0);
+    else std::snprintf(buf, sizeof buf, "%.0f kB", bytes / 1024.0);
+    return buf;
+}
+
+std::string secondsText(double s) {
+    char buf[32];
+    if (s < 0) return "-";
+    if (s < 1.0) std::snprintf(buf, sizeof buf, "%.2f ms", s * 1000.0);
+    else std::snprintf(buf, sizeof buf, "%.2f s", s);
+    return buf;
+}
+
+void printHeader() {
+    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %10s %10s %8s %10s %4s\n", "garden",
+                "area m2", "obst", "slices", "path", "transit", "sight", "edges", "peak",
+                "result", "fast", "speedup", "before", "same");
+}
+
+void printRow(const Row& r) {
+    char speedup[32] = "-";
+    if (r.referenceSeconds > 0 && r.fastSeconds > 0)
+        std::snprintf(speedup, sizeof speedup, "%.1fx", r.referenceSeconds / r.fastSeconds);
+    char sight[32] = "-";
+    if (r.checked) std::snprintf(sight, sizeof sight, "%llu", (unsigned long long)r.sightTests);
+    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %10s %10s %8s %10s %4s\n",
+                r.name.c_str(), r.area, r.obstacles, r.slices, r.pathPoints,
+                (unsigned long long)r.transitSearches, sight, r.searchEdges,
+                bytesText(r.peakBytes).c_str(), bytesText(r.resultSize).c_str(),
+                secondsText(r.fastSeconds).c_str(), speedup,
+                secondsText(r.referenceSeconds).c_str(),
+                r.checked ? (r.same ? "yes" : "NO") : "-");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 5;
+    bool reference = true;
+    bool quick = false;
+    std::string only;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--no-reference") reference = false;
+        else if (arg == "--quick") quick = true;
+        else if (arg == "--only" && i + 1 < argc) only = argv[++i];
+        else files.push_back(arg);
+    }
+
+    struct Item {
+        Bench::Garden garden;
+        std::string sweep;
+    };
+    std::vector<Item> items;
+    for (const std::string& path : files) {
+        Item item;
+        if (!readGardenFile(path, item.garden)) {
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+            return 2;
+        }
+        items.push_back(std::move(item));
+    }
+    // Size sweeps: obstacle-free concave lawns, and lawns with obstacles (up
+    // to 200 on 2 ha), a virtual wire and, on some, mow areas.
+    const double areas[] = {100, 300, 1000, 3000, 10000, 20000};
+    const int obstacleCounts[] = {2, 6, 20, 60, 100, 200};
+    const std::size_t sizes = quick ? 4 : 6;
+    for (std::size_t k = 0; k < sizes; ++k) {
+        Bench::GardenSpec open;
+        open.name = "open-" + std::to_string(static_cast<int>(areas[k]));
+        open.area = areas[k];
+        open.seed = 100 + k;
+        items.push_back({Bench::generateGarden(open), "open"});
+    }
+    for (std::size_t k = 0; k < sizes; ++k) {
+        Bench::GardenSpec full;
+        full.name = "full-" + std::to_string(static_cast<int>(areas[k]));
+        full.area = areas[k];
+        full.obstacles = obstacleCounts[k];
+        full.virtualWire = true;
+        full.seed = 200 + k;
+        items.push_back({Bench::generateGarden(full), "full"});
+    }
+    {
+        Bench::GardenSpec mow;
+        mow.name = "mowareas-10000";
+        mow.area = 10000;
+        mow.obstacles = 100;
+        mow.mowAreas = true;
+        mow.virtualWire = true;
+        mow.seed = 301;
+        items.push_back({Bench::generateGarden(mow), ""});
+    }
+    {
+        Bench::GardenSpec squares;
+        squares.name = "squares-3000";
+        squares.area = 3000;
+        squares.obstacles = 30;
+        squares.pattern = "squares";
+        squares.seed = 300;
+        items.push_back({Bench::generateGarden(squares), ""});
+    }
+
+    std::printf("runs per garden: %d (median shown); before = straightforward planner, one run\n",
+                runs);
+    printHeader();
+    std::vector<Row> rows;
+    bool allSame = true;
+    for (const Item& item : items) {
+        if (!only.empty() && item.garden.name.find(only) == std::string::npos) continue;
+        rows.push_back(measure(item.garden, item.sweep, runs, reference));
+        printRow(rows.back());
+        if (rows.back().checked && !rows.back().same) allSame = false;
+    }
+
+    std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k):\n");
+    for (const char* sweep : {"open", "full"}) {
+        const double fast = growthExponent(rows, sweep, false);
+        const double before = growthExponent(rows, sweep, true);
+        std::printf("  %-5s sweep: fast %.2f", sweep, fast);
+        if (reference) std::printf(", before %.2f", before);
+        std::printf("\n");
+    }
+    if (reference) std::printf("\nresults equal to the straightforward planner: %s\n",
+                               allSame ? "all" : "NOT ALL");
+    return allSame ? 0 : 1;
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Benchmarks of the planner: time, peak memory and counts per garden, the
+# fast planner against the straightforward one, and the growth of time with
+# the number of slices.  Sets up first (scripts/setup.sh), then builds the
+# benchmark program with the Release flags and runs it.
+#
+#   bash benchmarks/run.sh [--runs N] [--no-reference] [--only TEXT] [--quick]
+#
+# --runs N        computeFullTask calls per garden (median shown; default 5)
+# --no-reference  skip the straightforward planner (no "before" column)
+# --only TEXT     only gardens whose name contains TEXT
+# --quick         the four smaller sizes of each sweep only
+#
+# SWATHWISE_VENV chooses the virtual environment, as for scripts/setup.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+VENV="${SWATHWISE_VENV:-.venv}"
+OUT="build/bench${SWATHWISE_BUILD_TAG:-}"
+
+scripts/setup.sh
+
+mkdir -p "$OUT/obj"
+"$VENV/bin/python" benchmarks/export_gardens.py "$OUT/gardens" examples/*.geojson
+
+CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra
+          -I. -I.deps/clipper2/include)
+SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp benchmarks/bench_planner.cpp)
+echo "bench: building $OUT/bench_planner" >&2
+printf '%s\n' "${SOURCES[@]}" | OUT_DIR="$OUT" xargs -P "$(nproc)" -I{} sh -c \
+  'src="$1"; shift; obj="$OUT_DIR/obj/$(echo "$src" | tr / _).o"; g++ "$@" -c "$src" -o "$obj"' \
+  _ {} "${CXXFLAGS[@]}"
+OBJECTS=()
+for src in "${SOURCES[@]}"; do OBJECTS+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
+g++ "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
+
+"$OUT/bench_planner" "$@" "$OUT"/gardens/*.garden

@@ -1,0 +1,395 @@
+// The indexed planner against the straightforward one (reference_planner):
+// whole tasks, line of sight and transit searches on random gardens must
+// agree bit for bit, and the nearest-first point walk must hand out points
+// in the order a full scan ranks them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "planner/geometry.h"
+#include "planner/linking.h"
+#include "planner/pipeline.h"
+#include "planner/point_index.h"
+#include "planner/transit.h"
+#include "reference_planner.h"
+
+using namespace Planner;
+
+namespace {
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Empty when equal, else where the lists first differ.
+std::string comparePoints(const std::vector<Point>& fast, const std::vector<Point>& reference,
+                          const std::string& what) {
+    if (fast.size() != reference.size()) {
+        return what + ": " + std::to_string(fast.size()) + " points, reference " +
+               std::to_string(reference.size());
+    }
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        if (!sameBits(fast[i].x, reference[i].x) || !sameBits(fast[i].y, reference[i].y)) {
+            return what + " point " + std::to_string(i) + ": (" + std::to_string(fast[i].x) +
+                   ", " + std::to_string(fast[i].y) + "), reference (" +
+                   std::to_string(reference[i].x) + ", " + std::to_string(reference[i].y) + ")";
+        }
+    }
+    return "";
+}
+
+std::string compareLines(const std::vector<LineString>& fast,
+                         const std::vector<LineString>& reference, const std::string& what) {
+    if (fast.size() != reference.size()) {
+        return what + ": " + std::to_string(fast.size()) + " lines, reference " +
+               std::to_string(reference.size());
+    }
+    for (std::size_t i = 0; i < fast.size(); ++i) {
+        const std::string d =
+            comparePoints(fast[i].points, reference[i].points, what + " " + std::to_string(i));
+        if (!d.empty()) return d;
+    }
+    return "";
+}
+
+std::string compareResults(const PathPlanner::PlanningResult& fast,
+                           const PathPlanner::PlanningResult& reference) {
+    std::string d = comparePoints(fast.path.points, reference.path.points, "path");
+    if (d.empty()) d = compareLines(fast.slices, reference.slices, "slice");
+    if (d.empty()) d = compareLines(fast.connectors, reference.connectors, "connector");
+    if (d.empty()) d = compareLines(fast.searchEdges, reference.searchEdges, "search edge");
+    return d;
+}
+
+// ---- Random gardens: small, so that thousands run quickly, with the
+// degeneracies that the tolerances are about made common: coordinates on a
+// coarse grid (moves through vertices and along edges), obstacles inside,
+// across and outside the lawn, concave outlines, mow areas, wires.
+
+class GardenMaker {
+public:
+    explicit GardenMaker(std::uint64_t seed) : rng_(seed) {}
+
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+    bool chance(double p) { return uniform(0.0, 1.0) < p; }
+
+    double snap(double v) const { return grid_ > 0 ? std::round(v / grid_) * grid_ : v; }
+
+    std::vector<Point> outline(double cx, double cy, double radius, int corners, bool concave) {
+        std::vector<Point> ring;
+        const double phase = uniform(0.0, 6.283185307179586);
+        for (int k = 0; k < corners; ++k) {
+            const double a = phase + 6.283185307179586 * (k + uniform(-0.3, 0.3)) / corners;
+            double r = radius * uniform(0.8, 1.0);
+            if (concave && k % 3 == 1) r *= uniform(0.3, 0.7);
+            ring.emplace_back(snap(cx + r * std::cos(a)), snap(cy + r * std::sin(a)));
+        }
+        return ring;
+    }
+
+    std::vector<Point> box(double x0, double y0, double x1, double y1) {
+        return {{snap(x0), snap(y0)}, {snap(x1), snap(y0)}, {snap(x1), snap(y1)}, {snap(x0), snap(y1)}};
+    }
+
+    struct Task {
+        Environment environment{Polygon()};
+        PathSettings settings;
+        Point start;
+    };
+
+    // `busy`: a larger lawn with many obstacles.
+    Task task(bool busy = false) {
+        Task t;
+        grid_ = chance(0.5) ? (chance(0.5) ? 0.5 : 1.0) : 0.0;
+        const double radius = busy ? uniform(12.0, 30.0) : uniform(4.0, 14.0);
+        const int kind = integer(0, 3);
+        std::vector<Point> lawn;
+        if (kind == 0) lawn = box(-radius, -0.7 * radius, radius, 0.7 * radius);
+        else lawn = outline(0.0, 0.0, radius, integer(3, 14), kind == 3);
+        t.environment = Environment(Polygon(lawn));
+
+        const int obstacles = busy ? integer(8, 30) : integer(0, 7);
+        for (int i = 0; i < obstacles; ++i) {
+            // Mostly inside, some across the edge or outside the lawn.
+            const double reach = chance(0.8) ? 0.6 : 1.3;
+            const double cx = uniform(-reach, reach) * radius;
+            const double cy = uniform(-reach, reach) * radius;
+            const double size = uniform(0.4, 2.5);
+            if (chance(0.4)) {
+                t.environment.addObstacle(Polygon(box(cx - size, cy - size, cx + size, cy + size)));
+            } else {
+                t.environment.addObstacle(
+                    Polygon(outline(cx, cy, size, integer(3, 9), chance(0.3))));
+            }
+        }
+        const int mowAreas = chance(0.2) ? integer(1, 2) : 0;
+        for (int i = 0; i < mowAreas; ++i) {
+            t.environment.addMowArea(Polygon(outline(uniform(-0.4, 0.4) * radius,
+                                                     uniform(-0.4, 0.4) * radius,
+                                                     uniform(0.3, 0.7) * radius, integer(3, 8),
+                                                     chance(0.3))));
+        }
+        if (chance(0.5)) {
+            std::vector<Point> wire;
+            const int points = integer(2, 9);
+            for (int i = 0; i < points; ++i) {
+                wire.emplace_back(snap(uniform(-0.8, 0.8) * radius), snap(uniform(-0.8, 0.8) * radius));
+            }
+            // A wire point on a corner now and then.
+            if (chance(0.3) && !t.environment.obstacles.empty())
+                wire.push_back(t.environment.obstacles[0].points[0]);
+            t.environment.setVirtualWire(LineString(wire));
+        }
+
+        PathSettings& s = t.settings;
+        const int pattern = integer(0, 5);
+        s.pattern = pattern < 3 ? "lines" : (pattern < 5 ? "squares" : "rings");
+        s.offset = chance(0.3) ? 0.5 : uniform(0.3, 1.5);
+        const int angle = integer(0, 3);
+        s.angle = angle == 0 ? 0.0 : (angle == 1 ? 1.5707963267948966 : uniform(-3.2, 3.2));
+        s.distanceToBorder = chance(0.3) ? 0.0 : uniform(0.2, 1.5);
+        s.mowBorder = chance(0.7);
+        s.borderLaps = static_cast<std::uint64_t>(integer(0, 3));
+        s.mowBorderCcw = chance(0.5);
+        s.mowExclusionsBoder = chance(0.7);
+        s.exclusionsBorderLaps = static_cast<std::uint64_t>(integer(0, 2));
+        s.mowExclusionsBorderCcw = chance(0.5);
+        // Mostly a start on open lawn, sometimes anywhere.
+        t.start = Point(snap(uniform(-0.9, 0.9) * radius), snap(uniform(-0.9, 0.9) * radius));
+        for (int attempt = 0; attempt < 30 && chance(0.9); ++attempt) {
+            bool open = isPointInPolygon(t.environment.perimeter.points, t.start.x, t.start.y);
+            for (const Polygon& o : t.environment.obstacles)
+                open = open && !isPointInPolygon(o.points, t.start.x, t.start.y);
+            if (open) break;
+            t.start = Point(snap(uniform(-0.9, 0.9) * radius), snap(uniform(-0.9, 0.9) * radius));
+        }
+        return t;
+    }
+
+    // A point for a move: a corner of the scene, a grid point, or anywhere.
+    Point probe(const Environment& env, double radius) {
+        const int kind = integer(0, 3);
+        if (kind == 0) {
+            const std::vector<Point>* ring = &env.perimeter.points;
+            if (!env.obstacles.empty() && chance(0.6))
+                ring = &env.obstacles[static_cast<std::size_t>(integer(0, static_cast<int>(env.obstacles.size()) - 1))].points;
+            if (!ring->empty()) return (*ring)[static_cast<std::size_t>(integer(0, static_cast<int>(ring->size()) - 1))];
+        }
+        if (kind == 1) return Point(std::round(uniform(-radius, radius)), std::round(uniform(-radius, radius)));
+        return Point(uniform(-radius, radius), uniform(-radius, radius));
+    }
+
+private:
+    std::mt19937_64 rng_;
+    double grid_ = 0.0;
+};
+
+TEST(FastVersusReference, WholeTasksOnRandomGardens) {
+    GardenMaker maker(20240611);
+    std::size_t searches = 0, edges = 0, paths = 0, slices = 0, gaveUp = 0;
+    for (int i = 0; i < 1200; ++i) {
+        const GardenMaker::Task t = maker.task();
+        Reference::Tally tally;
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "garden " << i << ": " << d;
+        searches += tally.transitSearches;
+        edges += fast.searchEdges.size();
+        paths += fast.path.points.size() > 1;
+        slices += fast.slices.size();
+    }
+    for (int i = 0; i < 150; ++i) {
+        const GardenMaker::Task t = maker.task(true);
+        Reference::Tally tally;
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "busy garden " << i << ": " << d;
+        searches += tally.transitSearches;
+        edges += fast.searchEdges.size();
+        paths += fast.path.points.size() > 1;
+        slices += fast.slices.size();
+    }
+    std::printf("searches %zu edges %zu paths %zu slices %zu\n", searches, edges, paths, slices);
+}
+
+TEST(FastVersusReference, LineOfSightOnRandomGardens) {
+    GardenMaker maker(77);
+    std::size_t free = 0, total = 0;
+    for (int i = 0; i < 400; ++i) {
+        const GardenMaker::Task t = maker.task();
+        Environment env = t.environment;
+        // The lane frame of the task: moves are mostly axis-parallel there.
+        rotatePoints(env.perimeter.points, -t.settings.angle);
+        for (Polygon& o : env.obstacles) rotatePoints(o.points, -t.settings.angle);
+        const SightIndex index = buildSightIndex(env);
+        SightScratch scratch;
+        for (int k = 0; k < 300; ++k) {
+            const Point a = maker.probe(env, 16.0);
+            Point b = maker.probe(env, 16.0);
+            if (k % 4 == 0) b = Point(b.x, a.y);  // along a lane
+            if (k % 9 == 0) b = Point(a.x + maker.uniform(-0.03, 0.03), a.y + maker.uniform(-0.03, 0.03));
+            const bool want = Reference::isSegmentFree(env, a.x, a.y, b.x, b.y);
+            ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y), want)
+                << "garden " << i << " move (" << a.x << ", " << a.y << ") -> (" << b.x << ", "
+                << b.y << ")";
+            ASSERT_EQ(isSegmentFree(env, a.x, a.y, b.x, b.y), want);
+            free += want;
+            ++total;
+        }
+    }
+    // Both answers must be common for the comparison to mean anything.
+    EXPECT_GT(free, total / 10);
+    EXPECT_LT(free, total * 9 / 10);
+}
+
+TEST(FastVersusReference, TransitSearchesSharingOneCache) {
+    GardenMaker maker(4242);
+    for (int i = 0; i < 250; ++i) {
+        const GardenMaker::Task t = maker.task();
+        const Environment& env = t.environment;
+        const SightIndex sight = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, sight);
+        TransitCache cache;
+        std::vector<LineString> fastEdges, referenceEdges;
+        for (int k = 0; k < 6; ++k) {
+            const Point a = maker.probe(env, 14.0);
+            const Point b = maker.probe(env, 14.0);
+            const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
+            const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+            std::string d = comparePoints(fast, reference, "transit path");
+            if (d.empty()) d = compareLines(fastEdges, referenceEdges, "search edge");
+            ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
+        }
+        // The scene's own entry point, with an index built for the one search.
+        std::vector<LineString> single;
+        const Point a = maker.probe(env, 14.0);
+        const Point b = maker.probe(env, 14.0);
+        std::vector<LineString> referenceSingle;
+        ASSERT_TRUE(comparePoints(findTransitPath(env, single, a.x, a.y, b.x, b.y),
+                                  Reference::findTransitPath(env, referenceSingle, a.x, a.y, b.x, b.y),
+                                  "single search")
+                        .empty());
+    }
+}
+
+TEST(FastVersusReference, TransitNodesMatchTheScan) {
+    GardenMaker maker(99);
+    for (int i = 0; i < 300; ++i) {
+        GardenMaker::Task t = maker.task();
+        // Corners within a millimetre of each other and of wire points.
+        Polygon extra;
+        for (const Point& p : t.environment.perimeter.points)
+            extra.points.emplace_back(p.x + maker.uniform(-0.0012, 0.0012), p.y);
+        t.environment.addObstacle(extra);
+        const auto fast = buildTransitNodes(t.environment, 1.0, 2.0);
+        const auto reference = Reference::buildTransitNodes(t.environment, 1.0, 2.0);
+        ASSERT_EQ(fast.size(), reference.size()) << "garden " << i;
+        for (std::size_t k = 0; k < fast.size(); ++k) {
+            ASSERT_TRUE(sameBits(fast[k].x, reference[k].x) && sameBits(fast[k].y, reference[k].y) &&
+                        fast[k].onWire == reference[k].onWire &&
+                        fast[k].wireIndex == reference[k].wireIndex)
+                << "garden " << i << " node " << k;
+        }
+    }
+}
+
+// Scenes the index does not take (coordinates not finite or far out), and
+// searches from or to such positions, give the reference's answers too.
+TEST(FastVersusReference, ScenesBeyondTheIndex) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<std::vector<Point>> obstacles = {
+        {{1, 1}, {2, 1}, {nan, 2}},
+        {{1, 1}, {2, 1}, {2, inf}},
+        {{1, 1}, {2e6, 1}, {2, 2}},
+        {{1, 1}, {2, 1}},
+    };
+    for (const auto& obstacle : obstacles) {
+        Environment env(Polygon({{-5, -5}, {5, -5}, {5, 5}, {-5, 5}}));
+        env.addObstacle(Polygon(obstacle));
+        env.addObstacle(Polygon({{-3, -3}, {-1, -3}, {-1, -1}, {-3, -1}}));
+        const SightIndex index = buildSightIndex(env);
+        SightScratch scratch;
+        const Point probes[] = {{-4, -4}, {4, 4}, {0, 4}, {-2, -2}, {3e6, 0}, {nan, 0}, {inf, 1}};
+        for (const Point& a : probes) {
+            for (const Point& b : probes) {
+                EXPECT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y),
+                          Reference::isSegmentFree(env, a.x, a.y, b.x, b.y));
+                std::vector<LineString> fastEdges, referenceEdges;
+                const auto fast = findTransitPath(env, fastEdges, a.x, a.y, b.x, b.y);
+                const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+                EXPECT_TRUE(comparePoints(fast, reference, "path").empty());
+                EXPECT_TRUE(compareLines(fastEdges, referenceEdges, "edges").empty());
+            }
+        }
+        std::vector<LineString> slices = {LineString({{-4, 0}, {4, 0}}),
+                                          LineString({{nan, 1}, {3, 1}}),
+                                          LineString({{-2.5, -2}, {-1.5, -2}}),
+                                          LineString({{4, 4}, {4, -4}, {3, -4}})};
+        for (const Point& start : probes) {
+            PathPlanner::PlanningResult fast, reference;
+            linkSlices(env, slices, start, fast);
+            Reference::linkSlices(env, slices, start, reference);
+            EXPECT_TRUE(compareResults(fast, reference).empty()) << compareResults(fast, reference);
+        }
+    }
+}
+
+// The nearest-first walk against a sort of all remaining points by
+// (distance, id), with points taken out between walks.
+TEST(PointWalk, HandsOutPointsNearestFirstTiesByIndex) {
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<int> coordinate(-20, 20);
+    for (int round = 0; round < 60; ++round) {
+        std::vector<Point> points;
+        const int count = 1 + round * 7;
+        for (int i = 0; i < count; ++i) {
+            // Integer points: many equal distances.
+            points.emplace_back(coordinate(rng) * 0.5, coordinate(rng) * 0.5);
+        }
+        if (round % 5 == 0) points.emplace_back(std::numeric_limits<double>::quiet_NaN(), 0.0);
+        PointTree tree = buildPointTree(points);
+        std::vector<bool> present(points.size(), true);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (!std::isfinite(points[i].x)) present[i] = false;
+        }
+        PointWalk walk;
+        for (int step = 0; step < 12; ++step) {
+            const Point from(coordinate(rng) * 0.25, coordinate(rng) * 0.25);
+            std::vector<std::pair<double, std::uint32_t>> want;
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                if (!present[i]) continue;
+                const double dx = points[i].x - from.x;
+                const double dy = points[i].y - from.y;
+                want.emplace_back(std::sqrt(dx * dx + dy * dy), static_cast<std::uint32_t>(i));
+            }
+            std::sort(want.begin(), want.end());
+            startWalk(tree, from, walk);
+            std::uint32_t id = 0;
+            double d = 0.0;
+            for (const auto& w : want) {
+                ASSERT_TRUE(nextNearest(tree, walk, id, d));
+                ASSERT_EQ(id, w.second);
+                ASSERT_TRUE(sameBits(d, w.first));
+            }
+            ASSERT_FALSE(nextNearest(tree, walk, id, d));
+            // Take a few out.
+            for (int r = 0; r < 3 && !want.empty(); ++r) {
+                const std::uint32_t victim = want[static_cast<std::size_t>(rng() % want.size())].second;
+                removePoint(tree, victim);
+                present[victim] = false;
+            }
+        }
+    }
+}
+
+}  // namespace
