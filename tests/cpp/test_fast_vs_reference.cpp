@@ -193,7 +193,7 @@ private:
 
 TEST(FastVersusReference, WholeTasksOnRandomGardens) {
     GardenMaker maker(20240611);
-    std::size_t searches = 0, edges = 0, paths = 0, slices = 0, gaveUp = 0;
+    std::size_t searches = 0, edges = 0, paths = 0, slices = 0;
     for (int i = 0; i < 1200; ++i) {
         const GardenMaker::Task t = maker.task();
         Reference::Tally tally;
