@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -142,6 +141,12 @@ public:
             for (int i = 0; i < points; ++i) {
                 wire.emplace_back(snap(uniform(-0.8, 0.8) * radius), snap(uniform(-0.8, 0.8) * radius));
             }
+            // Wire points repeated, or within a millimetre of each other.
+            if (chance(0.4)) {
+                const Point p = wire[static_cast<std::size_t>(integer(0, points - 1))];
+                wire.insert(wire.begin() + integer(0, points), p);
+                wire.emplace_back(p.x + uniform(-0.0006, 0.0006), p.y + uniform(-0.0006, 0.0006));
+            }
             // A wire point on a corner now and then.
             if (chance(0.3) && !t.environment.obstacles.empty())
                 wire.push_back(t.environment.obstacles[0].points[0]);
@@ -173,9 +178,15 @@ public:
         return t;
     }
 
-    // A point for a move: a corner of the scene, a grid point, or anywhere.
+    // A point for a move: a corner of the scene, a wire point (or next to
+    // one), a grid point, or anywhere.
     Point probe(const Environment& env, double radius) {
-        const int kind = integer(0, 3);
+        const int kind = integer(0, 4);
+        if (kind == 4 && !env.virtualWire.points.empty()) {
+            const auto& wire = env.virtualWire.points;
+            const Point p = wire[static_cast<std::size_t>(integer(0, static_cast<int>(wire.size()) - 1))];
+            return chance(0.5) ? p : Point(p.x + uniform(-0.0008, 0.0008), p.y);
+        }
         if (kind == 0) {
             const std::vector<Point>* ring = &env.perimeter.points;
             if (!env.obstacles.empty() && chance(0.6))
@@ -218,7 +229,12 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
         paths += fast.path.points.size() > 1;
         slices += fast.slices.size();
     }
-    std::printf("searches %zu edges %zu paths %zu slices %zu\n", searches, edges, paths, slices);
+    // The gardens must exercise what is compared: transit searches with
+    // their edges, and paths over many slices.
+    EXPECT_GT(searches, 3000u);
+    EXPECT_GT(edges, 50000u);
+    EXPECT_GT(paths, 1100u);
+    EXPECT_GT(slices, 40000u);
 }
 
 TEST(FastVersusReference, LineOfSightOnRandomGardens) {
@@ -233,9 +249,18 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
         const SightIndex index = buildSightIndex(env);
         SightScratch scratch;
         for (int k = 0; k < 300; ++k) {
-            const Point a = maker.probe(env, 16.0);
+            Point a = maker.probe(env, 16.0);
             Point b = maker.probe(env, 16.0);
             if (k % 4 == 0) b = Point(b.x, a.y);  // along a lane
+            if (k % 5 == 1) {
+                // From a perimeter corner to another, or on through it.
+                const auto& ring = env.perimeter.points;
+                const Point p = ring[static_cast<std::size_t>(maker.integer(0, static_cast<int>(ring.size()) - 1))];
+                const Point q = ring[static_cast<std::size_t>(maker.integer(0, static_cast<int>(ring.size()) - 1))];
+                const double f = maker.chance(0.5) ? 1.0 : maker.uniform(1.0, 2.0);
+                b = Point(p.x + f * (q.x - p.x), p.y + f * (q.y - p.y));
+                a = p;
+            }
             if (k % 9 == 0) b = Point(a.x + maker.uniform(-0.03, 0.03), a.y + maker.uniform(-0.03, 0.03));
             const bool want = Reference::isSegmentFree(env, a.x, a.y, b.x, b.y);
             ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y), want)
@@ -302,6 +327,53 @@ TEST(FastVersusReference, TransitNodesMatchTheScan) {
     }
 }
 
+// Wire points, corners and targets in chains a little under a millimetre
+// apart: a node can then be within 1 mm of two records that are not within
+// 1 mm of each other, and of the target.
+TEST(FastVersusReference, TransitAmongPositionsAMillimetreApart) {
+    GardenMaker maker(31337);
+    for (int i = 0; i < 400; ++i) {
+        Environment env(Polygon({{-10, -10}, {10, -10}, {10, 10}, {-10, 10}}));
+        env.addObstacle(Polygon({{-2, -2}, {2, -2}, {2, 2}, {-2, 2}}));
+        std::vector<Point> wire;
+        const int clusters = maker.integer(1, 4);
+        for (int c = 0; c < clusters; ++c) {
+            // Half of them at a corner of the obstacle, where sight from
+            // one point of a chain differs from sight from the next.
+            Point base(maker.uniform(-8, 8), maker.uniform(-8, 8));
+            if (maker.chance(0.5)) base = Point(maker.chance(0.5) ? 2 : -2, maker.chance(0.5) ? 2 : -2);
+            const double step = maker.uniform(0.0004, 0.0009) * (maker.chance(0.5) ? 1 : -1);
+            const int links = maker.integer(2, 5);
+            for (int k = 0; k < links; ++k) {
+                wire.emplace_back(base.x + k * step, base.y + maker.uniform(-1e-4, 1e-4));
+                if (maker.chance(0.3)) wire.push_back(wire.back());
+            }
+        }
+        std::shuffle(wire.begin(), wire.end(), std::mt19937_64(static_cast<std::uint64_t>(i)));
+        env.setVirtualWire(LineString(wire));
+        if (maker.chance(0.5)) {
+            // Obstacle corners in a chain too.
+            const Point p = wire[0];
+            env.addObstacle(Polygon({{p.x + 0.0007, p.y + 0.3}, {p.x + 0.0014, p.y + 0.3},
+                                     {p.x + 0.0014, p.y + 0.31}}));
+        }
+        const SightIndex sight = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, sight);
+        TransitCache cache;
+        std::vector<LineString> fastEdges, referenceEdges;
+        for (int k = 0; k < 4; ++k) {
+            const Point a(maker.uniform(-9, 9), maker.uniform(-9, 9));
+            const Point w = wire[static_cast<std::size_t>(maker.integer(0, static_cast<int>(wire.size()) - 1))];
+            const Point b(w.x + maker.uniform(-0.0009, 0.0009), w.y + maker.uniform(-0.0009, 0.0009));
+            const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
+            const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+            std::string d = comparePoints(fast, reference, "transit path");
+            if (d.empty()) d = compareLines(fastEdges, referenceEdges, "search edge");
+            ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
+        }
+    }
+}
+
 // Scenes the index does not take (coordinates not finite or far out), and
 // searches from or to such positions, give the reference's answers too.
 TEST(FastVersusReference, ScenesBeyondTheIndex) {
@@ -341,6 +413,44 @@ TEST(FastVersusReference, ScenesBeyondTheIndex) {
             Reference::linkSlices(env, slices, start, reference);
             EXPECT_TRUE(compareResults(fast, reference).empty()) << compareResults(fast, reference);
         }
+    }
+}
+
+// A move along the top edge of the lawn, across the mouth of a notch so
+// shallow that the piece over the mouth runs along the outline (its middle
+// lies within 1e-7 of it).  A split of that piece by the projection of a far
+// edge parallel to the move, or of a zero-length edge, brings a part of it
+// farther out: edges anywhere can decide such a move.
+TEST(FastVersusReference, FarParallelEdgesSplitTheMove) {
+    struct Case {
+        std::vector<Point> bottom;
+        bool free;
+    };
+    const Case cases[] = {{{{0, 0}}, true},
+                          {{{0, 0}, {8.5, 0}}, false},           // two parallel edges, far below
+                          {{{0, 0}, {8.5, -1}, {8.5, -1}}, false}};  // a zero-length edge
+    for (const Case& c : cases) {
+        std::vector<Point> ring = c.bottom;
+        for (const Point& p : std::vector<Point>{
+                 {20, 0}, {20, 10}, {12, 10}, {8.01, 10 - 1.5e-7}, {8, 10}, {0, 10}})
+            ring.push_back(p);
+        const Environment env{Polygon(ring)};
+        const SightIndex index = buildSightIndex(env);
+        SightScratch scratch;
+        EXPECT_EQ(Reference::isSegmentFree(env, 2, 10, 13, 10), c.free);
+        EXPECT_EQ(isSegmentFree(index, scratch, 2, 10, 13, 10), c.free);
+        EXPECT_EQ(isSegmentFree(env, 2, 10, 13, 10), c.free);
+
+        // The same with an obstacle whose outline bulges over the move.
+        std::vector<Point> obstacle = c.bottom;
+        for (const Point& p : std::vector<Point>{
+                 {20, 0}, {20, 10}, {12, 10}, {8.01, 10 + 1.5e-7}, {8, 10}, {0, 10}})
+            obstacle.push_back(p);
+        Environment lawn(Polygon({{-50, -50}, {50, -50}, {50, 50}, {-50, 50}}));
+        lawn.addObstacle(Polygon(obstacle));
+        const SightIndex lawnIndex = buildSightIndex(lawn);
+        EXPECT_EQ(Reference::isSegmentFree(lawn, 2, 10, 13, 10), c.free);
+        EXPECT_EQ(isSegmentFree(lawnIndex, scratch, 2, 10, 13, 10), c.free);
     }
 }
 
