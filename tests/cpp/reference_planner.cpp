@@ -610,7 +610,8 @@ void appendSlice(LineString& path, const LineString& slice, bool reverse, std::s
 }
 
 
-// The full task, composed as the pipeline composes it.
+// The full task, composed as the pipeline composes it (keep the two in step:
+// the comparison test runs whole tasks through both).
 
 namespace {
 
@@ -668,6 +669,7 @@ void appendRings(std::vector<LineString>& slices, std::vector<Planner::Ring>&& r
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
                                             const PathSettings& settings, const Point& start,
                                             Tally* tally) {
+    if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);
     std::vector<Point> startPoint{start};

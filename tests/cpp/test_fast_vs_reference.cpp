@@ -237,6 +237,19 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
     EXPECT_GT(slices, 40000u);
 }
 
+TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
+    const std::vector<std::vector<Point>> lawns = {{}, {{0, 0}}, {{0, 0}, {10, 0}},
+                                                   {{0, 0}, {10, 0}, {20, 0}}};
+    for (const auto& lawn : lawns) {
+        Environment env{Polygon(lawn)};
+        env.addObstacle(Polygon({{2, -1}, {4, -1}, {4, 1}, {2, 1}}));
+        const PathSettings settings;
+        EXPECT_TRUE(compareResults(computeFullTask(env, settings, Point(1, 1)),
+                                   Reference::computeFullTask(env, settings, Point(1, 1)))
+                        .empty());
+    }
+}
+
 TEST(FastVersusReference, LineOfSightOnRandomGardens) {
     GardenMaker maker(77);
     std::size_t free = 0, total = 0;
