@@ -56,5 +56,11 @@ constexpr double kShortEdgeLength = 1e-4;      // edges shorter than this are al
 constexpr double kMinNonParallelSine = 1e-6;   // least sine of an edge that counts as not parallel
 constexpr double kMaxNonParallelSine = 1e-2;   // moves that would need more get the full test
 constexpr double kNodeGridLimit = 1e12;        // node positions beyond this are matched by scanning
+constexpr double kSightPointPad = 1e-6;        // point lookups visit the cells this near the point
+constexpr double kSightBandPad = 1e-6;         // bands list the perimeter edges this near them
+constexpr std::size_t kSightCellsPerEdge = 2;  // grid size: about this many cells per edge ...
+constexpr std::int64_t kSightGridMaxSide = 4096;  // ... at most this many along a side ...
+constexpr double kSightGridMinCell = 0.05;     // ... and cells no smaller than this
+constexpr std::uint32_t kPointTreeLeafSize = 8;  // points in a leaf of the ordering stage's tree
 
 }  // namespace Planner

@@ -19,9 +19,7 @@ double distance(double ax, double ay, double bx, double by) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
-bool insideOpenParameterRange(double v) {
-    return v > kBoundaryTolerance && v < kParameterHigh;
-}
+bool insideOpenParameterRange(double v) { return v > kBoundaryTolerance && v < kParameterHigh; }
 
 // One edge of the even-odd test, the edge from point j to point i: true if
 // (x, y) lies on it; otherwise flips `inside` when the ray towards +x
@@ -87,8 +85,8 @@ inline bool edgeCutsSegment(const Point& p, const Point& q, double ax, double ay
 }
 
 // One edge of ringMeetings (below).
-inline void edgeMeetings(const Point& p, const Point& q, double ax, double ay, double dx,
-                         double dy, double dd, std::vector<double>& params) {
+inline void edgeMeetings(const Point& p, const Point& q, double ax, double ay, double dx, double dy,
+                         double dd, std::vector<double>& params) {
     auto add = [&params](double s) {
         if (s > 0.0 && s < 1.0) params.push_back(s);
     };
@@ -133,7 +131,8 @@ void ringMeetings(const std::vector<Point>& ring, double ax, double ay, double b
 double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
     const std::size_t n = ring.size();
     double best = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < n; ++i) best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
+    for (std::size_t i = 0; i < n; ++i)
+        best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
     return best;
 }
 
@@ -308,13 +307,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kHalfPi = kPi / 2.0;
-// Point lookups (pieces' midpoints, M) visit the cells this near the point.
-constexpr double kPointPad = 1e-6;
-// Bands list every perimeter edge this near their y-range.
-constexpr double kBandPad = 1e-6;
-constexpr std::size_t kGridCellsPerEdge = 2;
-constexpr std::int64_t kGridMaxSide = 4096;
-constexpr double kGridMinCell = 0.05;
 
 bool withinIndexLimit(double v) { return std::fabs(v) <= kIndexCoordinateLimit; }
 
@@ -400,10 +392,10 @@ bool pointInPerimeter(const SightIndex& index, double x, double y) {
     return inside;
 }
 
-// Visits the cells within kPointPad of (x, y).
+// Visits the cells within kSightPointPad of (x, y).
 template <class Visit>
 void forEachCellAt(const CellGrid& g, double x, double y, Visit&& visit) {
-    forEachCellNear(g, x, y, x, y, kPointPad, [&](std::size_t cell) {
+    forEachCellNear(g, x, y, x, y, kSightPointPad, [&](std::size_t cell) {
         visit(cell);
         return false;
     });
@@ -435,7 +427,8 @@ void rememberBlocker(SightScratch& scratch, std::uint32_t edge) {
 
 void nextStamp(SightScratch& scratch, const SightIndex& index) {
     if (scratch.edgeMark.size() != index.edges.size() ||
-        scratch.obstacleMark.size() != index.scene->obstacles.size() || scratch.stamp == UINT32_MAX) {
+        scratch.obstacleMark.size() != index.scene->obstacles.size() ||
+        scratch.stamp == UINT32_MAX) {
         scratch.edgeMark.assign(index.edges.size(), 0);
         scratch.obstacleMark.assign(index.scene->obstacles.size(), 0);
         scratch.stamp = 0;
@@ -483,15 +476,18 @@ SightIndex buildSightIndex(const Environment& scene) {
     x0 -= margin, y0 -= margin, x1 += margin, y1 += margin;
     const double width = x1 - x0;
     const double height = y1 - y0;
-    const double cells = static_cast<double>(kGridCellsPerEdge * index.edges.size());
+    const double cells = static_cast<double>(kSightCellsPerEdge * index.edges.size());
     double size = std::sqrt(width * height / cells);
-    size = std::max({size, width / kGridMaxSide, height / kGridMaxSide, kGridMinCell});
+    size =
+        std::max({size, width / kSightGridMaxSide, height / kSightGridMaxSide, kSightGridMinCell});
     CellGrid& g = index.grid;
     g.x0 = x0;
     g.y0 = y0;
     g.size = size;
-    g.cols = static_cast<std::int32_t>(std::min<double>(std::ceil(width / size) + 1, kGridMaxSide + 1));
-    g.rows = static_cast<std::int32_t>(std::min<double>(std::ceil(height / size) + 1, kGridMaxSide + 1));
+    g.cols = static_cast<std::int32_t>(
+        std::min<double>(std::ceil(width / size) + 1, kSightGridMaxSide + 1));
+    g.rows = static_cast<std::int32_t>(
+        std::min<double>(std::ceil(height / size) + 1, kSightGridMaxSide + 1));
     const std::size_t cellCount = static_cast<std::size_t>(g.cols) * g.rows;
 
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
@@ -519,10 +515,14 @@ SightIndex buildSightIndex(const Environment& scene) {
             by0 = std::min(by0, p.y), by1 = std::max(by1, p.y);
         }
         index.obstacleBoxes[k] = {bx0, by0, bx1, by1};
-        const std::int64_t c0 = clampIndex(cellCoordinate(bx0 - kSightCellMargin, g.x0, g.size), g.cols);
-        const std::int64_t c1 = clampIndex(cellCoordinate(bx1 + kSightCellMargin, g.x0, g.size), g.cols);
-        const std::int64_t r0 = clampIndex(cellCoordinate(by0 - kSightCellMargin, g.y0, g.size), g.rows);
-        const std::int64_t r1 = clampIndex(cellCoordinate(by1 + kSightCellMargin, g.y0, g.size), g.rows);
+        const std::int64_t c0 =
+            clampIndex(cellCoordinate(bx0 - kSightCellMargin, g.x0, g.size), g.cols);
+        const std::int64_t c1 =
+            clampIndex(cellCoordinate(bx1 + kSightCellMargin, g.x0, g.size), g.cols);
+        const std::int64_t r0 =
+            clampIndex(cellCoordinate(by0 - kSightCellMargin, g.y0, g.size), g.rows);
+        const std::int64_t r1 =
+            clampIndex(cellCoordinate(by1 + kSightCellMargin, g.y0, g.size), g.rows);
         for (std::int64_t r = r0; r <= r1; ++r) {
             for (std::int64_t c = c0; c <= c1; ++c) {
                 pairs.emplace_back(static_cast<std::uint32_t>(r * g.cols + c),
@@ -536,16 +536,19 @@ SightIndex buildSightIndex(const Environment& scene) {
     const std::size_t n = perimeter.size();
     double py0 = perimeter[0].y, py1 = py0;
     for (const Point& p : perimeter) py0 = std::min(py0, p.y), py1 = std::max(py1, p.y);
-    index.bands = static_cast<std::int32_t>(std::min<std::size_t>(std::max<std::size_t>(n / 2, 1), 4096));
+    index.bands = static_cast<std::int32_t>(
+        std::min<std::size_t>(std::max<std::size_t>(n / 2, 1), kSightGridMaxSide));
     index.bandY0 = py0 - 1.0;
     index.bandHeight = (py1 - py0 + 2.0) / index.bands;
     pairs.clear();
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t j = i == 0 ? n - 1 : i - 1;
-        const double lo = std::min(perimeter[i].y, perimeter[j].y) - kBandPad;
-        const double hi = std::max(perimeter[i].y, perimeter[j].y) + kBandPad;
-        const std::int64_t b0 = clampIndex(cellCoordinate(lo, index.bandY0, index.bandHeight), index.bands);
-        const std::int64_t b1 = clampIndex(cellCoordinate(hi, index.bandY0, index.bandHeight), index.bands);
+        const double lo = std::min(perimeter[i].y, perimeter[j].y) - kSightBandPad;
+        const double hi = std::max(perimeter[i].y, perimeter[j].y) + kSightBandPad;
+        const std::int64_t b0 =
+            clampIndex(cellCoordinate(lo, index.bandY0, index.bandHeight), index.bands);
+        const std::int64_t b1 =
+            clampIndex(cellCoordinate(hi, index.bandY0, index.bandHeight), index.bands);
         for (std::int64_t b = b0; b <= b1; ++b)
             pairs.emplace_back(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(i));
     }
@@ -577,13 +580,13 @@ SightIndex buildSightIndex(const Environment& scene) {
     return index;
 }
 
-bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay,
-                   double bx, double by) {
+bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+                   double by) {
     const Environment& scene = *index.scene;
     const double length = distance(ax, ay, bx, by);
     if (length < kSightShrink) return true;
-    if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) ||
-        !withinIndexLimit(bx) || !withinIndexLimit(by)) {
+    if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
+        !withinIndexLimit(by)) {
         return isSegmentFree(scene, ax, ay, bx, by);
     }
     const double ux = (bx - ax) * kSightShrink / length;
@@ -640,7 +643,8 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     auto boxFarFromMove = [&](const SightIndex::Box& b) {
         if (b.x1 < xLo || b.x0 > xHi || b.y1 < yLo || b.y0 > yHi) return true;
         const int s0 = side(b.x0, b.y0);
-        return s0 != 0 && s0 == side(b.x1, b.y0) && s0 == side(b.x0, b.y1) && s0 == side(b.x1, b.y1);
+        return s0 != 0 && s0 == side(b.x1, b.y0) && s0 == side(b.x0, b.y1) &&
+               s0 == side(b.x1, b.y1);
     };
     // Tests one edge; false when it crosses the move.
     auto passes = [&](std::uint32_t id) {
@@ -656,14 +660,16 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
                 if (!passes(id)) return true;
                 scratch.perimeterEdges.push_back(id);
             }
-            for (std::uint32_t k = index.obstacleStart[cell]; k < index.obstacleStart[cell + 1]; ++k) {
+            for (std::uint32_t k = index.obstacleStart[cell]; k < index.obstacleStart[cell + 1];
+                 ++k) {
                 const std::uint32_t ob = index.cellObstacles[k];
                 if (scratch.obstacleMark[ob] == scratch.stamp) continue;
                 scratch.obstacleMark[ob] = scratch.stamp;
                 if (boxFarFromMove(index.obstacleBoxes[ob])) continue;
                 const std::size_t before = scratch.obstacleEdges.size();
                 const std::uint32_t first = index.obstacleEdgeBegin[ob];
-                const std::uint32_t count = static_cast<std::uint32_t>(scene.obstacles[ob].points.size());
+                const std::uint32_t count =
+                    static_cast<std::uint32_t>(scene.obstacles[ob].points.size());
                 for (std::uint32_t id = first; id < first + count; ++id) {
                     if (farFromMove(index.edges[id])) continue;
                     if (!passes(id)) return true;
@@ -688,7 +694,8 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     std::vector<std::uint32_t>& tested = scratch.midpointObstacles;
     tested.clear();
     forEachCellAt(index.grid, mx, my, [&](std::size_t cell) {
-        for (std::uint32_t k = index.obstacleStart[cell]; k < index.obstacleStart[cell + 1] && !blocked; ++k) {
+        for (std::uint32_t k = index.obstacleStart[cell];
+             k < index.obstacleStart[cell + 1] && !blocked; ++k) {
             const std::uint32_t id = index.cellObstacles[k];
             if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
             tested.push_back(id);
@@ -706,8 +713,10 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     auto testFarEdge = [&](std::uint32_t id) {
         if (scratch.edgeMark[id] == scratch.stamp) return true;
         if (!passes(id)) return false;
-        if (index.edges[id].ring < 0) scratch.perimeterEdges.push_back(id);
-        else scratch.parallelObstacleEdges.push_back(id);
+        if (index.edges[id].ring < 0)
+            scratch.perimeterEdges.push_back(id);
+        else
+            scratch.parallelObstacleEdges.push_back(id);
         return true;
     };
     for (std::uint32_t id : index.shortEdges) {
@@ -734,7 +743,7 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     for (std::size_t k = 0; k < scratch.obstacles.size(); ++k) {
         const std::uint32_t ob = scratch.obstacles[k];
         const std::size_t end = k + 1 < scratch.obstacles.size() ? scratch.obstacleEdgeStart[k + 1]
-                                                                  : scratch.obstacleEdges.size();
+                                                                 : scratch.obstacleEdges.size();
         params.clear();
         params.push_back(0.0);
         params.push_back(1.0);
@@ -744,7 +753,8 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
         }
         for (std::uint32_t id : scratch.parallelObstacleEdges) {
             const SightEdge& e = index.edges[id];
-            if (e.ring == static_cast<std::int32_t>(ob)) edgeMeetings(e.p, e.q, a2x, a2y, dx, dy, dd, params);
+            if (e.ring == static_cast<std::int32_t>(ob))
+                edgeMeetings(e.p, e.q, a2x, a2y, dx, dy, dd, params);
         }
         if (piecesLie(scene.obstacles[ob].points, a2x, a2y, dx, dy, true, params)) return false;
     }

@@ -27,8 +27,7 @@ bool getCollinearOverlap(std::vector<Point>& out, double ax, double ay, double b
                          double ex, double ey, double fx, double fy);
 
 // True if AB lies inside the ring, boundary allowed.
-bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, double bx,
-                        double by);
+bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, double bx, double by);
 
 // Line of sight: true if the mower may drive straight from A to B inside the
 // lawn without entering an obstacle.  Reads the perimeter and the obstacles.
@@ -119,7 +118,7 @@ struct SightScratch {
 SightIndex buildSightIndex(const Environment& scene);
 
 // The same answer as isSegmentFree(*index.scene, ...), bit for bit.
-bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay,
-                   double bx, double by);
+bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+                   double by);
 
 }  // namespace Planner

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
@@ -42,11 +43,18 @@ struct Entry {
 struct Entries {
     std::vector<Point> points;
     std::vector<Entry> entries;
-    std::vector<std::uint32_t> firstOfSlice;  // entries of slice i: [firstOfSlice[i], firstOfSlice[i + 1])
+    std::vector<std::uint32_t>
+        firstOfSlice;  // entries of slice i: [firstOfSlice[i], firstOfSlice[i + 1])
 };
 
 Entries listEntries(const std::vector<LineString>& slices) {
     Entries list;
+    std::size_t count = 0;
+    for (const LineString& slice : slices)
+        count += slice.points.empty() ? 0 : (isRing(slice) ? slice.points.size() : 2);
+    list.points.reserve(count);
+    list.entries.reserve(count);
+    list.firstOfSlice.reserve(slices.size() + 1);
     list.firstOfSlice.push_back(0);
     for (std::size_t i = 0; i < slices.size(); ++i) {
         const std::vector<Point>& points = slices[i].points;
@@ -68,7 +76,8 @@ Entries listEntries(const std::vector<LineString>& slices) {
 }
 
 SliceChoice choiceOf(const std::vector<LineString>& slices, const Entry& entry, double distance) {
-    if (isRing(slices[entry.slice])) return SliceChoice{true, entry.slice, entry.vertex, false, true, distance};
+    if (isRing(slices[entry.slice]))
+        return SliceChoice{true, entry.slice, entry.vertex, false, true, distance};
     return SliceChoice{true, entry.slice, 0, entry.vertex == 1, false, distance};
 }
 
@@ -88,7 +97,7 @@ SliceChoice chooseNearestSlice(const SightIndex& sight, SightScratch& scratch,
     double distance = 0.0;
     while (nextNearest(tree, walk, id, distance)) {
         if (!(distance < kNoChoiceDistance)) break;
-        const Point& p = list.points[id];
+        const Point& p = tree.points[tree.slotOf[id]];
         if (!needSight || isSegmentFree(sight, scratch, from.x, from.y, p.x, p.y))
             return choiceOf(slices, list.entries[id], distance);
     }
@@ -120,10 +129,12 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
     // Indexes of this scene and these slices, shared by every iteration.
     const SightIndex sight = buildSightIndex(environment);
     SightScratch scratch;
-    const TransitContext transitContext = buildTransitContext(environment, sight);
+    // The transit search's nodes are gathered at its first use.
+    std::unique_ptr<TransitContext> transitContext;
     TransitCache transitCache;
-    const Entries list = listEntries(slices);
+    Entries list = listEntries(slices);
     PointTree tree = buildPointTree(list.points);
+    std::vector<Point>().swap(list.points);  // the tree holds them now
     PointWalk walk;
     auto markVisited = [&](std::size_t slice) {
         for (std::uint32_t e = list.firstOfSlice[slice]; e < list.firstOfSlice[slice + 1]; ++e)
@@ -155,8 +166,12 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                 // A ring is ranked by its nearest vertex but reached at vertex 0.
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
                 result.connectors.push_back(LineString({current, target}));
+                if (!transitContext) {
+                    transitContext =
+                        std::make_unique<TransitContext>(buildTransitContext(environment, sight));
+                }
                 const std::vector<Point> transit =
-                    findTransitPath(transitContext, transitCache, result.searchEdges, current.x,
+                    findTransitPath(*transitContext, transitCache, result.searchEdges, current.x,
                                     current.y, target.x, target.y);
                 markVisited(choice.index);
                 if (!transit.empty()) {

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
+
+#include "planner/constants.h"
 
 namespace Planner {
 
 namespace {
-
-constexpr std::uint32_t kLeafSize = 8;
 
 double distanceBetween(const Point& a, const Point& b) {
     const double dx = b.x - a.x;
@@ -22,10 +21,14 @@ double distanceBetween(const Point& a, const Point& b) {
 double boxDistance(const PointTreeNode& node, const Point& from) {
     double dx = 0.0;
     double dy = 0.0;
-    if (from.x < node.x0) dx = node.x0 - from.x;
-    else if (from.x > node.x1) dx = from.x - node.x1;
-    if (from.y < node.y0) dy = node.y0 - from.y;
-    else if (from.y > node.y1) dy = from.y - node.y1;
+    if (from.x < node.x0)
+        dx = node.x0 - from.x;
+    else if (from.x > node.x1)
+        dx = from.x - node.x1;
+    if (from.y < node.y0)
+        dy = node.y0 - from.y;
+    else if (from.y > node.y1)
+        dy = from.y - node.y1;
     return std::sqrt(dx * dx + dy * dy);
 }
 
@@ -39,8 +42,13 @@ bool laterInWalk(const PointTree& tree, const WalkEntry& a, const WalkEntry& b) 
     return tree.ids[a.item] > tree.ids[b.item];
 }
 
-std::int32_t buildNode(PointTree& tree, std::uint32_t begin, std::uint32_t end,
-                       std::int32_t parent) {
+struct Item {
+    Point point;
+    std::uint32_t id;
+};
+
+std::int32_t buildNode(PointTree& tree, std::vector<Item>& items, std::uint32_t begin,
+                       std::uint32_t end, std::int32_t parent) {
     const std::int32_t index = static_cast<std::int32_t>(tree.nodes.size());
     tree.nodes.emplace_back();
     PointTreeNode node;
@@ -48,37 +56,26 @@ std::int32_t buildNode(PointTree& tree, std::uint32_t begin, std::uint32_t end,
     node.end = end;
     node.parent = parent;
     node.remaining = end - begin;
-    node.x0 = node.x1 = tree.points[begin].x;
-    node.y0 = node.y1 = tree.points[begin].y;
+    node.x0 = node.x1 = items[begin].point.x;
+    node.y0 = node.y1 = items[begin].point.y;
     for (std::uint32_t i = begin; i < end; ++i) {
-        node.x0 = std::min(node.x0, tree.points[i].x);
-        node.x1 = std::max(node.x1, tree.points[i].x);
-        node.y0 = std::min(node.y0, tree.points[i].y);
-        node.y1 = std::max(node.y1, tree.points[i].y);
+        node.x0 = std::min(node.x0, items[i].point.x);
+        node.x1 = std::max(node.x1, items[i].point.x);
+        node.y0 = std::min(node.y0, items[i].point.y);
+        node.y1 = std::max(node.y1, items[i].point.y);
     }
-    if (end - begin > kLeafSize) {
+    if (end - begin > kPointTreeLeafSize) {
         const std::uint32_t mid = begin + (end - begin) / 2;
         const bool alongX = node.x1 - node.x0 >= node.y1 - node.y0;
-        // Sort the points and their ids together by the split coordinate.
-        std::vector<std::uint32_t> order(end - begin);
-        std::iota(order.begin(), order.end(), begin);
-        std::nth_element(order.begin(), order.begin() + (mid - begin), order.end(),
-                         [&](std::uint32_t a, std::uint32_t b) {
-                             const double ka = alongX ? tree.points[a].x : tree.points[a].y;
-                             const double kb = alongX ? tree.points[b].x : tree.points[b].y;
+        std::nth_element(items.begin() + begin, items.begin() + mid, items.begin() + end,
+                         [alongX](const Item& a, const Item& b) {
+                             const double ka = alongX ? a.point.x : a.point.y;
+                             const double kb = alongX ? b.point.x : b.point.y;
                              if (ka != kb) return ka < kb;
-                             return tree.ids[a] < tree.ids[b];
+                             return a.id < b.id;
                          });
-        std::vector<Point> points;
-        std::vector<std::uint32_t> ids;
-        for (std::uint32_t i : order) {
-            points.push_back(tree.points[i]);
-            ids.push_back(tree.ids[i]);
-        }
-        std::copy(points.begin(), points.end(), tree.points.begin() + begin);
-        std::copy(ids.begin(), ids.end(), tree.ids.begin() + begin);
-        node.left = buildNode(tree, begin, mid, index);
-        node.right = buildNode(tree, mid, end, index);
+        node.left = buildNode(tree, items, begin, mid, index);
+        node.right = buildNode(tree, items, mid, end, index);
     }
     tree.nodes[static_cast<std::size_t>(index)] = node;
     return index;
@@ -88,21 +85,30 @@ std::int32_t buildNode(PointTree& tree, std::uint32_t begin, std::uint32_t end,
 
 PointTree buildPointTree(const std::vector<Point>& points) {
     PointTree tree;
+    std::vector<Item> items;
+    items.reserve(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y)) continue;
-        tree.points.push_back(points[i]);
-        tree.ids.push_back(static_cast<std::uint32_t>(i));
+        items.push_back({points[i], static_cast<std::uint32_t>(i)});
     }
-    const std::uint32_t count = static_cast<std::uint32_t>(tree.points.size());
+    const std::uint32_t count = static_cast<std::uint32_t>(items.size());
     tree.slotOf.assign(points.size(), UINT32_MAX);
     tree.present.assign(count, 1);
     tree.leafOf.assign(count, -1);
     if (count == 0) return tree;
-    buildNode(tree, 0, count, -1);
+    tree.nodes.reserve(2 * (count / kPointTreeLeafSize + 1));
+    buildNode(tree, items, 0, count, -1);
+    tree.points.reserve(count);
+    tree.ids.reserve(count);
+    for (const Item& item : items) {
+        tree.points.push_back(item.point);
+        tree.ids.push_back(item.id);
+    }
     for (std::size_t k = 0; k < tree.nodes.size(); ++k) {
         const PointTreeNode& node = tree.nodes[k];
         if (node.left >= 0) continue;
-        for (std::uint32_t i = node.begin; i < node.end; ++i) tree.leafOf[i] = static_cast<std::int32_t>(k);
+        for (std::uint32_t i = node.begin; i < node.end; ++i)
+            tree.leafOf[i] = static_cast<std::int32_t>(k);
     }
     for (std::uint32_t i = 0; i < count; ++i) tree.slotOf[tree.ids[i]] = i;
     return tree;
@@ -113,7 +119,8 @@ void removePoint(PointTree& tree, std::uint32_t id) {
     const std::uint32_t slot = tree.slotOf[id];
     if (slot == UINT32_MAX || !tree.present[slot]) return;
     tree.present[slot] = 0;
-    for (std::int32_t k = tree.leafOf[slot]; k >= 0; k = tree.nodes[static_cast<std::size_t>(k)].parent)
+    for (std::int32_t k = tree.leafOf[slot]; k >= 0;
+         k = tree.nodes[static_cast<std::size_t>(k)].parent)
         --tree.nodes[static_cast<std::size_t>(k)].remaining;
 }
 
@@ -125,7 +132,9 @@ void startWalk(const PointTree& tree, const Point& from, PointWalk& walk) {
 }
 
 bool nextNearest(const PointTree& tree, PointWalk& walk, std::uint32_t& id, double& distance) {
-    auto later = [&tree](const WalkEntry& a, const WalkEntry& b) { return laterInWalk(tree, a, b); };
+    auto later = [&tree](const WalkEntry& a, const WalkEntry& b) {
+        return laterInWalk(tree, a, b);
+    };
     while (!walk.heap.empty()) {
         std::pop_heap(walk.heap.begin(), walk.heap.end(), later);
         const WalkEntry top = walk.heap.back();
@@ -149,7 +158,8 @@ bool nextNearest(const PointTree& tree, PointWalk& walk, std::uint32_t& id, doub
         for (std::int32_t child : {node.left, node.right}) {
             const PointTreeNode& c = tree.nodes[static_cast<std::size_t>(child)];
             if (c.remaining == 0) continue;
-            walk.heap.push_back({boxDistance(c, walk.from), static_cast<std::uint32_t>(child), false});
+            walk.heap.push_back(
+                {boxDistance(c, walk.from), static_cast<std::uint32_t>(child), false});
             std::push_heap(walk.heap.begin(), walk.heap.end(), later);
         }
     }

@@ -16,16 +16,16 @@ struct PointTreeNode {
     std::uint32_t begin = 0, end = 0;               // their range in PointTree::points
     std::int32_t left = -1, right = -1;             // children; -1 for a leaf
     std::int32_t parent = -1;
-    std::uint32_t remaining = 0;                    // points below not taken out
+    std::uint32_t remaining = 0;  // points below not taken out
 };
 
 struct PointTree {
-    std::vector<Point> points;           // in tree order
-    std::vector<std::uint32_t> ids;      // the given index of each point, in tree order
-    std::vector<std::uint32_t> slotOf;   // tree position of each given index
-    std::vector<std::uint8_t> present;   // per tree position
-    std::vector<std::int32_t> leafOf;    // per tree position
-    std::vector<PointTreeNode> nodes;    // nodes[0] is the root
+    std::vector<Point> points;          // in tree order
+    std::vector<std::uint32_t> ids;     // the given index of each point, in tree order
+    std::vector<std::uint32_t> slotOf;  // tree position of each given index
+    std::vector<std::uint8_t> present;  // per tree position
+    std::vector<std::int32_t> leafOf;   // per tree position
+    std::vector<PointTreeNode> nodes;   // nodes[0] is the root
 };
 
 // Builds the tree over `points`; a point's index in `points` is its id and

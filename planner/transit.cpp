@@ -83,7 +83,8 @@ std::vector<TransitNode> baseNodes(const Environment& environment) {
     std::vector<TransitNode> candidates;
     const std::vector<Point>& wire = environment.virtualWire.points;
     for (std::size_t i = 0; i < wire.size(); ++i) {
-        candidates.push_back(TransitNode{wire[i].x, wire[i].y, true, static_cast<std::uint64_t>(i)});
+        candidates.push_back(
+            TransitNode{wire[i].x, wire[i].y, true, static_cast<std::uint64_t>(i)});
     }
     for (const Polygon& obstacle : environment.obstacles) {
         for (const Point& corner : obstacle.points)
@@ -100,8 +101,9 @@ std::vector<TransitNode> baseNodes(const Environment& environment) {
         bool known = false;
         if (!corner.onWire) {
             forEachNodeNear(lookup, corner.x, corner.y, [&](std::uint32_t j) {
-                known = known || (j < c && kept[j] &&
-                                  samePosition(candidates[j].x, candidates[j].y, corner.x, corner.y));
+                known =
+                    known || (j < c && kept[j] &&
+                              samePosition(candidates[j].x, candidates[j].y, corner.x, corner.y));
             });
         }
         if (known) continue;
@@ -166,7 +168,8 @@ public:
                 targetNear_.push_back(k);
             }
         });
-        if (isFinitePosition(targetX, targetY)) targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
+        if (isFinitePosition(targetX, targetY))
+            targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
@@ -206,7 +209,8 @@ private:
         const std::uint32_t id = static_cast<std::uint32_t>(records_.size());
         records_.push_back(r);
         ++openCount_;
-        if (r.node >= 0) recordOfNode_[static_cast<std::size_t>(r.node)] = static_cast<std::int32_t>(id);
+        if (r.node >= 0)
+            recordOfNode_[static_cast<std::size_t>(r.node)] = static_cast<std::int32_t>(id);
         pushEntry(id);
     }
 
@@ -278,9 +282,8 @@ private:
         std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
         if (row.empty()) row.assign(baseCount_, 0);
         if (row[to] == 0) {
-            row[to] = isSegmentFree(*context_.sight, cache_.sightScratch, fromX, fromY, n.x, n.y)
-                          ? 1
-                          : 2;
+            row[to] =
+                isSegmentFree(*context_.sight, cache_.sightScratch, fromX, fromY, n.x, n.y) ? 1 : 2;
         }
         return row[to] == 1;
     }
@@ -314,7 +317,8 @@ private:
             std::int32_t known = -1;
             forEachNear(k, [&](std::size_t j) {
                 const std::int32_t r = recordOfNode_[j];
-                if (r >= 0 && records_[static_cast<std::size_t>(r)].open && (known < 0 || r < known))
+                if (r >= 0 && records_[static_cast<std::size_t>(r)].open &&
+                    (known < 0 || r < known))
                     known = r;
             });
             if (known >= 0) {
