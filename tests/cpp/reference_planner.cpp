@@ -12,9 +12,6 @@
 
 namespace Reference {
 
-using Planner::Polygon;
-using Planner::SearchRecord;
-using Planner::TransitNode;
 using Planner::kBoundaryTolerance;
 using Planner::kCollinearTolerance;
 using Planner::kMergeTolerance;
@@ -27,8 +24,10 @@ using Planner::kSamePosition;
 using Planner::kSightShrink;
 using Planner::kWireCostMultiplier;
 using Planner::kWireHeuristicFactor;
+using Planner::Polygon;
+using Planner::SearchRecord;
+using Planner::TransitNode;
 // Predicates.
-
 
 namespace {
 
@@ -38,9 +37,7 @@ double distance(double ax, double ay, double bx, double by) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
-bool insideOpenParameterRange(double v) {
-    return v > kBoundaryTolerance && v < kParameterHigh;
-}
+bool insideOpenParameterRange(double v) { return v > kBoundaryTolerance && v < kParameterHigh; }
 
 // Shared body of the two point-in-ring tests; `boundaryResult` is what a
 // point on the boundary gives.
@@ -52,8 +49,7 @@ bool pointInRing(const std::vector<Point>& ring, double x, double y, bool bounda
         const double xi = ring[i].x, yi = ring[i].y;
         const double xj = ring[j].x, yj = ring[j].y;
         const double c = (y - yi) * (xj - xi) - (x - xi) * (yj - yi);
-        if (std::fabs(c) < kBoundaryTolerance &&
-            std::min(xi, xj) - kBoundaryTolerance <= x &&
+        if (std::fabs(c) < kBoundaryTolerance && std::min(xi, xj) - kBoundaryTolerance <= x &&
             x <= std::max(xi, xj) + kBoundaryTolerance &&
             std::min(yi, yj) - kBoundaryTolerance <= y &&
             y <= std::max(yi, yj) + kBoundaryTolerance) {
@@ -118,7 +114,7 @@ double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
 // (otherwise), farther than kPieceBoundaryBand from the outline: pieces that
 // run along the outline, up to rounding, never count.
 bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
-                    bool strictlyInside) {
+                   bool strictlyInside) {
     std::vector<double> params{0.0, 1.0};
     ringMeetings(ring, ax, ay, bx, by, params);
     std::sort(params.begin(), params.end());
@@ -129,8 +125,8 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
         const double s = (params[k - 1] + params[k]) * 0.5;
         const double x = ax + s * dx;
         const double y = ay + s * dy;
-        const bool wrongSide =
-            strictlyInside ? Reference::isPointStrictlyInPolygon(ring, x, y) : !Reference::isPointInPolygon(ring, x, y);
+        const bool wrongSide = strictlyInside ? Reference::isPointStrictlyInPolygon(ring, x, y)
+                                              : !Reference::isPointInPolygon(ring, x, y);
         if (wrongSide && distanceToOutline(ring, x, y) > kPieceBoundaryBand) return true;
     }
     return false;
@@ -246,7 +242,8 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
     const double uy = (by - ay) * kSightShrink / length;
     const double a2x = ax + ux, a2y = ay + uy;
     const double b2x = bx - ux, b2y = by - uy;
-    if (!Reference::isSegmentInPolygon(environment.perimeter.points, a2x, a2y, b2x, b2y)) return false;
+    if (!Reference::isSegmentInPolygon(environment.perimeter.points, a2x, a2y, b2x, b2y))
+        return false;
     const double mx = (ax + bx) / 2.0;
     const double my = (ay + by) / 2.0;
     for (const Polygon& obstacle : environment.obstacles) {
@@ -264,7 +261,6 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
     return true;
 }
 
-
 namespace {
 
 bool countedSight(Tally* tally, const Environment& environment, double ax, double ay, double bx,
@@ -276,7 +272,6 @@ bool countedSight(Tally* tally, const Environment& environment, double ax, doubl
 }  // namespace
 
 // Transit search.
-
 
 namespace {
 
@@ -398,7 +393,8 @@ std::vector<Point> findTransitPath(const Environment& environment,
                                    std::vector<LineString>& searchEdges, double startX,
                                    double startY, double targetX, double targetY, Tally* tally) {
     if (tally) ++tally->transitSearches;
-    const std::vector<TransitNode> nodes = Reference::buildTransitNodes(environment, targetX, targetY);
+    const std::vector<TransitNode> nodes =
+        Reference::buildTransitNodes(environment, targetX, targetY);
 
     std::vector<SearchRecord> open;
     std::vector<SearchRecord> closed;
@@ -472,9 +468,7 @@ std::vector<Point> findTransitPath(const Environment& environment,
     return {};
 }
 
-
 // Ordering and linking.
-
 
 namespace {
 
@@ -500,8 +494,8 @@ struct SliceChoice {
 // test runs only for a candidate strictly nearer than the best so far.
 SliceChoice chooseNearestSlice(const Environment& environment,
                                const std::vector<LineString>& slices,
-                               const std::vector<bool>& visited, const Point& from,
-                               bool needSight, Tally* tally) {
+                               const std::vector<bool>& visited, const Point& from, bool needSight,
+                               Tally* tally) {
     SliceChoice best;
     auto inSight = [&](const Point& p) {
         return !needSight || countedSight(tally, environment, from.x, from.y, p.x, p.y);
@@ -558,7 +552,8 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
         SliceChoice choice = chooseNearestSlice(environment, slices, visited, current, true, tally);
         if (choice.found) {
             visited[choice.index] = true;
-            Reference::appendSlice(path, slices[choice.index], choice.reverse, choice.entry, choice.ring);
+            Reference::appendSlice(path, slices[choice.index], choice.reverse, choice.entry,
+                                   choice.ring);
         } else {
             choice = chooseNearestSlice(environment, slices, visited, current, false, tally);
             if (choice.found) {
@@ -566,8 +561,9 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                 // A ring is ranked by its nearest vertex but reached at vertex 0.
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
                 result.connectors.push_back(LineString({current, target}));
-                const std::vector<Point> transit = Reference::findTransitPath(
-                    environment, result.searchEdges, current.x, current.y, target.x, target.y, tally);
+                const std::vector<Point> transit =
+                    Reference::findTransitPath(environment, result.searchEdges, current.x,
+                                               current.y, target.x, target.y, tally);
                 visited[choice.index] = true;
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());
@@ -609,7 +605,6 @@ void appendSlice(LineString& path, const LineString& slice, bool reverse, std::s
     }
 }
 
-
 // The full task, composed as the pipeline composes it (keep the two in step:
 // the comparison test runs whole tasks through both).
 
@@ -624,8 +619,8 @@ std::int32_t lapCountForStage(std::uint64_t laps, double spacing) {
     return static_cast<std::int32_t>(laps);
 }
 
-std::vector<Planner::Ring> lapRings(const Environment& working, std::uint64_t laps,
-                                    double spacing, bool holes) {
+std::vector<Planner::Ring> lapRings(const Environment& working, std::uint64_t laps, double spacing,
+                                    bool holes) {
     return Planner::filterRingsByOrientation(
         Planner::computeInsetRings(working, lapCountForStage(laps, spacing), spacing,
                                    Planner::kLapFirstInset),

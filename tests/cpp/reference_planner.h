@@ -19,8 +19,8 @@ using Planner::Point;
 
 // How often the straightforward stages ran their expensive steps.
 struct Tally {
-    std::uint64_t sightTests = 0;      // isSegmentFree calls from ordering and transit
-    std::uint64_t transitSearches = 0; // findTransitPath calls
+    std::uint64_t sightTests = 0;       // isSegmentFree calls from ordering and transit
+    std::uint64_t transitSearches = 0;  // findTransitPath calls
 };
 
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y);
@@ -29,12 +29,11 @@ bool segmentCrossesPolygon(const std::vector<Point>& ring, double ax, double ay,
                            double by);
 bool getCollinearOverlap(std::vector<Point>& out, double ax, double ay, double bx, double by,
                          double ex, double ey, double fx, double fy);
-bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, double bx,
-                        double by);
+bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, double bx, double by);
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by);
 
-std::vector<Planner::TransitNode> buildTransitNodes(const Environment& environment,
-                                                    double targetX, double targetY);
+std::vector<Planner::TransitNode> buildTransitNodes(const Environment& environment, double targetX,
+                                                    double targetY);
 std::vector<Point> findTransitPath(const Environment& environment,
                                    std::vector<LineString>& searchEdges, double startX,
                                    double startY, double targetX, double targetY,

@@ -35,9 +35,9 @@ std::string comparePoints(const std::vector<Point>& fast, const std::vector<Poin
     }
     for (std::size_t i = 0; i < fast.size(); ++i) {
         if (!sameBits(fast[i].x, reference[i].x) || !sameBits(fast[i].y, reference[i].y)) {
-            return what + " point " + std::to_string(i) + ": (" + std::to_string(fast[i].x) +
-                   ", " + std::to_string(fast[i].y) + "), reference (" +
-                   std::to_string(reference[i].x) + ", " + std::to_string(reference[i].y) + ")";
+            return what + " point " + std::to_string(i) + ": (" + std::to_string(fast[i].x) + ", " +
+                   std::to_string(fast[i].y) + "), reference (" + std::to_string(reference[i].x) +
+                   ", " + std::to_string(reference[i].y) + ")";
         }
     }
     return "";
@@ -75,7 +75,9 @@ class GardenMaker {
 public:
     explicit GardenMaker(std::uint64_t seed) : rng_(seed) {}
 
-    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+    double uniform(double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng_);
+    }
     int integer(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
     bool chance(double p) { return uniform(0.0, 1.0) < p; }
 
@@ -94,7 +96,8 @@ public:
     }
 
     std::vector<Point> box(double x0, double y0, double x1, double y1) {
-        return {{snap(x0), snap(y0)}, {snap(x1), snap(y0)}, {snap(x1), snap(y1)}, {snap(x0), snap(y1)}};
+        return {
+            {snap(x0), snap(y0)}, {snap(x1), snap(y0)}, {snap(x1), snap(y1)}, {snap(x0), snap(y1)}};
     }
 
     struct Task {
@@ -110,8 +113,10 @@ public:
         const double radius = busy ? uniform(12.0, 30.0) : uniform(4.0, 14.0);
         const int kind = integer(0, 3);
         std::vector<Point> lawn;
-        if (kind == 0) lawn = box(-radius, -0.7 * radius, radius, 0.7 * radius);
-        else lawn = outline(0.0, 0.0, radius, integer(3, 14), kind == 3);
+        if (kind == 0)
+            lawn = box(-radius, -0.7 * radius, radius, 0.7 * radius);
+        else
+            lawn = outline(0.0, 0.0, radius, integer(3, 14), kind == 3);
         t.environment = Environment(Polygon(lawn));
 
         const int obstacles = busy ? integer(8, 30) : integer(0, 7);
@@ -130,16 +135,16 @@ public:
         }
         const int mowAreas = chance(0.2) ? integer(1, 2) : 0;
         for (int i = 0; i < mowAreas; ++i) {
-            t.environment.addMowArea(Polygon(outline(uniform(-0.4, 0.4) * radius,
-                                                     uniform(-0.4, 0.4) * radius,
-                                                     uniform(0.3, 0.7) * radius, integer(3, 8),
-                                                     chance(0.3))));
+            t.environment.addMowArea(
+                Polygon(outline(uniform(-0.4, 0.4) * radius, uniform(-0.4, 0.4) * radius,
+                                uniform(0.3, 0.7) * radius, integer(3, 8), chance(0.3))));
         }
         if (chance(0.5)) {
             std::vector<Point> wire;
             const int points = integer(2, 9);
             for (int i = 0; i < points; ++i) {
-                wire.emplace_back(snap(uniform(-0.8, 0.8) * radius), snap(uniform(-0.8, 0.8) * radius));
+                wire.emplace_back(snap(uniform(-0.8, 0.8) * radius),
+                                  snap(uniform(-0.8, 0.8) * radius));
             }
             // Wire points repeated, or within a millimetre of each other.
             if (chance(0.4)) {
@@ -184,16 +189,23 @@ public:
         const int kind = integer(0, 4);
         if (kind == 4 && !env.virtualWire.points.empty()) {
             const auto& wire = env.virtualWire.points;
-            const Point p = wire[static_cast<std::size_t>(integer(0, static_cast<int>(wire.size()) - 1))];
+            const Point p =
+                wire[static_cast<std::size_t>(integer(0, static_cast<int>(wire.size()) - 1))];
             return chance(0.5) ? p : Point(p.x + uniform(-0.0008, 0.0008), p.y);
         }
         if (kind == 0) {
             const std::vector<Point>* ring = &env.perimeter.points;
             if (!env.obstacles.empty() && chance(0.6))
-                ring = &env.obstacles[static_cast<std::size_t>(integer(0, static_cast<int>(env.obstacles.size()) - 1))].points;
-            if (!ring->empty()) return (*ring)[static_cast<std::size_t>(integer(0, static_cast<int>(ring->size()) - 1))];
+                ring = &env.obstacles[static_cast<std::size_t>(
+                                          integer(0, static_cast<int>(env.obstacles.size()) - 1))]
+                            .points;
+            if (!ring->empty())
+                return (*ring)[static_cast<std::size_t>(
+                    integer(0, static_cast<int>(ring->size()) - 1))];
         }
-        if (kind == 1) return Point(std::round(uniform(-radius, radius)), std::round(uniform(-radius, radius)));
+        if (kind == 1)
+            return Point(std::round(uniform(-radius, radius)),
+                         std::round(uniform(-radius, radius)));
         return Point(uniform(-radius, radius), uniform(-radius, radius));
     }
 
@@ -209,7 +221,8 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
         const GardenMaker::Task t = maker.task();
         Reference::Tally tally;
         const auto fast = computeFullTask(t.environment, t.settings, t.start);
-        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const auto reference =
+            Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
         const std::string d = compareResults(fast, reference);
         ASSERT_TRUE(d.empty()) << "garden " << i << ": " << d;
         searches += tally.transitSearches;
@@ -221,7 +234,8 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
         const GardenMaker::Task t = maker.task(true);
         Reference::Tally tally;
         const auto fast = computeFullTask(t.environment, t.settings, t.start);
-        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const auto reference =
+            Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
         const std::string d = compareResults(fast, reference);
         ASSERT_TRUE(d.empty()) << "busy garden " << i << ": " << d;
         searches += tally.transitSearches;
@@ -238,8 +252,8 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
 }
 
 TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
-    const std::vector<std::vector<Point>> lawns = {{}, {{0, 0}}, {{0, 0}, {10, 0}},
-                                                   {{0, 0}, {10, 0}, {20, 0}}};
+    const std::vector<std::vector<Point>> lawns = {
+        {}, {{0, 0}}, {{0, 0}, {10, 0}}, {{0, 0}, {10, 0}, {20, 0}}};
     for (const auto& lawn : lawns) {
         Environment env{Polygon(lawn)};
         env.addObstacle(Polygon({{2, -1}, {4, -1}, {4, 1}, {2, 1}}));
@@ -268,13 +282,16 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
             if (k % 5 == 1) {
                 // From a perimeter corner to another, or on through it.
                 const auto& ring = env.perimeter.points;
-                const Point p = ring[static_cast<std::size_t>(maker.integer(0, static_cast<int>(ring.size()) - 1))];
-                const Point q = ring[static_cast<std::size_t>(maker.integer(0, static_cast<int>(ring.size()) - 1))];
+                const Point p = ring[static_cast<std::size_t>(
+                    maker.integer(0, static_cast<int>(ring.size()) - 1))];
+                const Point q = ring[static_cast<std::size_t>(
+                    maker.integer(0, static_cast<int>(ring.size()) - 1))];
                 const double f = maker.chance(0.5) ? 1.0 : maker.uniform(1.0, 2.0);
                 b = Point(p.x + f * (q.x - p.x), p.y + f * (q.y - p.y));
                 a = p;
             }
-            if (k % 9 == 0) b = Point(a.x + maker.uniform(-0.03, 0.03), a.y + maker.uniform(-0.03, 0.03));
+            if (k % 9 == 0)
+                b = Point(a.x + maker.uniform(-0.03, 0.03), a.y + maker.uniform(-0.03, 0.03));
             const bool want = Reference::isSegmentFree(env, a.x, a.y, b.x, b.y);
             ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y), want)
                 << "garden " << i << " move (" << a.x << ", " << a.y << ") -> (" << b.x << ", "
@@ -302,7 +319,8 @@ TEST(FastVersusReference, TransitSearchesSharingOneCache) {
             const Point a = maker.probe(env, 14.0);
             const Point b = maker.probe(env, 14.0);
             const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
-            const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+            const auto reference =
+                Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
             std::string d = comparePoints(fast, reference, "transit path");
             if (d.empty()) d = compareLines(fastEdges, referenceEdges, "search edge");
             ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
@@ -312,10 +330,11 @@ TEST(FastVersusReference, TransitSearchesSharingOneCache) {
         const Point a = maker.probe(env, 14.0);
         const Point b = maker.probe(env, 14.0);
         std::vector<LineString> referenceSingle;
-        ASSERT_TRUE(comparePoints(findTransitPath(env, single, a.x, a.y, b.x, b.y),
-                                  Reference::findTransitPath(env, referenceSingle, a.x, a.y, b.x, b.y),
-                                  "single search")
-                        .empty());
+        ASSERT_TRUE(
+            comparePoints(findTransitPath(env, single, a.x, a.y, b.x, b.y),
+                          Reference::findTransitPath(env, referenceSingle, a.x, a.y, b.x, b.y),
+                          "single search")
+                .empty());
     }
 }
 
@@ -332,7 +351,8 @@ TEST(FastVersusReference, TransitNodesMatchTheScan) {
         const auto reference = Reference::buildTransitNodes(t.environment, 1.0, 2.0);
         ASSERT_EQ(fast.size(), reference.size()) << "garden " << i;
         for (std::size_t k = 0; k < fast.size(); ++k) {
-            ASSERT_TRUE(sameBits(fast[k].x, reference[k].x) && sameBits(fast[k].y, reference[k].y) &&
+            ASSERT_TRUE(sameBits(fast[k].x, reference[k].x) &&
+                        sameBits(fast[k].y, reference[k].y) &&
                         fast[k].onWire == reference[k].onWire &&
                         fast[k].wireIndex == reference[k].wireIndex)
                 << "garden " << i << " node " << k;
@@ -354,7 +374,8 @@ TEST(FastVersusReference, TransitAmongPositionsAMillimetreApart) {
             // Half of them at a corner of the obstacle, where sight from
             // one point of a chain differs from sight from the next.
             Point base(maker.uniform(-8, 8), maker.uniform(-8, 8));
-            if (maker.chance(0.5)) base = Point(maker.chance(0.5) ? 2 : -2, maker.chance(0.5) ? 2 : -2);
+            if (maker.chance(0.5))
+                base = Point(maker.chance(0.5) ? 2 : -2, maker.chance(0.5) ? 2 : -2);
             const double step = maker.uniform(0.0004, 0.0009) * (maker.chance(0.5) ? 1 : -1);
             const int links = maker.integer(2, 5);
             for (int k = 0; k < links; ++k) {
@@ -367,7 +388,8 @@ TEST(FastVersusReference, TransitAmongPositionsAMillimetreApart) {
         if (maker.chance(0.5)) {
             // Obstacle corners in a chain too.
             const Point p = wire[0];
-            env.addObstacle(Polygon({{p.x + 0.0007, p.y + 0.3}, {p.x + 0.0014, p.y + 0.3},
+            env.addObstacle(Polygon({{p.x + 0.0007, p.y + 0.3},
+                                     {p.x + 0.0014, p.y + 0.3},
                                      {p.x + 0.0014, p.y + 0.31}}));
         }
         const SightIndex sight = buildSightIndex(env);
@@ -376,10 +398,13 @@ TEST(FastVersusReference, TransitAmongPositionsAMillimetreApart) {
         std::vector<LineString> fastEdges, referenceEdges;
         for (int k = 0; k < 4; ++k) {
             const Point a(maker.uniform(-9, 9), maker.uniform(-9, 9));
-            const Point w = wire[static_cast<std::size_t>(maker.integer(0, static_cast<int>(wire.size()) - 1))];
-            const Point b(w.x + maker.uniform(-0.0009, 0.0009), w.y + maker.uniform(-0.0009, 0.0009));
+            const Point w =
+                wire[static_cast<std::size_t>(maker.integer(0, static_cast<int>(wire.size()) - 1))];
+            const Point b(w.x + maker.uniform(-0.0009, 0.0009),
+                          w.y + maker.uniform(-0.0009, 0.0009));
             const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
-            const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+            const auto reference =
+                Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
             std::string d = comparePoints(fast, reference, "transit path");
             if (d.empty()) d = compareLines(fastEdges, referenceEdges, "search edge");
             ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
@@ -411,15 +436,15 @@ TEST(FastVersusReference, ScenesBeyondTheIndex) {
                           Reference::isSegmentFree(env, a.x, a.y, b.x, b.y));
                 std::vector<LineString> fastEdges, referenceEdges;
                 const auto fast = findTransitPath(env, fastEdges, a.x, a.y, b.x, b.y);
-                const auto reference = Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
+                const auto reference =
+                    Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
                 EXPECT_TRUE(comparePoints(fast, reference, "path").empty());
                 EXPECT_TRUE(compareLines(fastEdges, referenceEdges, "edges").empty());
             }
         }
-        std::vector<LineString> slices = {LineString({{-4, 0}, {4, 0}}),
-                                          LineString({{nan, 1}, {3, 1}}),
-                                          LineString({{-2.5, -2}, {-1.5, -2}}),
-                                          LineString({{4, 4}, {4, -4}, {3, -4}})};
+        std::vector<LineString> slices = {
+            LineString({{-4, 0}, {4, 0}}), LineString({{nan, 1}, {3, 1}}),
+            LineString({{-2.5, -2}, {-1.5, -2}}), LineString({{4, 4}, {4, -4}, {3, -4}})};
         for (const Point& start : probes) {
             PathPlanner::PlanningResult fast, reference;
             linkSlices(env, slices, start, fast);
@@ -440,12 +465,12 @@ TEST(FastVersusReference, FarParallelEdgesSplitTheMove) {
         bool free;
     };
     const Case cases[] = {{{{0, 0}}, true},
-                          {{{0, 0}, {8.5, 0}}, false},           // two parallel edges, far below
+                          {{{0, 0}, {8.5, 0}}, false},  // two parallel edges, far below
                           {{{0, 0}, {8.5, -1}, {8.5, -1}}, false}};  // a zero-length edge
     for (const Case& c : cases) {
         std::vector<Point> ring = c.bottom;
-        for (const Point& p : std::vector<Point>{
-                 {20, 0}, {20, 10}, {12, 10}, {8.01, 10 - 1.5e-7}, {8, 10}, {0, 10}})
+        for (const Point& p :
+             std::vector<Point>{{20, 0}, {20, 10}, {12, 10}, {8.01, 10 - 1.5e-7}, {8, 10}, {0, 10}})
             ring.push_back(p);
         const Environment env{Polygon(ring)};
         const SightIndex index = buildSightIndex(env);
@@ -456,8 +481,8 @@ TEST(FastVersusReference, FarParallelEdgesSplitTheMove) {
 
         // The same with an obstacle whose outline bulges over the move.
         std::vector<Point> obstacle = c.bottom;
-        for (const Point& p : std::vector<Point>{
-                 {20, 0}, {20, 10}, {12, 10}, {8.01, 10 + 1.5e-7}, {8, 10}, {0, 10}})
+        for (const Point& p :
+             std::vector<Point>{{20, 0}, {20, 10}, {12, 10}, {8.01, 10 + 1.5e-7}, {8, 10}, {0, 10}})
             obstacle.push_back(p);
         Environment lawn(Polygon({{-50, -50}, {50, -50}, {50, 50}, {-50, 50}}));
         lawn.addObstacle(Polygon(obstacle));
@@ -507,7 +532,8 @@ TEST(PointWalk, HandsOutPointsNearestFirstTiesByIndex) {
             ASSERT_FALSE(nextNearest(tree, walk, id, d));
             // Take a few out.
             for (int r = 0; r < 3 && !want.empty(); ++r) {
-                const std::uint32_t victim = want[static_cast<std::size_t>(rng() % want.size())].second;
+                const std::uint32_t victim =
+                    want[static_cast<std::size_t>(rng() % want.size())].second;
                 removePoint(tree, victim);
                 present[victim] = false;
             }
