@@ -109,16 +109,26 @@ bool readGardenFile(const std::string& path, Bench::Garden& garden) {
             in >> field >> value;
             Planner::PathSettings& s = garden.settings;
             const double number = std::strtod(value.c_str(), nullptr);
-            if (field == "pattern") s.pattern = value;
-            else if (field == "offset") s.offset = number;
-            else if (field == "angle") s.angle = number;
-            else if (field == "distanceToBorder") s.distanceToBorder = number;
-            else if (field == "mowArea") s.mowArea = number != 0;
-            else if (field == "mowBorder") s.mowBorder = number != 0;
-            else if (field == "mowBorderCcw") s.mowBorderCcw = number != 0;
-            else if (field == "borderLaps") s.borderLaps = static_cast<std::uint64_t>(number);
-            else if (field == "mowExclusionsBoder") s.mowExclusionsBoder = number != 0;
-            else if (field == "mowExclusionsBorderCcw") s.mowExclusionsBorderCcw = number != 0;
+            if (field == "pattern")
+                s.pattern = value;
+            else if (field == "offset")
+                s.offset = number;
+            else if (field == "angle")
+                s.angle = number;
+            else if (field == "distanceToBorder")
+                s.distanceToBorder = number;
+            else if (field == "mowArea")
+                s.mowArea = number != 0;
+            else if (field == "mowBorder")
+                s.mowBorder = number != 0;
+            else if (field == "mowBorderCcw")
+                s.mowBorderCcw = number != 0;
+            else if (field == "borderLaps")
+                s.borderLaps = static_cast<std::uint64_t>(number);
+            else if (field == "mowExclusionsBoder")
+                s.mowExclusionsBoder = number != 0;
+            else if (field == "mowExclusionsBorderCcw")
+                s.mowExclusionsBorderCcw = number != 0;
             else if (field == "exclusionsBorderLaps")
                 s.exclusionsBorderLaps = static_cast<std::uint64_t>(number);
         } else if (tag == "start") {
@@ -193,6 +203,7 @@ struct Row {
     double fastSeconds = 0.0;
     double referenceSeconds = -1.0;
     std::size_t peakBytes = 0;
+    std::size_t referencePeakBytes = 0;
     std::size_t resultSize = 0;
     std::size_t slices = 0;
     std::size_t pathPoints = 0;
@@ -234,11 +245,14 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
 
     if (reference) {
         Reference::Tally tally;
+        const std::size_t before = gLiveBytes;
+        gPeakBytes = gLiveBytes;
         const auto t0 = std::chrono::steady_clock::now();
         const Result slow =
             Reference::computeFullTask(garden.environment, garden.settings, garden.start, &tally);
         const auto t1 = std::chrono::steady_clock::now();
         row.referenceSeconds = seconds(t0, t1);
+        row.referencePeakBytes = gPeakBytes - before;
         row.sightTests = tally.sightTests;
         row.transitSearches = tally.transitSearches;
         row.checked = true;
@@ -265,24 +279,29 @@ double growthExponent(const std::vector<Row>& rows, const std::string& sweep, bo
 
 std::string bytesText(std::size_t bytes) {
     char buf[32];
-    if (bytes >= 10u * 1024 * 1024) std::snprintf(buf, sizeof buf, "%.0f MB", bytes / 1048576.0);
-    else if (bytes >= 1024 * 1024) std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1048576.0);
-    else std::snprintf(buf, sizeof buf, "%.0f kB", bytes / 1024.0);
+    if (bytes >= 10u * 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.0f MB", bytes / 1048576.0);
+    else if (bytes >= 1024 * 1024)
+        std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1048576.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f kB", bytes / 1024.0);
     return buf;
 }
 
 std::string secondsText(double s) {
     char buf[32];
     if (s < 0) return "-";
-    if (s < 1.0) std::snprintf(buf, sizeof buf, "%.2f ms", s * 1000.0);
-    else std::snprintf(buf, sizeof buf, "%.2f s", s);
+    if (s < 1.0)
+        std::snprintf(buf, sizeof buf, "%.2f ms", s * 1000.0);
+    else
+        std::snprintf(buf, sizeof buf, "%.2f s", s);
     return buf;
 }
 
 void printHeader() {
-    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %10s %10s %8s %10s %4s\n", "garden",
-                "area m2", "obst", "slices", "path", "transit", "sight", "edges", "peak",
-                "result", "fast", "speedup", "before", "same");
+    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s\n", "garden",
+                "area m2", "obst", "slices", "path", "transit", "sight", "edges", "result", "peak",
+                "before", "fast", "speedup", "before", "same");
 }
 
 void printRow(const Row& r) {
@@ -291,13 +310,13 @@ void printRow(const Row& r) {
         std::snprintf(speedup, sizeof speedup, "%.1fx", r.referenceSeconds / r.fastSeconds);
     char sight[32] = "-";
     if (r.checked) std::snprintf(sight, sizeof sight, "%llu", (unsigned long long)r.sightTests);
-    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %10s %10s %8s %10s %4s\n",
+    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s\n",
                 r.name.c_str(), r.area, r.obstacles, r.slices, r.pathPoints,
                 (unsigned long long)r.transitSearches, sight, r.searchEdges,
-                bytesText(r.peakBytes).c_str(), bytesText(r.resultSize).c_str(),
+                bytesText(r.resultSize).c_str(), bytesText(r.peakBytes).c_str(),
+                r.checked ? bytesText(r.referencePeakBytes).c_str() : "-",
                 secondsText(r.fastSeconds).c_str(), speedup,
-                secondsText(r.referenceSeconds).c_str(),
-                r.checked ? (r.same ? "yes" : "NO") : "-");
+                secondsText(r.referenceSeconds).c_str(), r.checked ? (r.same ? "yes" : "NO") : "-");
     std::fflush(stdout);
 }
 
@@ -311,11 +330,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--no-reference") reference = false;
-        else if (arg == "--quick") quick = true;
-        else if (arg == "--only" && i + 1 < argc) only = argv[++i];
-        else files.push_back(arg);
+        if (arg == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--no-reference")
+            reference = false;
+        else if (arg == "--quick")
+            quick = true;
+        else if (arg == "--only" && i + 1 < argc)
+            only = argv[++i];
+        else
+            files.push_back(arg);
     }
 
     struct Item {
@@ -341,6 +365,7 @@ int main(int argc, char** argv) {
         open.name = "open-" + std::to_string(static_cast<int>(areas[k]));
         open.area = areas[k];
         open.seed = 100 + k;
+        open.shapeSeed = 7;
         items.push_back({Bench::generateGarden(open), "open"});
     }
     for (std::size_t k = 0; k < sizes; ++k) {
@@ -350,6 +375,7 @@ int main(int argc, char** argv) {
         full.obstacles = obstacleCounts[k];
         full.virtualWire = true;
         full.seed = 200 + k;
+        full.shapeSeed = 7;
         items.push_back({Bench::generateGarden(full), "full"});
     }
     {
@@ -392,7 +418,8 @@ int main(int argc, char** argv) {
         if (reference) std::printf(", before %.2f", before);
         std::printf("\n");
     }
-    if (reference) std::printf("\nresults equal to the straightforward planner: %s\n",
-                               allSame ? "all" : "NOT ALL");
+    if (reference)
+        std::printf("\nresults equal to the straightforward planner: %s\n",
+                    allSame ? "all" : "NOT ALL");
     return allSame ? 0 : 1;
 }

@@ -44,6 +44,7 @@ struct GardenSpec {
     bool virtualWire = false;  // a wire loop round the middle of the lawn
     std::string pattern = "lines";
     std::uint64_t seed = 1;
+    std::uint64_t shapeSeed = 1;  // the lawn's outline: equal seeds give one shape at every size
 };
 
 struct Garden {
@@ -90,21 +91,22 @@ inline bool boxesApart(const std::vector<Planner::Point>& a, const std::vector<P
 }
 
 inline Garden generateGarden(const GardenSpec& spec) {
+    Random shape(spec.shapeSeed);
     Random rng(spec.seed);
     Garden garden;
     garden.name = spec.name;
 
     // Concave lawn of the wanted area.
     std::vector<Planner::Point> lawn =
-        starRing(rng, 0.0, 0.0, 1.0, rng.integer(16, 40), 0.18, true);
+        starRing(shape, 0.0, 0.0, 1.0, shape.integer(16, 40), 0.18, true);
     const double scale = std::sqrt(spec.area / ringArea(lawn));
     for (auto& p : lawn) p = Planner::Point(p.x * scale, p.y * scale);
     garden.environment = Planner::Environment(Planner::Polygon(lawn));
     const double radius = scale;
     // The mower starts near the first corner, on open lawn.
     garden.start = Planner::Point(0.85 * lawn[0].x, 0.85 * lawn[0].y);
-    const std::vector<Planner::Point> startArea = {
-        {garden.start.x - 1.0, garden.start.y - 1.0}, {garden.start.x + 1.0, garden.start.y + 1.0}};
+    const std::vector<Planner::Point> startArea = {{garden.start.x - 1.0, garden.start.y - 1.0},
+                                                   {garden.start.x + 1.0, garden.start.y + 1.0}};
 
     // Obstacles: trees, beds and sheds of 4 to 32 corners, apart from each
     // other; about one in ten reaches over the lawn's edge.
