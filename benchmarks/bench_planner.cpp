@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
     const int obstacleCounts[] = {2, 6, 20, 60, 100, 200};
     const std::size_t sizes = quick ? 4 : 6;
     for (std::size_t k = 0; k < sizes; ++k) {
-        Bench::GardenSpec open;
+        Bench::GardenRecipe open;
         open.name = "open-" + std::to_string(static_cast<int>(areas[k]));
         open.area = areas[k];
         open.seed = 100 + k;
@@ -369,7 +369,7 @@ int main(int argc, char** argv) {
         items.push_back({Bench::generateGarden(open), "open"});
     }
     for (std::size_t k = 0; k < sizes; ++k) {
-        Bench::GardenSpec full;
+        Bench::GardenRecipe full;
         full.name = "full-" + std::to_string(static_cast<int>(areas[k]));
         full.area = areas[k];
         full.obstacles = obstacleCounts[k];
@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
         items.push_back({Bench::generateGarden(full), "full"});
     }
     {
-        Bench::GardenSpec mow;
+        Bench::GardenRecipe mow;
         mow.name = "mowareas-10000";
         mow.area = 10000;
         mow.obstacles = 100;
@@ -389,7 +389,7 @@ int main(int argc, char** argv) {
         items.push_back({Bench::generateGarden(mow), ""});
     }
     {
-        Bench::GardenSpec squares;
+        Bench::GardenRecipe squares;
         squares.name = "squares-3000";
         squares.area = 3000;
         squares.obstacles = 30;

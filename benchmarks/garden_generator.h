@@ -13,7 +13,7 @@
 
 namespace Bench {
 
-// splitmix64: small, fast and fully specified.
+// splitmix64: small, fast and the same on every machine.
 class Random {
 public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
@@ -36,7 +36,7 @@ private:
     std::uint64_t state_;
 };
 
-struct GardenSpec {
+struct GardenRecipe {
     std::string name;
     double area = 1000.0;      // lawn area in square metres
     int obstacles = 0;         // number of obstacles
@@ -90,16 +90,16 @@ inline bool boxesApart(const std::vector<Planner::Point>& a, const std::vector<P
     return ax1 + gap < bx0 || bx1 + gap < ax0 || ay1 + gap < by0 || by1 + gap < ay0;
 }
 
-inline Garden generateGarden(const GardenSpec& spec) {
-    Random shape(spec.shapeSeed);
-    Random rng(spec.seed);
+inline Garden generateGarden(const GardenRecipe& recipe) {
+    Random shape(recipe.shapeSeed);
+    Random rng(recipe.seed);
     Garden garden;
-    garden.name = spec.name;
+    garden.name = recipe.name;
 
     // Concave lawn of the wanted area.
     std::vector<Planner::Point> lawn =
         starRing(shape, 0.0, 0.0, 1.0, shape.integer(16, 40), 0.18, true);
-    const double scale = std::sqrt(spec.area / ringArea(lawn));
+    const double scale = std::sqrt(recipe.area / ringArea(lawn));
     for (auto& p : lawn) p = Planner::Point(p.x * scale, p.y * scale);
     garden.environment = Planner::Environment(Planner::Polygon(lawn));
     const double radius = scale;
@@ -112,7 +112,7 @@ inline Garden generateGarden(const GardenSpec& spec) {
     // other; about one in ten reaches over the lawn's edge.
     std::vector<std::vector<Planner::Point>> placed;
     int attempts = 0;
-    while (static_cast<int>(placed.size()) < spec.obstacles && attempts < spec.obstacles * 200) {
+    while (static_cast<int>(placed.size()) < recipe.obstacles && attempts < recipe.obstacles * 200) {
         ++attempts;
         const double size = rng.uniform(0.3, 2.5) * std::fmin(1.0, radius / 20.0);
         const int corners = rng.integer(4, 32);
@@ -132,7 +132,7 @@ inline Garden generateGarden(const GardenSpec& spec) {
         garden.environment.addObstacle(Planner::Polygon(ring));
     }
 
-    if (spec.mowAreas) {
+    if (recipe.mowAreas) {
         // Two overlapping blobs over parts of the lawn, shrunk until they lie
         // inside it.
         const double centres[2][3] = {{-0.3, 0.1, 0.5}, {0.35, -0.2, 0.4}};
@@ -156,7 +156,7 @@ inline Garden generateGarden(const GardenSpec& spec) {
         }
     }
 
-    if (spec.virtualWire) {
+    if (recipe.virtualWire) {
         std::vector<Planner::Point> wire;
         const int points = 24;
         for (int k = 0; k <= points; ++k) {
@@ -166,7 +166,7 @@ inline Garden generateGarden(const GardenSpec& spec) {
         garden.environment.setVirtualWire(Planner::LineString(wire));
     }
 
-    garden.settings.pattern = spec.pattern;
+    garden.settings.pattern = recipe.pattern;
     garden.settings.angle = rng.uniform(-1.5, 1.5);
     garden.settings.distanceToBorder = radius > 8.0 ? 1.0 : 0.5;
     return garden;

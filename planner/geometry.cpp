@@ -13,12 +13,6 @@ namespace Planner {
 
 namespace {
 
-double distance(double ax, double ay, double bx, double by) {
-    const double dx = bx - ax;
-    const double dy = by - ay;
-    return std::sqrt(dx * dx + dy * dy);
-}
-
 bool insideOpenParameterRange(double v) { return v > kBoundaryTolerance && v < kParameterHigh; }
 
 // One edge of the even-odd test, the edge from point j to point i: true if
@@ -68,7 +62,7 @@ inline bool edgeCrossesSegment(const Point& p, const Point& q, double ax, double
     if (!insideOpenParameterRange(s)) return false;
     const double ix = ax + s * dx;
     const double iy = ay + s * dy;
-    return distance(ix, iy, ax, ay) > kSamePosition && distance(ix, iy, bx, by) > kSamePosition;
+    return distanceBetween(ix, iy, ax, ay) > kSamePosition && distanceBetween(ix, iy, bx, by) > kSamePosition;
 }
 
 // One edge of isSegmentInPolygon: AB (d = B - A) and P -> Q cross inside
@@ -110,7 +104,7 @@ inline double edgeDistance(const Point& p, const Point& q, double x, double y) {
     const double ee = ex * ex + ey * ey;
     double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
     t = std::min(1.0, std::max(0.0, t));
-    return distance(x, y, p.x + t * ex, p.y + t * ey);
+    return distanceBetween(x, y, p.x + t * ex, p.y + t * ey);
 }
 
 // Parameters along AB (0 at A, 1 at B) at which AB meets the ring: where it
@@ -251,7 +245,7 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 }
 
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
-    const double length = distance(ax, ay, bx, by);
+    const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return true;
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
@@ -583,7 +577,7 @@ SightIndex buildSightIndex(const Environment& scene) {
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by) {
     const Environment& scene = *index.scene;
-    const double length = distance(ax, ay, bx, by);
+    const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return true;
     if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
         !withinIndexLimit(by)) {

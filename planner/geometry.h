@@ -5,11 +5,23 @@
 #pragma once
 
 #include <cstdint>
+#include <cmath>
 #include <vector>
 
 #include "planner/scene.h"
 
 namespace Planner {
+
+// Euclidean distance, taken as sqrt(dx*dx + dy*dy).
+inline double distanceBetween(double ax, double ay, double bx, double by) {
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+inline double distanceBetween(const Point& a, const Point& b) {
+    return distanceBetween(a.x, a.y, b.x, b.y);
+}
 
 // Even-odd test with a ray towards +x; the boundary counts as inside.
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y);

@@ -15,12 +15,6 @@ namespace Planner {
 
 namespace {
 
-double distanceBetween(const Point& a, const Point& b) {
-    const double dx = b.x - a.x;
-    const double dy = b.y - a.y;
-    return std::sqrt(dx * dx + dy * dy);
-}
-
 bool isRing(const LineString& slice) { return slice.points.size() >= 3; }
 
 struct SliceChoice {

@@ -4,16 +4,11 @@
 #include <cmath>
 
 #include "planner/constants.h"
+#include "planner/geometry.h"
 
 namespace Planner {
 
 namespace {
-
-double distanceBetween(const Point& a, const Point& b) {
-    const double dx = b.x - a.x;
-    const double dy = b.y - a.y;
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 // No point in the box is nearer than this: each coordinate difference to a
 // point in the box is at least the one to the box's side, and rounding is

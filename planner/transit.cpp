@@ -13,12 +13,6 @@ namespace Planner {
 
 namespace {
 
-double distanceBetween(double ax, double ay, double bx, double by) {
-    const double dx = bx - ax;
-    const double dy = by - ay;
-    return std::sqrt(dx * dx + dy * dy);
-}
-
 // NaN never compares smaller, so a non-finite position is never "the same"
 // as anything, itself included.
 bool samePosition(double ax, double ay, double bx, double by) {

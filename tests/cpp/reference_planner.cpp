@@ -7,11 +7,13 @@
 #include <limits>
 
 #include "planner/constants.h"
+#include "planner/geometry.h"
 #include "planner/inset.h"
 #include "planner/pipeline.h"
 
 namespace Reference {
 
+using Planner::distanceBetween;
 using Planner::kBoundaryTolerance;
 using Planner::kCollinearTolerance;
 using Planner::kMergeTolerance;
@@ -30,12 +32,6 @@ using Planner::TransitNode;
 // Predicates.
 
 namespace {
-
-double distance(double ax, double ay, double bx, double by) {
-    const double dx = bx - ax;
-    const double dy = by - ay;
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 bool insideOpenParameterRange(double v) { return v > kBoundaryTolerance && v < kParameterHigh; }
 
@@ -104,7 +100,7 @@ double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
         const double ee = ex * ex + ey * ey;
         double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
         t = std::min(1.0, std::max(0.0, t));
-        best = std::min(best, distance(x, y, p.x + t * ex, p.y + t * ey));
+        best = std::min(best, distanceBetween(x, y, p.x + t * ex, p.y + t * ey));
     }
     return best;
 }
@@ -161,7 +157,7 @@ bool segmentCrossesPolygon(const std::vector<Point>& ring, double ax, double ay,
         if (!insideOpenParameterRange(s)) continue;
         const double ix = ax + s * dx;
         const double iy = ay + s * dy;
-        if (distance(ix, iy, ax, ay) > kSamePosition && distance(ix, iy, bx, by) > kSamePosition)
+        if (distanceBetween(ix, iy, ax, ay) > kSamePosition && distanceBetween(ix, iy, bx, by) > kSamePosition)
             return true;
     }
     return false;
@@ -236,7 +232,7 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 }
 
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
-    const double length = distance(ax, ay, bx, by);
+    const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return true;
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
@@ -274,12 +270,6 @@ bool countedSight(Tally* tally, const Environment& environment, double ax, doubl
 // Transit search.
 
 namespace {
-
-double distanceBetween(double ax, double ay, double bx, double by) {
-    const double dx = bx - ax;
-    const double dy = by - ay;
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 // NaN never compares smaller, so a non-finite position is never "the same"
 // as anything, itself included.
@@ -471,12 +461,6 @@ std::vector<Point> findTransitPath(const Environment& environment,
 // Ordering and linking.
 
 namespace {
-
-double distanceBetween(const Point& a, const Point& b) {
-    const double dx = b.x - a.x;
-    const double dy = b.y - a.y;
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 bool isRing(const LineString& slice) { return slice.points.size() >= 3; }
 
