@@ -144,6 +144,9 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
     // place, with fewer slices left, none is in sight again.
     bool blind = false;
     Point blindAt;
+    // What the last failed search reached: a search known to fail is
+    // skipped when nobody sees its edges.
+    TransitReach reach;
 
     for (std::size_t iteration = 0; iteration < slices.size(); ++iteration) {
         SliceChoice choice;
@@ -167,10 +170,15 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                     transitContext =
                         std::make_unique<TransitContext>(buildTransitContext(environment, sight));
                 }
-                const std::vector<Point> transit =
-                    findTransitPath(*transitContext, transitCache,
-                                    collectSearchDetails ? &result.searchEdges : nullptr,
-                                    current.x, current.y, target.x, target.y);
+                std::vector<Point> transit;
+                if (collectSearchDetails) {
+                    transit = findTransitPath(*transitContext, transitCache, &result.searchEdges,
+                                              current.x, current.y, target.x, target.y);
+                } else if (!transitCertainlyFails(*transitContext, transitCache, reach, current.x,
+                                                  current.y, target.x, target.y)) {
+                    transit = findTransitPath(*transitContext, transitCache, nullptr, current.x,
+                                              current.y, target.x, target.y, &reach);
+                }
                 markVisited(choice.index);
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());

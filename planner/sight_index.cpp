@@ -317,6 +317,22 @@ SightIndex buildSightIndex(const Environment& scene) {
 
 namespace {
 
+// A direction's place in [0, 4), growing with its angle from +x
+// counter-clockwise (0 for +x, 1 for +y, 2 for -x, 3 for -y); no
+// trigonometry.  The zero vector gives 0.
+double pseudoAngle(double vx, double vy) {
+    const double sum = std::fabs(vx) + std::fabs(vy);
+    if (!(sum > 0.0)) return 0.0;
+    const double p = vx / sum;
+    return vy < 0.0 ? 3.0 + p : 1.0 - p;
+}
+
+std::uint32_t fanSector(const SightFan& fan, double vx, double vy) {
+    const double a = pseudoAngle(vx, vy) * (static_cast<double>(fan.sectors) / 4.0);
+    if (!(a > 0.0)) return 0;
+    return std::min(static_cast<std::uint32_t>(a), fan.sectors - 1);
+}
+
 // One indexed line-of-sight test, as a few steps over the shrunk move
 // A2 -> B2 (d = B2 - A2); each step may decide that the move is blocked.
 class SightTest {
@@ -347,9 +363,10 @@ public:
     // Moves so short that the sine bound would be large get the full test.
     bool needsFullTest() const { return !(sine_ <= kMaxNonParallelSine); }
 
-    bool run() {
+    bool run(const SightFan* fan) {
         nextStamp(scratch_, index_);
         if (crossesRecentBlocker()) return false;
+        if (fan != nullptr && crossesFanEdge(*fan)) return false;
         if (crossesNearEdge()) return false;
         if (midpointInObstacle()) return false;
         if (!shrunkMoveInPerimeter()) return false;
@@ -375,6 +392,34 @@ private:
     bool crossesRecentBlocker() const {
         for (std::size_t k = 0; k < scratch_.blockerCount; ++k) {
             if (crosses(index_.edges[scratch_.recentBlockers[k]])) return true;
+        }
+        return false;
+    }
+
+    // Crossings with the edges of the fan's sector in the move's direction:
+    // any edge that crosses the move blocks it, wherever it lies.
+    bool crossesFanEdge(const SightFan& fan) {
+        double vx = 0.0, vy = 0.0;
+        if (fan.x == ax_ && fan.y == ay_) {
+            vx = bx_ - ax_, vy = by_ - ay_;
+        } else if (fan.x == bx_ && fan.y == by_) {
+            vx = ax_ - bx_, vy = ay_ - by_;
+        } else {
+            return false;
+        }
+        const std::uint32_t sector = fanSector(fan, vx, vy);
+        for (std::uint32_t k = fan.start[sector]; k < fan.start[sector + 1]; ++k) {
+            const std::uint32_t id = fan.edges[k];
+            const SightEdge& e = index_.edges[id];
+            // Only an edge with its ends on both sides of the move's line
+            // (or on it) can cross it.
+            const double sp = (e.p.x - fan.x) * vy - (e.p.y - fan.y) * vx;
+            const double sq = (e.q.x - fan.x) * vy - (e.q.y - fan.y) * vx;
+            if ((sp > 0.0 && sq > 0.0) || (sp < 0.0 && sq < 0.0)) continue;
+            if (crosses(e)) {
+                rememberBlocker(scratch_, id);
+                return true;
+            }
         }
         return false;
     }
@@ -577,7 +622,7 @@ private:
 }  // namespace
 
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by) {
+                   double by, const SightFan* fan) {
     const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return true;
     if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
@@ -586,7 +631,62 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     }
     SightTest test(index, scratch, ax, ay, bx, by, length);
     if (test.needsFullTest()) return isSegmentFree(*index.scene, ax, ay, bx, by);
-    return test.run();
+    return test.run(fan != nullptr && fan->built && fan->sectors > 0 ? fan : nullptr);
+}
+
+void buildSightFan(const SightIndex& index, double x, double y, SightFan& fan) {
+    fan.x = x;
+    fan.y = y;
+    fan.built = true;
+    fan.sectors = 0;
+    if (!index.usable || !withinIndexLimit(x) || !withinIndexLimit(y)) return;
+    const std::size_t count = index.edges.size();
+    fan.sectors = static_cast<std::uint32_t>(
+        std::min(kFanMaxSectors, std::max(kFanMinSectors, count / kFanEdgesPerSector)));
+    const std::uint32_t sectors = fan.sectors;
+    fan.start.assign(sectors + 1, 0);
+    fan.firstSector.resize(count);
+    fan.lastSector.resize(count);
+    // Each edge covers the sectors from the direction of one end round to
+    // that of the other, counter-clockwise; edges in line with the
+    // viewpoint cover none.
+    for (std::size_t k = 0; k < count; ++k) {
+        const SightEdge& e = index.edges[k];
+        const double px = e.p.x - x, py = e.p.y - y;
+        const double qx = e.q.x - x, qy = e.q.y - y;
+        const double turn = px * qy - py * qx;
+        std::uint32_t first = sectors, last = 0;
+        if (turn > 0.0) {
+            first = fanSector(fan, px, py), last = fanSector(fan, qx, qy);
+        } else if (turn < 0.0) {
+            first = fanSector(fan, qx, qy), last = fanSector(fan, px, py);
+        }
+        // An edge turns less than half round the viewpoint; more comes
+        // from rounding at a sector's border.
+        if (first != sectors && (last + sectors - first) % sectors > sectors / 2 + 1)
+            std::swap(first, last);
+        fan.firstSector[k] = first;
+        fan.lastSector[k] = last;
+        if (first == sectors) continue;
+        for (std::uint32_t s = first;; s = s + 1 == sectors ? 0 : s + 1) {
+            ++fan.start[s + 1];
+            if (s == last) break;
+        }
+    }
+    for (std::uint32_t s = 0; s < sectors; ++s) fan.start[s + 1] += fan.start[s];
+    fan.edges.resize(fan.start[sectors]);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint32_t first = fan.firstSector[k];
+        if (first == sectors) continue;
+        const std::uint32_t last = fan.lastSector[k];
+        for (std::uint32_t s = first;; s = s + 1 == sectors ? 0 : s + 1) {
+            fan.edges[fan.start[s]++] = static_cast<std::uint32_t>(k);
+            if (s == last) break;
+        }
+    }
+    // The fill moved each start to the next sector's: shift back.
+    for (std::uint32_t s = sectors; s > 0; --s) fan.start[s] = fan.start[s - 1];
+    fan.start[0] = 0;
 }
 
 }  // namespace Planner

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstddef>
 #include <limits>
 #include <tuple>
@@ -17,6 +18,10 @@ namespace {
 // as anything, itself included.
 bool samePosition(double ax, double ay, double bx, double by) {
     return distanceBetween(ax, ay, bx, by) < kSamePosition;
+}
+
+bool sameBits(const Point& a, const Point& b) {
+    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
 }
 
 bool isFinitePosition(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
@@ -167,7 +172,7 @@ public:
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
-    std::vector<Point> run(std::vector<LineString>* searchEdges) {
+    std::vector<Point> run(std::vector<LineString>* searchEdges, TransitReach* reach) {
         Record start;
         start.record.x = startX_;
         start.record.y = startY_;
@@ -191,10 +196,39 @@ public:
             const Record current = records_[chosen];
             expand(current, parentIndex, searchEdges);
         }
+        if (reach != nullptr) describeReach(*reach);
         return {};
     }
 
 private:
+    // After a failed search: the nodes it closed, complete when no record
+    // stood within 1 mm of another node (so none was passed over for a
+    // neighbour's record) and the open list was kept as a heap.
+    void describeReach(TransitReach& reach) const {
+        reach.complete = heapUsable_;
+        reach.nodes.clear();
+        reach.member.assign(baseCount_, 0);
+        reach.start = Point(startX_, startY_);
+        reach.checked = false;
+        for (std::uint32_t id : closed_) {
+            const Record& r = records_[id];
+            if (r.node < 0) {
+                forEachNodeNear(context_.lookup, startX_, startY_, [&](std::uint32_t k) {
+                    const TransitNode& n = context_.nodes[k];
+                    if (samePosition(n.x, n.y, startX_, startY_)) reach.complete = false;
+                });
+                continue;
+            }
+            const std::size_t k = static_cast<std::size_t>(r.node);
+            if (k >= baseCount_ || context_.nearStart[k + 1] - context_.nearStart[k] != 1 ||
+                context_.nearNodes[context_.nearStart[k]] != k || nearTarget_[k])
+                reach.complete = false;
+            reach.nodes.push_back(static_cast<std::uint32_t>(k));
+            reach.member[k] = 1;
+        }
+        std::sort(reach.nodes.begin(), reach.nodes.end());
+    }
+
     const TransitNode& node(std::size_t k) const {
         return k < baseCount_ ? context_.nodes[k] : target_;
     }
@@ -268,18 +302,31 @@ private:
         if (nearTarget_[k]) visit(baseCount_);
     }
 
-    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
+    // Line of sight from a record's position to node `to`: kept in the
+    // cache between nodes.  `fromExpanded` marks tests from the position
+    // being expanded, which may use the fan round it.
+    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to,
+                      bool fromExpanded = false) {
         const TransitNode& n = node(to);
-        if (from < 0 || to >= baseCount_) {
-            return isSegmentFree(*context_.sight, cache_.sightScratch, fromX, fromY, n.x, n.y);
-        }
+        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y, fromExpanded);
         std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
         if (row.empty()) row.assign(baseCount_, 0);
-        if (row[to] == 0) {
-            row[to] =
-                isSegmentFree(*context_.sight, cache_.sightScratch, fromX, fromY, n.x, n.y) ? 1 : 2;
-        }
+        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y, fromExpanded) ? 1 : 2;
         return row[to] == 1;
+    }
+
+    // One expansion may test many moves from its position: after a few,
+    // the fan round it is built to find their blocking edges sooner.
+    bool sightTest(double ax, double ay, double bx, double by, bool fromExpanded) {
+        const SightFan* fan = nullptr;
+        if (fromExpanded) {
+            if (!fanReady_ && ++testsThisExpansion_ >= kTestsBeforeFan) {
+                buildSightFan(*context_.sight, ax, ay, cache_.fan);
+                fanReady_ = true;
+            }
+            if (fanReady_) fan = &cache_.fan;
+        }
+        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, fan);
     }
 
     // Accepts the edge from the current record to node k (and gives its
@@ -293,7 +340,7 @@ private:
             multiplier = kWireCostMultiplier;
             return true;
         }
-        return sightBetween(current.node, cur.x, cur.y, k);
+        return sightBetween(current.node, cur.x, cur.y, k, true);
     }
 
     // The first open record within 1 mm of node k: the earliest created;
@@ -306,6 +353,19 @@ private:
                 known = r;
         });
         return known;
+    }
+
+    // Whether an edge from `cur` to node k, if accepted, would change the
+    // search: relax (below) does something.
+    bool couldImprove(const SearchRecord& cur, std::size_t k) const {
+        if (closedNear_[k]) return false;
+        const std::int32_t known = openRecordNear(k);
+        if (known < 0) return true;
+        const TransitNode& n = node(k);
+        const double multiplier =
+            areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n) ? kWireCostMultiplier : 1.0;
+        const double gNew = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
+        return records_[static_cast<std::size_t>(known)].record.g > gNew;
     }
 
     // Offers node k the cost gNew (heuristic hNew) through the closed
@@ -340,12 +400,17 @@ private:
     void expand(const Record& current, std::int32_t parentIndex,
                 std::vector<LineString>* searchEdges) {
         const SearchRecord& cur = current.record;
+        fanReady_ = false;
+        testsThisExpansion_ = 0;
         for (std::size_t k = 0; k <= baseCount_; ++k) {
             const TransitNode& n = node(k);
             // A non-finite position never matches a record, not even its
             // own, so stepping onto one could repeat without end.
             if (!isFinitePosition(n.x, n.y)) continue;
             if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
+            // Without search edges to keep, an edge that could change
+            // nothing needs no sight test.
+            if (searchEdges == nullptr && !couldImprove(cur, k)) continue;
             double multiplier = 1.0;
             if (!edgeAccepted(current, k, multiplier)) continue;
             if (searchEdges != nullptr)
@@ -429,6 +494,8 @@ private:
     std::vector<std::uint8_t> closedNear_;
     std::vector<std::uint8_t> nearTarget_;
     std::vector<std::uint32_t> targetNear_;
+    bool fanReady_ = false;
+    std::size_t testsThisExpansion_ = 0;
 };
 
 }  // namespace
@@ -465,9 +532,72 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 
 std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
                                    std::vector<LineString>* searchEdges, double startX,
-                                   double startY, double targetX, double targetY) {
+                                   double startY, double targetX, double targetY,
+                                   TransitReach* reach) {
     Search search(context, cache, startX, startY, targetX, targetY);
-    return search.run(searchEdges);
+    return search.run(searchEdges, reach);
+}
+
+// Why a search can be known to fail without running it.  Every record of a
+// search stands on the start or on a node that an accepted edge (a free
+// move, or a step between consecutive wire points) leads to from an earlier
+// record's position.  So records stand only on the start and on nodes of
+// the closure D of the start under accepted edges.  A search succeeds only
+// by selecting a record within 1 mm of its target: the start itself, a base
+// node of D that close, or the target node, which an accepted edge reaches
+// only as a free move (it is not on the wire) from the start or from a base
+// node of D.  Edges between base nodes, and from the start, are the same in
+// every search from that start: only the target node differs.
+//
+// A failed search from the same start closed a record on every base node of
+// D when reach.complete holds: every accepted edge from a closed record led
+// to a node with no other node (nor the start, nor the old target) within
+// 1 mm, so that node got a record of its own rather than sharing one, and
+// the open list ran empty, closing them all.  (It never reached its own
+// target node, or it would have succeeded; nor a base node through it.)
+//
+// So D is closed under accepted edges.  From another start S, the closure
+// lies within D as well when every free move from S to a node ends in D
+// (S is not on the wire: only free moves leave it).
+//
+// Hence, if the start is not within 1 mm of the new target, no node of D
+// is, and no free move leads from the start or from a node of D to the
+// target, the new search fails as well.
+bool transitCertainlyFails(const TransitContext& context, TransitCache& cache,
+                           TransitReach& reach, double startX, double startY, double targetX,
+                           double targetY) {
+    if (!reach.complete) return false;
+    if (samePosition(startX, startY, targetX, targetY)) return false;
+    const SightIndex& sight = *context.sight;
+    const Point start(startX, startY);
+    if (!sameBits(start, reach.start)) {
+        if (!(reach.checked && sameBits(start, reach.checkedStart))) {
+            reach.checked = true;
+            reach.checkedStart = start;
+            reach.checkedInside = true;
+            for (std::size_t k = 0; k < context.nodes.size() && reach.checkedInside; ++k) {
+                const TransitNode& n = context.nodes[k];
+                if (reach.member[k] || samePosition(startX, startY, n.x, n.y)) continue;
+                if (isSegmentFree(sight, cache.sightScratch, startX, startY, n.x, n.y))
+                    reach.checkedInside = false;
+            }
+        }
+        if (!reach.checkedInside) return false;
+    }
+    bool near = false;
+    forEachNodeNear(context.lookup, targetX, targetY, [&](std::uint32_t k) {
+        const TransitNode& n = context.nodes[k];
+        near = near || (samePosition(n.x, n.y, targetX, targetY) && reach.member[k]);
+    });
+    if (near) return false;
+    // The edges that blocked the last moves are tried first by the sight
+    // test: moves towards one target are mostly blocked by the same few.
+    if (isSegmentFree(sight, cache.sightScratch, startX, startY, targetX, targetY)) return false;
+    for (std::uint32_t k : reach.nodes) {
+        const TransitNode& n = context.nodes[k];
+        if (isSegmentFree(sight, cache.sightScratch, n.x, n.y, targetX, targetY)) return false;
+    }
+    return true;
 }
 
 std::vector<Point> findTransitPath(const Environment& environment,

@@ -76,12 +76,36 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 struct TransitCache {
     std::vector<std::vector<std::uint8_t>> sight;
     SightScratch sightScratch;
+    SightFan fan;  // round the position being expanded
+};
+
+// What a failed search reached: the nodes it closed, sorted.  `complete`
+// when those are all the nodes that any search from the same start can
+// reach (see transitCertainlyFails).
+struct TransitReach {
+    bool complete = false;
+    std::vector<std::uint32_t> nodes;
+    std::vector<std::uint8_t> member;  // per node: 1 if among `nodes`
+    Point start;                       // of the failed search
+    // The last other start looked at, and whether every node it sees is
+    // among `nodes`.
+    bool checked = false;
+    Point checkedStart;
+    bool checkedInside = false;
 };
 
 // The same path and search edges as findTransitPath on the context's scene;
-// with `searchEdges` null the accepted edges are not kept.
+// with `searchEdges` null the accepted edges are not kept.  A failed search
+// fills `reach` when given.
 std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
                                    std::vector<LineString>* searchEdges, double startX,
-                                   double startY, double targetX, double targetY);
+                                   double startY, double targetX, double targetY,
+                                   TransitReach* reach = nullptr);
+
+// True only if findTransitPath from this start to this target fails (it
+// returns an empty path), judged from a failed search that filled `reach`.
+bool transitCertainlyFails(const TransitContext& context, TransitCache& cache,
+                           TransitReach& reach, double startX, double startY, double targetX,
+                           double targetY);
 
 }  // namespace Planner

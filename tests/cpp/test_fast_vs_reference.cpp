@@ -224,6 +224,52 @@ public:
         return Point(uniform(-radius, radius), uniform(-radius, radius));
     }
 
+    // A cluttered garden: many obstacles, a long outline now and then, and
+    // hedges across the lawn (some with a gap) that leave parts out of
+    // reach, with obstacles inside obstacles whose laps nobody can reach.
+    Task clutteredTask() {
+        Task t = task(chance(0.3));
+        const double radius = [&] {
+            double r = 0.0;
+            for (const Point& p : t.environment.perimeter.points)
+                r = std::max(r, std::max(std::fabs(p.x), std::fabs(p.y)));
+            return r;
+        }();
+        if (chance(0.3)) {
+            Environment lawn{Polygon(outline(0.0, 0.0, radius, integer(40, 120), chance(0.5)))};
+            for (const Polygon& o : t.environment.obstacles) lawn.addObstacle(o);
+            lawn.setVirtualWire(t.environment.virtualWire);
+            t.environment = lawn;
+        }
+        const int hedges = integer(1, 2);
+        for (int h = 0; h < hedges; ++h) {
+            const double x = uniform(-0.5, 0.5) * radius;
+            const double slant = uniform(-0.3, 0.3) * radius;
+            const double width = uniform(0.2, 0.8);
+            const double gapAt = chance(0.3) ? uniform(-0.5, 0.5) * radius : 2.0 * radius;
+            const double gap = uniform(0.8, 2.0);
+            // One or two pieces from below the lawn to above it.
+            const double ends[3] = {-1.3 * radius, gapAt, 1.3 * radius};
+            for (int piece = 0; piece < 2; ++piece) {
+                const double y0 = piece == 0 ? ends[0] : ends[1] + gap;
+                const double y1 = piece == 0 ? ends[1] : ends[2];
+                if (!(y1 > y0)) continue;
+                auto xAt = [&](double y) { return x + slant * y / radius; };
+                t.environment.addObstacle(Polygon({{snap(xAt(y0) - width), snap(y0)},
+                                                   {snap(xAt(y0) + width), snap(y0)},
+                                                   {snap(xAt(y1) + width), snap(y1)},
+                                                   {snap(xAt(y1) - width), snap(y1)}}));
+            }
+        }
+        if (chance(0.3)) {
+            const double cx = uniform(-0.4, 0.4) * radius, cy = uniform(-0.4, 0.4) * radius;
+            t.environment.addObstacle(Polygon(box(cx - 3.0, cy - 3.0, cx + 3.0, cy + 3.0)));
+            t.environment.addObstacle(Polygon(box(cx - 1.0, cy - 1.0, cx + 1.0, cy + 1.0)));
+        }
+        if (chance(0.5)) t.environment.setVirtualWire(LineString());
+        return t;
+    }
+
 private:
     std::mt19937_64 rng_;
     double grid_ = 0.0;
@@ -270,6 +316,34 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
     EXPECT_GT(slices, 40000u);
 }
 
+// Searches that fail (parts out of reach), searches among many obstacles
+// and long outlines: with and without the search details.
+TEST(FastVersusReference, WholeTasksOnClutteredGardens) {
+    GardenMaker maker(4711);
+    std::size_t searches = 0, fastFailures = 0;
+    for (int i = 0; i < 40; ++i) {
+        const GardenMaker::Task t = maker.clutteredTask();
+        Reference::Tally tally;
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference =
+            Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "cluttered garden " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "cluttered garden " << i << ": " << lean;
+        searches += tally.transitSearches;
+        // A connector whose search failed is followed by no path point at its end.
+        for (const LineString& c : fast.connectors) {
+            const Point& end = c.points.back();
+            bool reached = false;
+            for (const Point& p : fast.path.points) reached = reached || (p.x == end.x && p.y == end.y);
+            fastFailures += !reached;
+        }
+    }
+    EXPECT_GT(searches, 1000u);
+    EXPECT_GT(fastFailures, 300u);  // many pieces out of reach
+}
+
 TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
     const std::vector<std::vector<Point>> lawns = {
         {}, {{0, 0}}, {{0, 0}, {10, 0}}, {{0, 0}, {10, 0}, {20, 0}}};
@@ -294,6 +368,7 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
         for (Polygon& o : env.obstacles) rotatePoints(o.points, -t.settings.angle);
         const SightIndex index = buildSightIndex(env);
         SightScratch scratch;
+        SightFan fan;
         for (int k = 0; k < 300; ++k) {
             Point a = maker.probe(env, 16.0);
             Point b = maker.probe(env, 16.0);
@@ -316,6 +391,12 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
                 << "garden " << i << " move (" << a.x << ", " << a.y << ") -> (" << b.x << ", "
                 << b.y << ")";
             ASSERT_EQ(isSegmentFree(env, a.x, a.y, b.x, b.y), want);
+            // With a fan round either end.
+            const Point& eye = k % 2 == 0 ? a : b;
+            buildSightFan(index, eye.x, eye.y, fan);
+            ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y, &fan), want)
+                << "garden " << i << " move (" << a.x << ", " << a.y << ") -> (" << b.x << ", "
+                << b.y << ") with a fan";
             free += want;
             ++total;
         }
