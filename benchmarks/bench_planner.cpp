@@ -1,6 +1,6 @@
 // Planning speed and memory on synthetic and sample gardens.
 //
-//   bench_planner [--runs N] [--no-reference] [--only TEXT] [--quick] [GARDEN_FILE...]
+//   bench_planner [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick] [GARDEN_FILE...]
 //
 // For every garden: the median time of N computeFullTask calls, the peak of
 // heap memory in use during one call (above what was in use before it), the
@@ -150,6 +150,37 @@ bool readGardenFile(const std::string& path, Bench::Garden& garden) {
     return true;
 }
 
+// Writes a garden in the format readGardenFile reads (numbers exact).
+void writeGardenFile(const std::string& path, const Bench::Garden& garden) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return;
+    auto points = [f](const char* tag, const std::vector<Point>& list) {
+        std::fprintf(f, "%s %zu", tag, list.size());
+        for (const Point& p : list) std::fprintf(f, " %.17g %.17g", p.x, p.y);
+        std::fprintf(f, "\n");
+    };
+    const Planner::PathSettings& s = garden.settings;
+    std::fprintf(f, "name %s\n", garden.name.c_str());
+    std::fprintf(f, "setting pattern %s\n", s.pattern.c_str());
+    std::fprintf(f, "setting offset %.17g\nsetting angle %.17g\n", s.offset, s.angle);
+    std::fprintf(f, "setting distanceToBorder %.17g\n", s.distanceToBorder);
+    std::fprintf(f, "setting mowArea %d\nsetting mowBorder %d\nsetting mowBorderCcw %d\n",
+                 s.mowArea, s.mowBorder, s.mowBorderCcw);
+    std::fprintf(f, "setting borderLaps %llu\n", (unsigned long long)s.borderLaps);
+    std::fprintf(f, "setting mowExclusionsBoder %d\nsetting mowExclusionsBorderCcw %d\n",
+                 s.mowExclusionsBoder, s.mowExclusionsBorderCcw);
+    std::fprintf(f, "setting exclusionsBorderLaps %llu\n",
+                 (unsigned long long)s.exclusionsBorderLaps);
+    std::fprintf(f, "start %.17g %.17g\n", garden.start.x, garden.start.y);
+    const Planner::Environment& e = garden.environment;
+    points("lawn", e.perimeter.points);
+    for (const auto& o : e.obstacles) points("obstacle", o.points);
+    for (const auto& m : e.mowAreas) points("mowArea", m.points);
+    if (!e.virtualWire.points.empty()) points("virtualWire", e.virtualWire.points);
+    if (!e.dockingWire.points.empty()) points("dockingWire", e.dockingWire.points);
+    std::fclose(f);
+}
+
 // ---- Comparison and sizes.
 
 bool sameBits(double a, double b) {
@@ -201,6 +232,8 @@ struct Row {
     double area = 0.0;
     std::size_t obstacles = 0;
     double fastSeconds = 0.0;
+    double leanSeconds = 0.0;      // without connectors and search edges, as from Python
+    std::size_t leanPeakBytes = 0;
     double referenceSeconds = -1.0;
     std::size_t peakBytes = 0;
     std::size_t referencePeakBytes = 0;
@@ -214,29 +247,41 @@ struct Row {
     bool same = false;
 };
 
-Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, bool reference) {
+Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, bool reference,
+            bool lean, bool full) {
     Row row;
     row.name = garden.name;
     row.sweep = sweep;
     row.area = Bench::ringArea(garden.environment.perimeter.points);
     row.obstacles = garden.environment.obstacles.size();
 
-    std::vector<double> times;
+    // Median time and first peak of `runs` calls with these options.
     Result fast;
-    for (int run = 0; run < runs; ++run) {
-        const std::size_t before = gLiveBytes;
-        gPeakBytes = gLiveBytes;
-        const auto t0 = std::chrono::steady_clock::now();
-        Result r = Planner::computeFullTask(garden.environment, garden.settings, garden.start);
-        const auto t1 = std::chrono::steady_clock::now();
-        times.push_back(seconds(t0, t1));
-        if (run == 0) {
-            row.peakBytes = gPeakBytes - before;
-            fast = std::move(r);
+    auto timeCalls = [&](const Planner::PlanningOptions& options, double& median,
+                         std::size_t& peak, bool keep) {
+        std::vector<double> times;
+        for (int run = 0; run < runs; ++run) {
+            const std::size_t before = gLiveBytes;
+            gPeakBytes = gLiveBytes;
+            const auto t0 = std::chrono::steady_clock::now();
+            Result r = Planner::computeFullTask(garden.environment, garden.settings, garden.start,
+                                                options);
+            const auto t1 = std::chrono::steady_clock::now();
+            times.push_back(seconds(t0, t1));
+            if (run == 0) {
+                peak = gPeakBytes - before;
+                if (keep) fast = std::move(r);
+            }
         }
-    }
-    std::sort(times.begin(), times.end());
-    row.fastSeconds = times[times.size() / 2];
+        std::sort(times.begin(), times.end());
+        median = times[times.size() / 2];
+    };
+    row.fastSeconds = -1.0;
+    row.leanSeconds = -1.0;
+    if (full) timeCalls(Planner::PlanningOptions(), row.fastSeconds, row.peakBytes, true);
+    Planner::PlanningOptions leanOptions;
+    leanOptions.collectSearchDetails = false;
+    if (lean || !full) timeCalls(leanOptions, row.leanSeconds, row.leanPeakBytes, !full);
     row.resultSize = resultBytes(fast);
     row.slices = fast.slices.size();
     row.pathPoints = fast.path.points.size();
@@ -299,9 +344,9 @@ std::string secondsText(double s) {
 }
 
 void printHeader() {
-    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s\n", "garden",
-                "area m2", "obst", "slices", "path", "transit", "sight", "edges", "result", "peak",
-                "before", "fast", "speedup", "before", "same");
+    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s %10s %8s\n",
+                "garden", "area m2", "obst", "slices", "path", "transit", "sight", "edges",
+                "result", "peak", "before", "fast", "speedup", "before", "same", "lean", "lean pk");
 }
 
 void printRow(const Row& r) {
@@ -310,13 +355,14 @@ void printRow(const Row& r) {
         std::snprintf(speedup, sizeof speedup, "%.1fx", r.referenceSeconds / r.fastSeconds);
     char sight[32] = "-";
     if (r.checked) std::snprintf(sight, sizeof sight, "%llu", (unsigned long long)r.sightTests);
-    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s\n",
+    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s %10s %8s\n",
                 r.name.c_str(), r.area, r.obstacles, r.slices, r.pathPoints,
                 (unsigned long long)r.transitSearches, sight, r.searchEdges,
                 bytesText(r.resultSize).c_str(), bytesText(r.peakBytes).c_str(),
                 r.checked ? bytesText(r.referencePeakBytes).c_str() : "-",
                 secondsText(r.fastSeconds).c_str(), speedup,
-                secondsText(r.referenceSeconds).c_str(), r.checked ? (r.same ? "yes" : "NO") : "-");
+                secondsText(r.referenceSeconds).c_str(), r.checked ? (r.same ? "yes" : "NO") : "-",
+                secondsText(r.leanSeconds).c_str(), bytesText(r.leanPeakBytes).c_str());
     std::fflush(stdout);
 }
 
@@ -325,6 +371,8 @@ void printRow(const Row& r) {
 int main(int argc, char** argv) {
     int runs = 5;
     bool reference = true;
+    bool lean = true;
+    std::string exportDir;  // write every garden there, with the straightforward time
     bool quick = false;
     std::string only;
     std::vector<std::string> files;
@@ -334,6 +382,10 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--no-reference")
             reference = false;
+        else if (arg == "--no-lean")
+            lean = false;
+        else if (arg == "--export" && i + 1 < argc)
+            exportDir = argv[++i];
         else if (arg == "--quick")
             quick = true;
         else if (arg == "--only" && i + 1 < argc)
@@ -345,6 +397,8 @@ int main(int argc, char** argv) {
     struct Item {
         Bench::Garden garden;
         std::string sweep;
+        bool reference = true;  // also planned by the straightforward planner
+        bool full = true;       // also planned with connectors and search edges
     };
     std::vector<Item> items;
     for (const std::string& path : files) {
@@ -398,6 +452,26 @@ int main(int argc, char** argv) {
         items.push_back({Bench::generateGarden(squares), ""});
     }
 
+    // Cluttered gardens: pieces out of reach behind a hedge, and a long
+    // perimeter.  The straightforward planner would take minutes on the
+    // larger ones: they are planned by the fast planner only.
+    items.push_back({Bench::hedgeRoundGarden(), ""});
+    {
+        Bench::GardenRecipe full;
+        full.name = "hedge-20000";
+        full.area = 20000;
+        full.obstacles = 200;
+        full.seed = 205;  // no wire: it would lead over the hedge
+        full.shapeSeed = 7;
+        // With connectors and search edges these take minutes and gigabytes:
+        // only the lean call (as from Python) is measured.
+        items.push_back({Bench::hedgeAcross(full, 0.5), "", false, false});
+        full.name = "hedge-20000-q";
+        items.push_back({Bench::hedgeAcross(full, 0.25), "", false, false});
+    }
+    items.push_back({Bench::strandedGarden(), "", false});
+    items.push_back({Bench::longPerimeterGarden(), "", false});
+
     std::printf("runs per garden: %d (median shown); before = straightforward planner, one run\n",
                 runs);
     printHeader();
@@ -405,8 +479,18 @@ int main(int argc, char** argv) {
     bool allSame = true;
     for (const Item& item : items) {
         if (!only.empty() && item.garden.name.find(only) == std::string::npos) continue;
-        rows.push_back(measure(item.garden, item.sweep, runs, reference));
+        rows.push_back(measure(item.garden, item.sweep, runs, reference && item.reference, lean,
+                              item.full));
         printRow(rows.back());
+        if (!exportDir.empty()) {
+            writeGardenFile(exportDir + "/" + item.garden.name + ".garden", item.garden);
+            if (std::FILE* f = std::fopen((exportDir + "/" + item.garden.name + ".before").c_str(),
+                                          "w")) {
+                std::fprintf(f, "%.9g %.9g\n", rows.back().referenceSeconds,
+                             rows.back().leanSeconds);
+                std::fclose(f);
+            }
+        }
         if (rows.back().checked && !rows.back().same) allSame = false;
     }
 

@@ -172,4 +172,81 @@ inline Garden generateGarden(const GardenRecipe& recipe) {
     return garden;
 }
 
+// A hedge: a thin obstacle along the segment (x0, y0) - (x1, y1), `width`
+// wide, reaching past the lawn at both ends when the segment does.
+inline std::vector<Planner::Point> hedgeRing(double x0, double y0, double x1, double y1,
+                                             double width) {
+    const double dx = x1 - x0, dy = y1 - y0;
+    const double length = std::sqrt(dx * dx + dy * dy);
+    const double nx = -dy / length * width / 2.0, ny = dx / length * width / 2.0;
+    return {{x0 - nx, y0 - ny}, {x1 - nx, y1 - ny}, {x1 + nx, y1 + ny}, {x0 + nx, y0 + ny}};
+}
+
+// A round lawn of `vertices` corners and the given diameter.
+inline std::vector<Planner::Point> roundRing(double diameter, int vertices) {
+    std::vector<Planner::Point> ring;
+    for (int k = 0; k < vertices; ++k) {
+        const double a = 6.283185307179586 * k / vertices;
+        ring.emplace_back(diameter / 2.0 * std::cos(a), diameter / 2.0 * std::sin(a));
+    }
+    return ring;
+}
+
+// A round lawn 60 m across (400 corners) split by a hedge; the mower starts
+// on one side, so every piece on the other side is out of reach.
+inline Garden hedgeRoundGarden() {
+    Garden garden;
+    garden.name = "hedge-round";
+    garden.environment = Planner::Environment(Planner::Polygon(roundRing(60.0, 400)));
+    garden.environment.addObstacle(Planner::Polygon(hedgeRing(5.0, -35.0, 8.0, 35.0, 0.6)));
+    garden.start = Planner::Point(-20.0, 0.0);
+    garden.settings.offset = 0.5;
+    return garden;
+}
+
+// A generated garden with a hedge straight across it through its middle.
+inline Garden hedgeAcross(const GardenRecipe& recipe, double offset) {
+    Garden garden = generateGarden(recipe);
+    garden.name = recipe.name;
+    double x0 = 0.0, x1 = 0.0, y0 = 0.0, y1 = 0.0;
+    for (const Planner::Point& p : garden.environment.perimeter.points) {
+        x0 = std::fmin(x0, p.x), x1 = std::fmax(x1, p.x);
+        y0 = std::fmin(y0, p.y), y1 = std::fmax(y1, p.y);
+    }
+    const double cx = 0.1 * x1;
+    garden.environment.addObstacle(
+        Planner::Polygon(hedgeRing(cx, y0 - 5.0, cx + 3.0, y1 + 5.0, 0.6)));
+    // Start on the side of the first corner, away from the hedge.
+    if ((garden.start.x - cx) * (garden.start.x - cx) < 4.0) garden.start.x = cx - 5.0;
+    garden.settings.offset = offset;
+    return garden;
+}
+
+// About 10,000 pieces out of reach: a lawn 200 m x 100 m cut by a hedge,
+// with the far half divided by 49 walls into compartments.
+inline Garden strandedGarden() {
+    Garden garden;
+    garden.name = "stranded-10000";
+    garden.environment = Planner::Environment(
+        Planner::Polygon({{0.0, 0.0}, {200.0, 0.0}, {200.0, 100.0}, {0.0, 100.0}}));
+    garden.environment.addObstacle(Planner::Polygon(hedgeRing(100.0, -5.0, 100.0, 105.0, 0.6)));
+    for (int k = 1; k <= 49; ++k) {
+        const double x = 100.0 + 2.0 * k;
+        garden.environment.addObstacle(Planner::Polygon(hedgeRing(x, -5.0, x, 105.0, 0.2)));
+    }
+    garden.start = Planner::Point(20.0, 50.0);
+    garden.settings.offset = 0.5;
+    garden.settings.distanceToBorder = 0.0;
+    return garden;
+}
+
+// A round lawn 200 m across with a perimeter of 100,000 corners.
+inline Garden longPerimeterGarden() {
+    Garden garden;
+    garden.name = "perimeter-100k";
+    garden.environment = Planner::Environment(Planner::Polygon(roundRing(200.0, 100000)));
+    garden.start = Planner::Point(0.0, 0.0);
+    return garden;
+}
+
 }  // namespace Bench

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Benchmarks of the planner: time, peak memory and counts per garden, the
 # fast planner against the straightforward one, and the growth of time with
-# the number of slices.  Sets up first (scripts/setup.sh), then builds the
+# the number of slices, then whole calls of the Python module on the same
+# gardens (conversion included).  Sets up first (scripts/setup.sh), then builds the
 # benchmark program with the Release flags and runs it.
 #
-#   bash benchmarks/run.sh [--runs N] [--no-reference] [--only TEXT] [--quick]
+#   bash benchmarks/run.sh [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick]
 #
 # --runs N        computeFullTask calls per garden (median shown; default 5)
 # --no-reference  skip the straightforward planner (no "before" column)
+# --no-lean       skip the runs without connectors and search edges
 # --only TEXT     only gardens whose name contains TEXT
 # --quick         the four smaller sizes of each sweep only
 #
@@ -34,4 +36,9 @@ OBJECTS=()
 for src in "${SOURCES[@]}"; do OBJECTS+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
 g++ "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
 
-"$OUT/bench_planner" "$@" "$OUT"/gardens/*.garden
+# Every garden is written out for the whole Python calls measured after.
+rm -rf "$OUT/export" && mkdir -p "$OUT/export"
+status=0
+"$OUT/bench_planner" --export "$OUT/export" "$@" "$OUT"/gardens/*.garden || status=$?
+"$VENV/bin/python" benchmarks/python_calls.py "$@" "$OUT/export"
+exit "$status"
