@@ -175,7 +175,7 @@ def _run_plan(args: argparse.Namespace) -> int:
         if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
             raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
         start = garden.frame.to_local([(x, y)])[0]
-    plan = plan_garden(garden, settings, start)
+    plan = plan_garden(garden, settings, start=start)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:

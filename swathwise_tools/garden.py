@@ -237,7 +237,7 @@ def parse_garden(data: Any, *, crs: Any = None) -> Garden:
             crs_given.append(read_crs(crs))
     except CrsError as exc:
         raise GardenError(str(exc)) from None
-    if len(crs_given) > 1 and any(c != crs_given[0] for c in crs_given[1:]):
+    if any(not _same_crs(c, crs_given[0]) for c in crs_given[1:]):
         names = ", ".join(crs_label(c) for c in crs_given)
         raise GardenError(f'the garden names different coordinate systems ({names}); keep one "crs"')
     try:
@@ -252,6 +252,12 @@ def parse_garden(data: Any, *, crs: Any = None) -> Garden:
         raise GardenError('the collection has no "features" list')
     parsed = [_read_feature(index, feature) for index, feature in enumerate(features)]
     return _build(parsed, crs_given, settings, name)
+
+
+def _same_crs(a: CRS | None, b: CRS | None) -> bool:
+    if a is None or b is None:
+        return a is b
+    return bool(a.equals(b, ignore_axis_order=True))
 
 
 def make_garden(

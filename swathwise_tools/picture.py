@@ -92,6 +92,12 @@ def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
 
 
 def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
+    """The plan as a matplotlib Figure, in the planning frame (metres, north up).
+
+    Lawn, mow areas, obstacles, planned pieces by kind, the path with its
+    direction and transit stretches, pieces not reached, wires, start and
+    end, a scale bar and a legend; ``summary`` adds its figures to the title.
+    """
     garden = plan.garden
     xs = [p[0] for p in garden.lawn]
     ys = [p[1] for p in garden.lawn]

@@ -164,6 +164,7 @@ class Plan:
             "planningSeconds": self.seconds,
             "settings": self.settings.to_dict(),
             "warnings": self.garden.warnings + self.warnings,
+            "notes": list(self.garden.notes),
         }
 
     # --- GIS ---------------------------------------------------------------------
@@ -285,6 +286,7 @@ def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | No
 def plan_garden(
     garden: Garden,
     settings: Settings | Mapping[str, Any] | None = None,
+    *,
     start: XY | None = None,
 ) -> Plan:
     """Plan the garden.

@@ -15,6 +15,7 @@ from __future__ import annotations
 import dataclasses
 import json
 import math
+import numbers
 from dataclasses import dataclass, field
 from typing import Any, Mapping, NamedTuple
 
@@ -210,12 +211,13 @@ def _check_value(info: SettingInfo, value: Any, label: str) -> Any:
             raise SettingsError(f"{label} must be true or false, got {shown}")
         return value
     if kind == "count":
-        if isinstance(value, bool) or not isinstance(value, int):
+        if isinstance(value, bool) or not isinstance(value, numbers.Integral):
             raise SettingsError(f"{label} must be a whole number, got {shown}")
-        if not 0 <= value <= MAX_LAPS:
-            raise SettingsError(f"{label} must be between 0 and {MAX_LAPS}, got {value}")
-        return int(value)
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        count = int(value)
+        if not 0 <= count <= MAX_LAPS:
+            raise SettingsError(f"{label} must be between 0 and {MAX_LAPS}, got {count}")
+        return count
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise SettingsError(f"{label} must be a number, got {shown}")
     number = float(value)
     if not math.isfinite(number):

@@ -24,7 +24,7 @@ def _swept(lines: list[list[XY]], width: float) -> BaseGeometry | None:
     return MultiLineString(geoms).buffer(width / 2.0, quad_segs=4)
 
 
-def summarise(plan: Plan, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
+def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
     """The plan's figures plus time and coverage, as plain JSON-ready values.
 
     ``speed`` in metres per second (default 0.3) gives ``mowingTimeSeconds``;
