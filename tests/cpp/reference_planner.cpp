@@ -9,6 +9,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
+#include "planner/normalise.h"
 #include "planner/pipeline.h"
 
 namespace Reference {
@@ -651,6 +652,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);
+    Planner::normaliseScene(working);
     std::vector<Point> startPoint{start};
     Planner::rotatePoints(startPoint, -settings.angle);
 
