@@ -8,6 +8,7 @@
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
+#include "planner/sight_index.h"
 #include "planner/point_index.h"
 #include "planner/transit.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "planner/geometry.h"
+#include "planner/sight_index.h"
 #include "planner/scene.h"
 
 namespace Planner {

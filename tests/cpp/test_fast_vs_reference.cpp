@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "planner/geometry.h"
+#include "planner/sight_index.h"
 #include "planner/linking.h"
 #include "planner/pipeline.h"
 #include "planner/point_index.h"
