@@ -62,3 +62,13 @@ def test_a_repeated_ring_corner_changes_nothing(perimeter, obstacle, values):
     wire = ((15, 5), (5, 5))
     assert same_plan(plan(perimeter, [obstacle], wire=wire, start=(18, 2), **values),
                      plan(LAWN, [HEDGE], wire=wire, start=(18, 2), **values))
+
+
+@pytest.mark.parametrize("thickness", [0.004, 0.009, 0.05])
+def test_no_move_crosses_a_thin_fence(thickness):
+    half = thickness / 2
+    fence = ((10 - half, -1), (10 + half, -1), (10 + half, 11), (10 - half, 11))
+    r = plan(LAWN, [fence], start=(1, 1))
+    path = coords(r.path.getPoints())
+    assert len(driven_lanes(r)) == 10
+    assert all(x < 10 for x, _ in path)
