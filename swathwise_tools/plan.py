@@ -22,11 +22,14 @@ import math
 import time
 from collections import defaultdict
 from dataclasses import dataclass, field
+from functools import cached_property
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
-from shapely.geometry import LinearRing, LineString, MultiLineString
+from shapely.geometry import LinearRing
 
+from .advice import bands
+from .coverage import Coverage, find_gaps, mowing_lines
 from .garden import XY, Garden
 from .settings import merged, to_path_settings
 
@@ -72,6 +75,31 @@ class Plan:
     seconds: float
     classified_by: str = "stage"
     notes: list[str] = field(default_factory=list)
+    # The mower's cutting width in metres; None: the lane spacing.
+    swath: float | None = None
+    # Filled in by pipeline.make_plan: the angle search (angle.AngleChoice),
+    # the outline report (outline.OutlineReport), speed (m/s) and turn time (s).
+    angle_search: Any = None
+    outline: Any = None
+    prepared: Garden | None = None  # the outlines planned in, when they differ
+    speed: float | None = None
+    turn_time: float | None = None
+
+    @property
+    def swath_width(self) -> float:
+        return float(self.swath if self.swath is not None else self.settings["offset"])
+
+    @cached_property
+    def coverage(self) -> Coverage:
+        """The mowable area that no mowing pass sweeps (computed once, on first use)."""
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces), self.swath_width)
+
+    @cached_property
+    def planned_coverage(self) -> Coverage:
+        """As :attr:`coverage`, had every planned piece been reached."""
+        if all(p.reached for p in self.pieces):
+            return self.coverage
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces, False), self.swath_width)
 
     def transit_stretches(self) -> list[list[XY]]:
         """Maximal runs of transit segments, each of non-zero length."""
@@ -118,6 +146,7 @@ def plan_garden(
     garden: Garden,
     overrides: Mapping[str, Any] | None = None,
     start: XY | None = None,
+    swath: float | None = None,
 ) -> Plan:
     """Plan the garden with its own settings, overridden by ``overrides``.
 
@@ -138,7 +167,7 @@ def plan_garden(
     categories, how = _classify(garden, env, values, origin, service, slices)
     pieces = [Piece(i, c, pts) for i, (c, pts) in enumerate(zip(categories, slices))]
     mowing = trace_pieces(path, pieces)
-    return Plan(garden, values, start, path, pieces, mowing, seconds, classified_by=how)
+    return Plan(garden, values, start, path, pieces, mowing, seconds, classified_by=how, swath=swath)
 
 
 def _classify(
@@ -258,13 +287,6 @@ def _find_lap(path, at, ring, free) -> range | None:
 # --- summary -----------------------------------------------------------------
 
 
-def _swept(lines: list[list[XY]], width: float):
-    geoms = [LineString(p) for p in lines if len(p) >= 2 and _length(p) > 0]
-    if not geoms or width <= 0:
-        return None
-    return MultiLineString(geoms).buffer(width / 2.0, quad_segs=4)
-
-
 def summarise(plan: Plan, speed: float = 0.3) -> dict[str, Any]:
     """The numbers the console command prints, as plain JSON-ready values."""
     def by_category(selected) -> dict[str, int]:
@@ -278,17 +300,7 @@ def summarise(plan: Plan, speed: float = 0.3) -> dict[str, Any]:
     mowing_length = sum(
         math.dist(plan.path[i], plan.path[i + 1]) for i, m in enumerate(plan.mowing) if m
     )
-    width = float(plan.settings["offset"])
-    mowable = plan.garden.mowable_area()
-    area = float(mowable.area)
-
-    def share(lines: list[list[XY]]) -> float:
-        swept = _swept(lines, width)
-        if swept is None or area <= 0:
-            return 0.0
-        return float(swept.intersection(mowable).area) / area
-
-    slice_lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces]
+    coverage = plan.coverage
     return {
         "garden": plan.garden.name,
         "crs": plan.garden.frame.crs_name,
@@ -306,14 +318,45 @@ def summarise(plan: Plan, speed: float = 0.3) -> dict[str, Any]:
         },
         "speed": speed,
         "mowingTimeSeconds": path_length / speed if speed > 0 and len(plan.path) >= 2 else None,
-        "mowableArea": area,
-        "coverage": share([plan.path]),
-        "plannedCoverage": share(slice_lines),
+        "mowableArea": coverage.mowable_area,
+        "coverage": coverage.share,
+        "plannedCoverage": plan.planned_coverage.share,
+        "gapArea": coverage.gap_area,
+        "gaps": len(coverage.gaps.geoms),
+        "swath": coverage.swath,
+        "bands": [band.text() for band in bands(
+            plan.settings, coverage.swath, bool((plan.prepared or plan.garden).obstacles))],
         "planningSeconds": plan.seconds,
+        "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
         "settings": dict(plan.settings),
-        "warnings": list(plan.garden.warnings),
+        "angleDegrees": math.degrees(float(plan.settings["angle"])),
+        "warnings": list(plan.garden.warnings) + list(plan.notes),
+        **_search_summary(plan),
     }
+
+
+def _search_summary(plan: Plan) -> dict[str, Any]:
+    out: dict[str, Any] = {}
+    report = plan.outline
+    if report is not None:
+        out["outline"] = {"verticesBefore": report.vertices_before, "verticesAfter": report.vertices_after,
+                          "simplify": report.tolerance, "clearance": report.clearance}
+    choice = plan.angle_search
+    if choice is not None:
+        out["angleSearch"] = {
+            "degrees": choice.degrees,
+            "jobSeconds": choice.best.seconds,
+            "savedAgainstZeroSeconds": choice.saved_against_zero,
+            "edgeDegrees": choice.along_edge.degrees,
+            "savedAgainstEdgeSeconds": choice.saved_against_edge,
+            "plans": choice.plans,
+            "workers": choice.workers,
+            "speed": plan.speed,
+            "turnTime": plan.turn_time,
+        }
+        out["angleSearchSeconds"] = choice.search_seconds
+    return out
 
 
 def _duration(seconds: float | None) -> str:
@@ -323,6 +366,12 @@ def _duration(seconds: float | None) -> str:
     if minutes < 60:
         return f"{minutes} min"
     return f"{minutes // 60} h {minutes % 60:02d} min"
+
+
+def _saved(seconds: float) -> str:
+    if abs(seconds) < 90:
+        return f"{seconds:.0f} s"
+    return ("-" if seconds < 0 else "") + _duration(abs(seconds))
 
 
 def _seconds(seconds: float) -> str:
@@ -362,11 +411,32 @@ def format_summary(summary: Mapping[str, Any]) -> str:
          if summary["mowingTimeSeconds"] is not None else _duration(None)),
         (
             "coverage",
-            f"{100 * summary['coverage']:.1f} % of {summary['mowableArea']:.1f} m² mowable "
-            f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, "
-            f"swath {summary['settings']['offset']:g} m)",
+            f"{100 * summary['coverage']:.1f} % of {summary['mowableArea']:.1f} m² mowable, "
+            f"{summary['gapArea']:.1f} m² unmown in {summary['gaps']} places "
+            f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, swath {summary['swath']:g} m)",
         ),
-        ("planning", _seconds(summary["planningSeconds"])),
     ]
+    search = summary.get("angleSearch")
+    if search is not None:
+        lines.append(("angle", (
+            f"{search['degrees']:.1f}° (searched: {_saved(search['savedAgainstZeroSeconds'])} less than at 0°, "
+            f"{_saved(search['savedAgainstEdgeSeconds'])} less than along the longest edge at "
+            f"{search['edgeDegrees']:.1f}°; {_duration(search['jobSeconds'])} estimated with "
+            f"{search['turnTime']:g} s per turn)")))
+    else:
+        lines.append(("angle", f"{summary['angleDegrees']:.1f}°"))
+    outline = summary.get("outline")
+    if outline is not None:
+        text = f"{outline['verticesBefore']} vertices, {outline['verticesAfter']} after simplifying within {100 * outline['simplify']:g} cm"
+        if outline["clearance"] > 0:
+            text += f"; clearance {outline['clearance']:g} m"
+        lines.append(("outlines", text))
+    lines += [("unmown band", text) for text in summary.get("bands", [])]
+    times = [f"planning {_seconds(summary['planningSeconds'])}"]
+    for key, label in (("angleSearchSeconds", "angle search"), ("coverageSeconds", "coverage"),
+                       ("drawingSeconds", "drawing")):
+        if summary.get(key) is not None:
+            times.append(f"{label} {_seconds(summary[key])}")
+    lines.append(("times", ", ".join(times)))
     width = max(len(k) for k, _ in lines)
     return "\n".join(f"{k:<{width}}  {v}" for k, v in lines)

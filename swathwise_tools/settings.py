@@ -23,6 +23,12 @@ FIELDS: dict[str, str] = {
     "exclusionsBorderLaps": "count",
 }
 
+# Settings of these tools beyond the module's, all lengths in metres:
+# clearance (the mower's centre keeps it from every outline), swath (the
+# mower's cutting width; default the lane spacing), simplify (tolerance for
+# recorded outlines).
+TOOL_FIELDS: dict[str, str] = {"clearance": "length", "swath": "length", "simplify": "length"}
+
 # "lines" and "squares" lay lanes; the planner fills the area with concentric
 # rings for any other pattern, and "rings" is the name these tools give that.
 PATTERNS = ("lines", "squares", "rings")
@@ -56,10 +62,10 @@ def check_settings(
         raise SettingsError('"settings" must be an object of PathSettings fields')
     clean: dict[str, Any] = {}
     for name, value in values.items():
-        kind = FIELDS.get(name)
+        kind = FIELDS.get(name) or TOOL_FIELDS.get(name)
         if kind is None:
             raise SettingsError(
-                f"unknown {source} {json.dumps(name)}; known: {', '.join(FIELDS)}"
+                f"unknown {source} {json.dumps(name)}; known: {', '.join([*FIELDS, *TOOL_FIELDS])}"
             )
         label = (labels or {}).get(name) or f'{source} "{name}"'
         clean[name] = _check_value(name, kind, value, label)
@@ -91,6 +97,8 @@ def _check_value(name: str, kind: str, value: Any, label: str) -> Any:
     number = float(value)
     if not math.isfinite(number):
         raise SettingsError(f'{label} must be a finite number, got {shown}')
+    if kind == "length" and (number < 0 or (name == "swath" and number <= 0)):
+        raise SettingsError(f'{label} (metres) must be {"positive" if name == "swath" else "0 or more"}, got {number:g}')
     if name == "offset" and number < MIN_OFFSET_M:
         raise SettingsError(
             f'{label} (the lane spacing in metres) must be at least '
@@ -120,5 +128,6 @@ def merged(*layers: Mapping[str, Any]) -> dict[str, Any]:
 def to_path_settings(values: Mapping[str, Any]) -> sw.PathSettings:
     settings = sw.PathSettings()
     for name, value in values.items():
-        setattr(settings, name, value)
+        if name in FIELDS:
+            setattr(settings, name, value)
     return settings
