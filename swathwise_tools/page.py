@@ -20,32 +20,10 @@ from typing import Any, Mapping, Sequence
 from .garden import XY
 from .plan import Plan
 
-TURN_FACTOR = 1.5  # transit up to this many lane spacings between two lanes is a turn
 
 
 def _pts(points: Sequence[XY]) -> list[list[float]]:
     return [[round(x, 3), round(y, 3)] for x, y in points]
-
-
-def segment_kinds(plan: Plan) -> list[str]:
-    """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
-    limit = TURN_FACTOR * float(plan.settings["offset"])
-    kinds = ["mow" if m else "transit" for m in plan.mowing]
-    i = 0
-    while i < len(kinds):
-        if kinds[i] != "transit":
-            i += 1
-            continue
-        j = i
-        length = 0.0
-        while j < len(kinds) and kinds[j] == "transit":
-            (x0, y0), (x1, y1) = plan.path[j], plan.path[j + 1]
-            length += ((x1 - x0) ** 2 + (y1 - y0) ** 2) ** 0.5
-            j += 1
-        if i > 0 and j < len(kinds) and length <= limit:
-            kinds[i:j] = ["turn"] * (j - i)
-        i = j
-    return kinds
 
 
 def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
@@ -69,7 +47,7 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
         "pieces": pieces,
         "gaps": gaps,
         "path": _pts(plan.path),
-        "kinds": segment_kinds(plan),
+        "kinds": plan.segment_kinds(),
         "start": _pts([plan.start])[0],
         "summary": _summary_lines(summary),
     }
@@ -134,7 +112,7 @@ function hue(i){ const t = n > 0 ? i / n : 0; return 'hsl(' + (250 - 200 * t) + 
 const segs = [];
 for (let i = 0; i < n; i++) { const k = D.kinds[i];
   const a = D.path[i], b = D.path[i + 1];
-  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' ? '#e3342f' : hue(i),
+  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' ? '#1f4fd6' : hue(i),
     'stroke-width': (k === 'transit' ? 1.5 : 1.2) * px, 'stroke-dasharray': k === 'transit' ? 5 * px : 'none', 'stroke-linecap': 'round'}, route);
   s.dataset.tip = k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
 const marks = layer('marks', 2);
@@ -179,7 +157,7 @@ def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
     legend = "".join(f'<span><i style="background:{c}"></i>{html.escape(t)}</span>' for c, t in (
         ("#7aa35a", "area lanes"), ("#3b82c4", "perimeter laps"), ("#a0522d", "obstacle laps"),
         ("linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))", "route, start to end"),
-        ("#e3342f", "transit (dashed) and unmown (filled)"), ("#d61fbf", "not reached")))
+        ("#1f4fd6", "transit (dashed)"), ("#e3342f", "unmown"), ("#d61fbf", "not reached")))
     return f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{name}</title>
 <meta name="viewport" content="width=device-width,initial-scale=1"><style>{_STYLE}</style></head>

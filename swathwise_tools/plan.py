@@ -41,6 +41,8 @@ CATEGORIES = (AREA, PERIMETER, OBSTACLE)
 # A lap whose entry vertex is this close to the mower's position is entered
 # without driving to it.
 SAME_POSITION_M = 0.001
+# Transit of up to this many lane spacings between two pieces is a turn.
+TURN_FACTOR = 1.5
 
 
 @dataclass
@@ -100,6 +102,27 @@ class Plan:
         if all(p.reached for p in self.pieces):
             return self.coverage
         return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces, False), self.swath_width)
+
+    def segment_kinds(self) -> list[str]:
+        """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
+        limit = TURN_FACTOR * float(self.settings["offset"])
+        kinds = ["mow" if m else "transit" for m in self.mowing]
+        i = 0
+        while i < len(kinds):
+            if kinds[i] != "transit":
+                i += 1
+                continue
+            j = i
+            length = 0.0
+            while j < len(kinds) and kinds[j] == "transit":
+                (x0, y0), (x1, y1) = self.path[j], self.path[j + 1]
+                dx, dy = x1 - x0, y1 - y0
+                length += math.sqrt(dx * dx + dy * dy)
+                j += 1
+            if i > 0 and j < len(kinds) and length <= limit:
+                kinds[i:j] = ["turn"] * (j - i)
+            i = j
+        return kinds
 
     def transit_stretches(self) -> list[list[XY]]:
         """Maximal runs of transit segments, each of non-zero length."""

@@ -10,6 +10,8 @@ The collection holds
   (``kind``: ``"area"``, ``"perimeter"`` or ``"obstacle"``);
 * one feature with role ``"transit"``: the path's transit stretches as a
   MultiLineString;
+* one feature with role ``"gaps"``: the mowable area that no mowing pass
+  sweeps at the swath width, as a MultiPolygon (property ``area`` in m²);
 * one feature with role ``"start"``: the start Point.
 
 The collection's ``properties`` repeat the garden's ``crs`` and carry the
@@ -65,6 +67,16 @@ def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None) -> di
             "geometry": {
                 "type": "MultiLineString",
                 "coordinates": [out(s) for s in plan.transit_stretches()],
+            },
+        },
+        {
+            "type": "Feature",
+            "properties": {"role": "gaps", "area": round(plan.coverage.gap_area, 3),
+                           "swath": plan.coverage.swath},
+            "geometry": {
+                "type": "MultiPolygon",
+                "coordinates": [[out(list(ring.coords)) for ring in (g.exterior, *g.interiors)]
+                                for g in plan.coverage.gaps.geoms],
             },
         },
         {
