@@ -51,7 +51,7 @@ def test_plan_writes_route_and_picture(tmp_path, square, capsys):
     data = json.loads(route.read_text())
     assert data["properties"]["crs"] == "local-metres"
     features = {f["properties"]["role"]: f for f in data["features"]}
-    assert set(features) == {"path", "slices", "transit", "start"}
+    assert set(features) == {"path", "slices", "transit", "gaps", "start"}
     slices = features["slices"]
     assert slices["geometry"]["type"] == "MultiLineString"
     assert slices["properties"]["kind"] == ["area"] * 10
