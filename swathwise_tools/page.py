@@ -32,7 +32,7 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
     order = {p.index: k + 1 for k, p in enumerate(reached)}
     pieces = [{
         "points": _pts(p.points + p.points[:1] if p.is_lap else p.points),
-        "kind": p.category,
+        "kind": p.kind,
         "order": order.get(p.index),
         "length": round(p.length, 2),
         "start": p.segments.start if p.reached else None,
@@ -56,7 +56,7 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
 def _summary_lines(summary: Mapping[str, Any] | None) -> list[str]:
     if summary is None:
         return []
-    from .plan import format_summary
+    from .summary import format_summary
 
     return format_summary(summary).splitlines()
 

@@ -1,4 +1,4 @@
-"""Pictures of a plan: SVG, or PNG when the file name ends in .png.
+"""Pictures of a plan: PNG, SVG, PDF or JPEG, by the file name's suffix.
 
 Drawn in the planning frame (metres around the lawn centre, north up) with
 matplotlib's Agg backend, so no display is needed.
@@ -23,8 +23,9 @@ from matplotlib.patches import Polygon as PolygonPatch  # noqa: E402
 from mpl_toolkits.axes_grid1.anchored_artists import AnchoredSizeBar  # noqa: E402
 from shapely.geometry import LineString as ShapelyLine  # noqa: E402
 
-from .garden import XY  # noqa: E402
-from .plan import AREA, OBSTACLE, PERIMETER, Plan, _length  # noqa: E402
+from .frame import XY  # noqa: E402
+from .pieces import AREA, OBSTACLE, PERIMETER, path_length as _length  # noqa: E402
+from .plan import Plan  # noqa: E402
 
 LAWN = "#d4ebc0"
 LAWN_EDGE = "#4c7a34"
@@ -99,7 +100,7 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     width, height = max(xs) - min(xs), max(ys) - min(ys)
     span = max(width, height, 1.0)
     # Dense plans get a larger canvas, so that neighbouring lanes stay apart.
-    inches = min(max(9.0, span / float(plan.settings["offset"]) * 4.0 / 150.0), 24.0)
+    inches = min(max(9.0, span / float(plan.settings.offset) * 4.0 / 150.0), 24.0)
     scale = inches / span
     fig = plt.figure(figsize=(max(width * scale, 4.0) + 3.2, max(height * scale, 4.0) + 1.0))
     ax = fig.add_subplot(1, 1, 1)
@@ -120,7 +121,7 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
 
     thin = max(0.15, min(1.0, 40.0 / span))
     for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
-        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.category == category]
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.kind == category]
         if lines:
             ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 3.2,
                                              alpha=0.35, capstyle="round", zorder=3))
@@ -209,10 +210,28 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     return fig
 
 
+# File suffix -> matplotlib format.
+PICTURE_FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf", ".jpg": "jpg", ".jpeg": "jpg"}
+
+
+def picture_format(path: str | Path) -> str:
+    """The picture format for a file name; ValueError for an unknown suffix."""
+    suffix = Path(path).suffix.lower()
+    if suffix not in PICTURE_FORMATS:
+        known = ", ".join(sorted(set(PICTURE_FORMATS)))
+        raise ValueError(f"cannot tell the picture format from {str(path)!r}; end the name in {known}")
+    return PICTURE_FORMATS[suffix]
+
+
 def write_picture(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
+    """Draw the plan into ``path``; the suffix picks the format (.png, .svg, .pdf, .jpg).
+
+    ``summary`` (from :func:`~swathwise_tools.summary.summarise`) adds its
+    figures to the title.  Raises ValueError for an unknown suffix.
+    """
+    fmt = picture_format(path)
     fig = draw_plan(plan, summary)
     try:
-        fmt = "png" if str(path).lower().endswith(".png") else "svg"
-        fig.savefig(path, format=fmt, dpi=150 if fmt == "png" else 100, bbox_inches="tight")
+        fig.savefig(path, format=fmt, dpi=100 if fmt in ("svg", "pdf") else 150, bbox_inches="tight")
     finally:
         plt.close(fig)

@@ -6,7 +6,7 @@ from dataclasses import replace
 from pathlib import Path
 
 import pytest
-from shapely.geometry import LineString, MultiLineString, Point, Polygon
+from shapely.geometry import LineString, MultiLineString, Polygon
 
 from swathwise_tools.advice import bands
 from swathwise_tools.angle import Scene, search_angle, sweep
@@ -14,7 +14,7 @@ from swathwise_tools.coverage import mowing_lines
 from swathwise_tools.garden import Garden, load_garden
 from swathwise_tools.outline import simplify_ring
 from swathwise_tools.pipeline import make_plan
-from swathwise_tools.settings import merged
+from swathwise_tools.settings import Settings
 
 ROOT = Path(__file__).resolve().parents[2]
 SAMPLES = sorted((ROOT / "examples").glob("*.geojson"))
@@ -38,7 +38,7 @@ def best_of(trials):
 @pytest.mark.parametrize("degrees", [0.0, 17.0, 63.5, 128.0])
 def test_auto_angle_runs_along_a_rectangles_long_side(degrees):
     garden = Garden(lawn=rectangle(24.0, 7.0, degrees), start=(0.0, 0.0))
-    values = merged({"offset": 0.5, "distanceToBorder": 0.75})
+    values = Settings(offset=0.5, distance_to_border=0.75).to_dict()
     choice = search_angle(Scene.of(garden), values, garden.start, workers=1)
     assert angle_apart(choice.degrees, degrees) <= 1.0
     swept = best_of(sweep(Scene.of(garden), values, garden.start, 0.5))
@@ -49,7 +49,7 @@ def test_auto_angle_runs_along_a_rectangles_long_side(degrees):
 @pytest.mark.parametrize("sample", [p for p in SAMPLES if "park" not in p.name], ids=lambda p: p.stem)
 def test_auto_angle_matches_an_exhaustive_sweep(sample):
     garden = load_garden(sample)
-    values = merged(garden.settings)
+    values = garden.settings.to_dict()
     start = garden.default_start()
     choice = search_angle(Scene.of(garden), values, start, workers=2)
     swept = best_of(sweep(Scene.of(garden), values, start, 0.5))
@@ -64,7 +64,7 @@ def test_auto_angle_matches_an_exhaustive_sweep(sample):
 def test_gaps_agree_with_an_exact_union(sample, overrides):
     plan = make_plan(load_garden(ROOT / "examples" / f"{sample}.geojson"), overrides)
     mowable = plan.garden.mowable_area()
-    exact = mowable.difference(MultiLineString(mowing_lines(plan.pieces)).buffer(plan.swath_width / 2))
+    exact = mowable.difference(MultiLineString(mowing_lines(plan.pieces)).buffer(plan.settings.swath_width / 2))
     gaps = plan.coverage.gaps
     assert gaps.symmetric_difference(exact).area <= 0.01 * max(exact.area, 0.01 * mowable.area)
 
@@ -72,10 +72,9 @@ def test_gaps_agree_with_an_exact_union(sample, overrides):
 @pytest.mark.parametrize("sample", SAMPLES, ids=lambda p: p.stem)
 def test_command_defaults_leave_no_band(sample):
     garden = load_garden(sample)
-    offset = garden.settings.get("offset", 0.5)
-    bare = replace(garden, settings={"offset": offset})
+    bare = replace(garden, settings=Settings(offset=garden.settings.offset))
     plan = make_plan(bare, angle=0.0)
-    assert bands(plan.settings, plan.swath_width, bool(garden.obstacles)) == []
+    assert bands(plan.settings.to_dict(), plan.settings.swath_width, bool(garden.obstacles)) == []
     # What stays unmown are corners and slivers, not bands.
     assert plan.coverage.gap_area < 0.005 * plan.coverage.mowable_area
 
@@ -87,14 +86,14 @@ def test_command_defaults_leave_no_band(sample):
     ({"distanceToBorder": 0.0, "offset": 0.6}, ["between neighbouring lanes and laps"]),
 ])
 def test_bands_by_construction(values, where):
-    found = bands(merged(values), 0.5, has_obstacles=True)
+    found = bands(Settings().updated(values).to_dict(), 0.5, has_obstacles=True)
     assert [b.where for b in found] == where
 
 
 @pytest.mark.parametrize("sample, clearance", [("back_garden", 0.25), ("front_lawn", 0.15), ("park_lawn", 0.3)])
 def test_clearance_keeps_the_path_off_every_outline(sample, clearance):
     garden = load_garden(ROOT / "examples" / f"{sample}.geojson")
-    plan = make_plan(garden, clearance=clearance)
+    plan = make_plan(garden, {"clearance": clearance})
     assert len(plan.path) >= 2
     path = LineString(plan.path[1:]) if len(plan.path) > 2 else LineString(plan.path)
     for ring in [garden.lawn, *garden.obstacles]:

@@ -11,7 +11,7 @@ import pytest
 from swathwise_tools.garden import load_garden
 from swathwise_tools.page import write_page
 from swathwise_tools.pipeline import make_plan
-from swathwise_tools.plan import summarise
+from swathwise_tools.summary import summarise
 
 ROOT = Path(__file__).resolve().parents[2]
 ARTEFACTS = ROOT / "build" / "test-artefacts"
