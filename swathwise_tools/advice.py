@@ -34,9 +34,11 @@ class Band:
     where: str
     width: float
     fix: str
+    area: float | None = None  # m², roughly: width times the outlines' length
 
     def text(self) -> str:
-        return f"a band {self.width:.2f} m wide is left unmown {self.where}; {self.fix}"
+        size = f" (about {self.area:.1f} m²)" if self.area is not None else ""
+        return f"a band {self.width:.2f} m wide{size} is left unmown {self.where}; {self.fix}"
 
 
 def lap_reach(laps: int, offset: float, swath: float) -> float:
@@ -64,8 +66,14 @@ def no_band_distance(values: Mapping[str, Any], swath: float, has_obstacles: boo
     return math.floor((min(reaches) + slack) * 1000.0) / 1000.0 if min(reaches) > 0 else 0.0
 
 
-def bands(values: Mapping[str, Any], swath: float, has_obstacles: bool) -> list[Band]:
-    """Every band the settings leave unmown by construction."""
+def bands(values: Mapping[str, Any], swath: float, has_obstacles: bool,
+          lengths: Mapping[str, float] | None = None) -> list[Band]:
+    """Every band the settings leave unmown by construction.
+
+    ``lengths`` (metres) of the lawn's ``"edge"`` and of all ``"obstacles"``'
+    outlines, where given, size the bands along them.
+    """
+    lengths = lengths or {}
     found: list[Band] = []
     offset = float(values["offset"])
     d = float(values["distanceToBorder"])
@@ -78,11 +86,11 @@ def bands(values: Mapping[str, Any], swath: float, has_obstacles: bool) -> list[
     if not values["mowArea"] or d <= 0 or values["pattern"] not in ("lines", "squares", "rings"):
         return found
     lanes_from = d - max(swath - offset, 0.0) / 2.0
-    outlines = [("along the lawn's edge", "mowBorder", "borderLaps", "--border-laps")]
+    outlines = [("along the lawn's edge", "edge", "mowBorder", "borderLaps", "--border-laps")]
     if has_obstacles:
-        outlines.append(("round every obstacle", "mowExclusionsBoder", "exclusionsBorderLaps",
+        outlines.append(("round every obstacle", "obstacles", "mowExclusionsBoder", "exclusionsBorderLaps",
                          "--exclusions-border-laps"))
-    for where, switch, count, flag in outlines:
+    for where, outline, switch, count, flag in outlines:
         laps = _laps(values, switch, count)
         width = lanes_from - lap_reach(laps, offset, swath)
         if width <= BAND_TOLERANCE_M:
@@ -93,5 +101,6 @@ def bands(values: Mapping[str, Any], swath: float, has_obstacles: bool) -> list[
                f" or {count} ({flag}) to {needed}")
         if not values[switch]:
             fix += f" with {switch} on"
-        found.append(Band(where, width, fix))
+        length = lengths.get(outline)
+        found.append(Band(where, width, fix, width * length if length is not None else None))
     return found

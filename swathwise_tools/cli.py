@@ -154,6 +154,9 @@ def build_parser() -> argparse.ArgumentParser:
         default = getattr(defaults, info.name)
         shown = {True: "on", False: "off"}.get(default, default) if isinstance(default, bool) else default
         text = f"{info.text} (default: {shown})"
+        if info.name == "distance_to_border":
+            text = (f"{info.text} (default: as far as the laps reach, so that lanes and laps leave no "
+                    "unmown band; 0.75 with the other defaults, 0 without laps)")
         if info.kind == "text":
             group.add_argument(info.flag, dest=info.key, choices=PATTERNS, help=text)
         elif info.kind == "angle":

@@ -6,6 +6,8 @@ from __future__ import annotations
 
 from typing import Any, Mapping
 
+from shapely.geometry import Polygon
+
 from .advice import bands
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
@@ -27,7 +29,10 @@ def summarise(plan: Plan, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
     summary = plan.figures()
     coverage = plan.coverage
     length = summary["path"]["length"]
-    has_obstacles = bool((plan.prepared or plan.garden).obstacles)
+    planned_in = plan.prepared or plan.garden
+    has_obstacles = bool(planned_in.obstacles)
+    lengths = {"edge": planned_in.lawn_shape.length,
+               "obstacles": sum(Polygon(ring).length for ring in planned_in.obstacles)}
     summary.update({
         "speed": speed,
         "mowingTimeSeconds": length / speed if speed > 0 and len(plan.path) >= 2 else None,
@@ -37,7 +42,7 @@ def summarise(plan: Plan, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
         "gapArea": coverage.gap_area,
         "gaps": len(coverage.gaps.geoms),
         "swath": coverage.swath,
-        "bands": [b.text() for b in bands(plan.settings.to_dict(), coverage.swath, has_obstacles)],
+        "bands": [b.text() for b in bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
     })
