@@ -118,9 +118,32 @@ def apply_clearance(garden: Any, clearance: float, report: OutlineReport | None 
             f"with a clearance of {clearance:g} m the lawn falls apart; "
             f"{lost:.1f} m² in {len(parts) - 1} part(s) cannot be reached and is left out")
     obstacles = [_ring(Polygon(hole)) for hole in keep.interiors]
-    mow_areas = garden.mow_areas
-    for name, line in (("virtual wire", garden.virtual_wire), ("docking wire", garden.docking_wire)):
-        if line and len(line) >= 2 and not keep.buffer(1e-6).contains(LineString(line)):
-            report.notes.append(f"the {name} comes closer than the clearance to an outline")
+    wire = _wire_within(keep, garden.virtual_wire, clearance, report)
+    line = garden.docking_wire
+    if line and len(line) >= 2 and not keep.buffer(1e-6).contains(LineString(line)):
+        report.notes.append("the docking wire comes closer than the clearance to an outline; "
+                            "the route starts on it all the same")
     return replace(garden, lawn=_ring(Polygon(keep.exterior)), obstacles=obstacles,
-                   mow_areas=mow_areas), report
+                   virtual_wire=wire), report
+
+
+def _wire_within(area: Polygon, wire: list[XY], clearance: float, report: OutlineReport) -> list[XY]:
+    """The longest stretch of the virtual wire that keeps the clearance."""
+    if len(wire) < 2:
+        return wire
+    line = LineString(wire)
+    if area.buffer(1e-6).contains(line):
+        return wire
+    inside = [part for part in _lines(area.intersection(line)) if part.length > 0]
+    kept = max(inside, key=lambda part: part.length) if inside else None
+    report.notes.append(
+        f"the virtual wire comes closer than the clearance ({clearance:g} m) to an outline; "
+        + (f"transit follows only its longest stretch that keeps it ({kept.length:.1f} of {line.length:.1f} m)"
+           if kept is not None else "transit does not follow it"))
+    return [(float(x), float(y)) for x, y in kept.coords] if kept is not None else []
+
+
+def _lines(geometry: BaseGeometry) -> list[LineString]:
+    if isinstance(geometry, LineString):
+        return [geometry]
+    return [p for g in getattr(geometry, "geoms", []) for p in _lines(g)]

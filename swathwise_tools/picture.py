@@ -144,10 +144,10 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
         route.set_clim(0.0, 1.0)
         ax.add_collection(route)
         # Beside the drawing, above the scale bar.
-        bar = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.16, 0.22, 0.025)), orientation="horizontal")
-        bar.set_ticks([0.0, 1.0], labels=["start", "end"])
-        bar.set_label("order of work (mowing and turns)", fontsize=8)
-        bar.ax.tick_params(labelsize=8)
+        ramp = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.16, 0.22, 0.025)), orientation="horizontal")
+        ramp.set_ticks([0.0, 1.0], labels=["start", "end"])
+        ramp.set_label("order of work (mowing and turns)", fontsize=8)
+        ramp.ax.tick_params(labelsize=8)
         transit = [[plan.path[i], plan.path[i + 1]] for i, k in enumerate(kinds) if k == "transit"]
         if transit:
             ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=max(thin * 1.6, 0.8),

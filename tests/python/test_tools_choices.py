@@ -121,3 +121,17 @@ def test_a_recorded_outline_is_simplified_within_the_tolerance():
     assert plan.outline.vertices_before == len(recorded)
     assert plan.outline.vertices_after == len(simpler)
     assert all(p.reached for p in plan.pieces)
+
+
+@pytest.mark.parametrize("angle, shown", [("auto", "searched"), ("edge", "°"), ("30", "30.0°")])
+def test_command_angle_modes_and_page(tmp_path, capsys, angle, shown):
+    from swathwise_tools import cli
+
+    page = tmp_path / "plan.html"
+    code = cli.main(["plan", str(ROOT / "examples" / "front_lawn.geojson"), "--angle", angle,
+                     "--clearance", "0.1", "--html", str(page)])
+    out = capsys.readouterr().out
+    assert code == 0
+    assert shown in next(line for line in out.splitlines() if line.startswith("angle"))
+    assert "clearance 0.1 m" in out and "drawing" in out
+    assert page.stat().st_size > 1000
