@@ -24,7 +24,9 @@ def chromium(*args):
         if os.environ.get("CI"):
             pytest.fail("chromium is missing; scripts/setup.sh installs it")
         pytest.skip("chromium is not installed (scripts/setup.sh installs it)")
-    return subprocess.run([exe, *BROWSER, *args], capture_output=True, text=True, timeout=120)
+    # The sanitizer runs preload their runtime into Python; the browser needs none of it.
+    env = {k: v for k, v in os.environ.items() if k not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
+    return subprocess.run([exe, *BROWSER, *args], capture_output=True, text=True, timeout=120, env=env)
 
 
 def test_page_draws_every_layer_of_the_plan(tmp_path):
