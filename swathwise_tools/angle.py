@@ -28,6 +28,7 @@ import multiprocessing
 import os
 import time
 from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
 from dataclasses import dataclass
 from typing import Any, Mapping, Sequence
 
@@ -223,9 +224,15 @@ class _Planner:
         todo = sorted({a for a in angles if a not in self.done})
         if self.pool is not None and len(todo) >= MIN_PLANS_FOR_WORKERS:
             chunks = [todo[i::self.workers * 2] for i in range(self.workers * 2)]
-            for trials in self.pool.map(_plan_many, chunks):
-                for trial in trials:
-                    self.done[trial.degrees] = trial
+            try:
+                for trials in self.pool.map(_plan_many, chunks):
+                    for trial in trials:
+                        self.done[trial.degrees] = trial
+            except BrokenProcessPool:
+                # A worker died (out of memory, killed): plan here instead.
+                self.pool.shutdown(cancel_futures=True)
+                self.pool = None
+                return self.plan(angles)
         else:
             for trial in _plan_many(todo):
                 self.done[trial.degrees] = trial

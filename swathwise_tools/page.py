@@ -28,14 +28,11 @@ def _pts(points: Sequence[XY]) -> list[list[float]]:
 
 def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
     garden = plan.garden
-    reached = sorted((p for p in plan.pieces if p.reached), key=lambda p: p.segments.start)
-    order = {p.index: k + 1 for k, p in enumerate(reached)}
     pieces = [{
         "points": _pts(p.points + p.points[:1] if p.is_lap else p.points),
         "kind": p.kind,
-        "order": order.get(p.index),
+        "order": p.order,
         "length": round(p.length, 2),
-        "start": p.segments.start if p.reached else None,
     } for p in plan.pieces if p.points]
     gaps = [{"outer": _pts(list(g.exterior.coords)), "holes": [_pts(list(h.coords)) for h in g.interiors],
              "area": round(g.area, 3)} for g in plan.coverage.gaps.geoms]
