@@ -19,7 +19,7 @@ import sys
 from pathlib import Path
 
 from swathwise_tools.garden import load_garden
-from swathwise_tools.settings import FIELDS
+from swathwise_tools.settings import MODULE_FIELDS
 
 
 def _points(tag: str, points) -> str:
@@ -31,7 +31,7 @@ def export(path: Path, out_dir: Path) -> Path:
     garden = load_garden(path)
     lines = [f"name {path.stem}"]
     settings = garden.settings.to_path_settings()
-    for field in FIELDS:
+    for field in MODULE_FIELDS:
         value = getattr(settings, field)
         if isinstance(value, bool):
             value = int(value)

@@ -4,10 +4,11 @@
 // crossing test: no point is inside it, no segment crosses or lies in it.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "planner/constants.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -45,92 +46,114 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 // lawn without entering an obstacle.  Reads the perimeter and the obstacles.
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by);
 
-// A uniform grid over the plane: cell (c, r) covers
-// [x0 + c * size, x0 + (c + 1) * size) x [y0 + r * size, y0 + (r + 1) * size).
-struct CellGrid {
-    double x0 = 0.0;
-    double y0 = 0.0;
-    double size = 1.0;
-    std::int32_t cols = 0;
-    std::int32_t rows = 0;
-};
+// True if the stretch AB of a move runs through the obstacle ring from one
+// side to the other: some piece of AB between two meetings with the outline
+// lies strictly inside it, farther than kPieceBoundaryBand from the outline.
+// A move may start or end inside an obstacle: where A is an end of the move
+// (startIsMoveEnd) and lies that deep inside, the inside pieces from A on do
+// not count, and likewise those up to B (endIsMoveEnd).  The line-of-sight
+// test uses it for the stretches within the end shrink of a move and for
+// moves shorter than the shrink, so that no move crosses a thin fence.
+bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
+                            double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                            std::vector<double>& params);
 
-// One edge of a ring as the predicates see it: from P (vertex i) to Q
-// (vertex i + 1, wrapping round).
-struct SightEdge {
-    Point p;
-    Point q;
-    std::int32_t ring = -1;  // -1 for the perimeter, else the obstacle's index
-};
+// ---- Steps on one ring edge P -> Q, shared by the predicates above and the
+// indexed line-of-sight test (planner/sight_index.h), so that both evaluate
+// the same arithmetic.
 
-// The perimeter and obstacle edges of one scene, sorted into a grid and by
-// direction, so that a line-of-sight test visits only the edges that could
-// decide it.  It refers to the scene it was built from, which must outlive
-// it and stay unchanged.  Scenes with coordinates that are not finite or
-// reach beyond kIndexCoordinateLimit are not indexed (usable is false) and
-// get the full test.
-struct SightIndex {
-    const Environment* scene = nullptr;
-    bool usable = false;
+inline bool insideOpenParameterRange(double v) {
+    return v > kBoundaryTolerance && v < kParameterHigh;
+}
 
-    std::vector<SightEdge> edges;
-    CellGrid grid;
-    // Compressed cell lists: the perimeter edges within kSightCellMargin of
-    // cell k are cellEdges[cellStart[k] .. cellStart[k + 1]), likewise the
-    // obstacles whose box, widened by that margin, meets the cell.
-    std::vector<std::uint32_t> cellStart;
-    std::vector<std::uint32_t> cellEdges;
-    std::vector<std::uint32_t> obstacleStart;
-    std::vector<std::uint32_t> cellObstacles;
-    // Per obstacle: its box and where its edges begin in `edges` (an
-    // obstacle of fewer than 3 points has none).
-    struct Box {
-        double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+// One edge of the even-odd test, the edge from point j to point i: true if
+// (x, y) lies on it; otherwise flips `inside` when the ray towards +x
+// crosses it.
+inline bool pointEdgeStep(double xi, double yi, double xj, double yj, double x, double y,
+                          bool& inside) {
+    const double c = (y - yi) * (xj - xi) - (x - xi) * (yj - yi);
+    if (std::fabs(c) < kBoundaryTolerance &&
+        std::min(xi, xj) - kBoundaryTolerance <= x &&
+        x <= std::max(xi, xj) + kBoundaryTolerance &&
+        std::min(yi, yj) - kBoundaryTolerance <= y &&
+        y <= std::max(yi, yj) + kBoundaryTolerance) {
+        return true;
+    }
+    if ((yi > y) != (yj > y)) {
+        const double xc = (y - yi) * (xj - xi) / (yj - yi) + xi;
+        if (x < xc) inside = !inside;
+    }
+    return false;
+}
+
+
+// One edge of segmentCrossesPolygon: AB (d = B - A) properly crosses P -> Q
+// more than 1 mm from A and B.
+inline bool edgeCrossesSegment(const Point& p, const Point& q, double ax, double ay, double bx,
+                               double by, double dx, double dy) {
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double den = ey * dx - ex * dy;
+    if (std::fabs(den) < kParallelTolerance) return false;
+    const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+    if (!insideOpenParameterRange(t)) return false;
+    const double s = (ex * (ay - p.y) - ey * (ax - p.x)) / den;
+    if (!insideOpenParameterRange(s)) return false;
+    const double ix = ax + s * dx;
+    const double iy = ay + s * dy;
+    return distanceBetween(ix, iy, ax, ay) > kSamePosition && distanceBetween(ix, iy, bx, by) > kSamePosition;
+}
+
+// One edge of isSegmentInPolygon: AB (d = B - A) and P -> Q cross inside
+// both open parameter ranges.
+inline bool edgeCutsSegment(const Point& p, const Point& q, double ax, double ay, double dx,
+                            double dy) {
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double den = dx * ey - ex * dy;
+    if (std::fabs(den) < kParallelTolerance) return false;
+    const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+    const double s = (ex * (ay - p.y) - ey * (ax - p.x)) / den;
+    return insideOpenParameterRange(t) && insideOpenParameterRange(s);
+}
+
+// One edge of ringMeetings (below).
+inline void edgeMeetings(const Point& p, const Point& q, double ax, double ay, double dx, double dy,
+                         double dd, std::vector<double>& params) {
+    auto add = [&params](double s) {
+        if (s > 0.0 && s < 1.0) params.push_back(s);
     };
-    std::vector<Box> obstacleBoxes;
-    std::vector<std::uint32_t> obstacleEdgeBegin;
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double den = ey * dx - ex * dy;
+    if (std::fabs(den) < kParallelTolerance) {
+        add(((p.x - ax) * dx + (p.y - ay) * dy) / dd);
+        add(((q.x - ax) * dx + (q.y - ay) * dy) / dd);
+        return;
+    }
+    const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+    if (!(t >= -kBoundaryTolerance && t <= 1.0 + kBoundaryTolerance)) return;
+    add((ex * (ay - p.y) - ey * (ax - p.x)) / den);
+}
 
-    // Horizontal bands over the perimeter for the point-in-ring test; each
-    // entry is the index i of the edge (i - 1, i) as that test pairs them.
-    double bandY0 = 0.0;
-    double bandHeight = 1.0;
-    std::int32_t bands = 0;
-    std::vector<std::uint32_t> bandStart;
-    std::vector<std::uint32_t> bandEdges;
+// Distance from (x, y) to the edge P -> Q.
+inline double edgeDistance(const Point& p, const Point& q, double x, double y) {
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double ee = ex * ex + ey * ey;
+    double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
+    t = std::min(1.0, std::max(0.0, t));
+    return distanceBetween(x, y, p.x + t * ex, p.y + t * ey);
+}
 
-    // Edges by direction (angle in [0, pi)), and the ones too short to have one.
-    std::vector<double> angles;
-    std::vector<std::uint32_t> angleEdges;
-    std::vector<std::uint32_t> shortEdges;
-    double minEdgeLength = 0.0;  // of the edges in angleEdges
-};
+// Parameters along AB (0 at A, 1 at B) at which AB meets the ring: where it
+// crosses or touches an edge's supporting line within the edge, and the
 
-// Working lists of the indexed test, reused from one test to the next.
-struct SightScratch {
-    std::vector<std::uint32_t> edgeMark;
-    std::vector<std::uint32_t> obstacleMark;
-    std::uint32_t stamp = 0;
-    std::vector<std::uint32_t> perimeterEdges;
-    // Obstacles with an edge near the move, and those edges: the edges of
-    // obstacles[k] are obstacleEdges[obstacleEdgeStart[k] .. the next start).
-    std::vector<std::uint32_t> obstacles;
-    std::vector<std::uint32_t> obstacleEdgeStart;
-    std::vector<std::uint32_t> obstacleEdges;
-    std::vector<std::uint32_t> parallelObstacleEdges;
-    std::vector<std::uint32_t> midpointObstacles;
-    std::vector<double> params;
-    // Edges that blocked recent moves: tried first, as neighbouring moves
-    // tend to be blocked by the same edge.
-    static constexpr std::size_t kRecentBlockers = 4;
-    std::uint32_t recentBlockers[kRecentBlockers] = {};
-    std::size_t blockerCount = 0;
-    std::size_t nextBlocker = 0;
-};
-
-SightIndex buildSightIndex(const Environment& scene);
-
-// The same answer as isSegmentFree(*index.scene, ...), bit for bit.
-bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by);
+// The pieces of AB (d = B - A) between the sorted-to-be meeting parameters
+// `params` (sorted in place): true if the midpoint of one is strictly inside
+// the ring (strictlyInside) or outside it (otherwise), farther than
+// kPieceBoundaryBand from the outline.
+bool piecesLie(const std::vector<Point>& ring, double ax, double ay, double dx, double dy,
+               bool strictlyInside, std::vector<double>& params);
 
 }  // namespace Planner

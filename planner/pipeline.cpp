@@ -7,6 +7,7 @@
 #include "planner/inset.h"
 #include "planner/lanes.h"
 #include "planner/linking.h"
+#include "planner/normalise.h"
 
 namespace Planner {
 
@@ -140,7 +141,8 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
 }
 
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
-                                            const PathSettings& settings, const Point& start) {
+                                            const PathSettings& settings, const Point& start,
+                                            const PlanningOptions& options) {
     // A perimeter of fewer than three points encloses no lawn.  Offsetting
     // would otherwise turn the obstacles alone into work areas and laps.
     if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
@@ -148,6 +150,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     // Enter the lane frame on private copies.
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);
+    normaliseScene(working);
     std::vector<Point> startPoint{start};
     rotatePoints(startPoint, -settings.angle);
 
@@ -178,7 +181,8 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     }
 
     PathPlanner::PlanningResult result;
-    if (!slices.empty()) linkSlices(working, slices, startPoint.front(), result);
+    if (!slices.empty())
+        linkSlices(working, slices, startPoint.front(), result, options.collectSearchDetails);
     result.slices = std::move(slices);
 
     // Leave the lane frame.

@@ -167,7 +167,7 @@ public:
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
-    std::vector<Point> run(std::vector<LineString>& searchEdges) {
+    std::vector<Point> run(std::vector<LineString>* searchEdges) {
         Record start;
         start.record.x = startX_;
         start.record.y = startY_;
@@ -282,8 +282,63 @@ private:
         return row[to] == 1;
     }
 
+    // Accepts the edge from the current record to node k (and gives its
+    // cost multiplier) or rejects it: consecutive wire points are joined
+    // without a sight test, everything else needs line of sight.
+    bool edgeAccepted(const Record& current, std::size_t k, double& multiplier) {
+        const SearchRecord& cur = current.record;
+        const TransitNode& n = node(k);
+        multiplier = 1.0;
+        if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) {
+            multiplier = kWireCostMultiplier;
+            return true;
+        }
+        return sightBetween(current.node, cur.x, cur.y, k);
+    }
+
+    // The first open record within 1 mm of node k: the earliest created;
+    // -1 if there is none.
+    std::int32_t openRecordNear(std::size_t k) const {
+        std::int32_t known = -1;
+        forEachNear(k, [&](std::size_t j) {
+            const std::int32_t r = recordOfNode_[j];
+            if (r >= 0 && records_[static_cast<std::size_t>(r)].open && (known < 0 || r < known))
+                known = r;
+        });
+        return known;
+    }
+
+    // Offers node k the cost gNew (heuristic hNew) through the closed
+    // record `parentIndex`: a cheaper way to an open record, or a new one.
+    void relax(std::size_t k, double gNew, double hNew, std::int32_t parentIndex) {
+        if (closedNear_[k]) return;
+        const std::int32_t known = openRecordNear(k);
+        if (known >= 0) {
+            Record& r = records_[static_cast<std::size_t>(known)];
+            if (r.record.g > gNew) {
+                r.record.g = gNew;
+                r.record.h = hNew;
+                r.record.parent = parentIndex;
+                ++r.version;
+                pushEntry(static_cast<std::uint32_t>(known));
+            }
+            return;
+        }
+        const TransitNode& n = node(k);
+        Record r;
+        r.record.x = n.x;
+        r.record.y = n.y;
+        r.record.g = gNew;
+        r.record.h = hNew;
+        r.record.parent = parentIndex;
+        r.record.onWire = n.onWire;
+        r.record.wireIndex = n.wireIndex;
+        r.node = static_cast<std::int32_t>(k);
+        addRecord(r);
+    }
+
     void expand(const Record& current, std::int32_t parentIndex,
-                std::vector<LineString>& searchEdges) {
+                std::vector<LineString>* searchEdges) {
         const SearchRecord& cur = current.record;
         for (std::size_t k = 0; k <= baseCount_; ++k) {
             const TransitNode& n = node(k);
@@ -291,52 +346,14 @@ private:
             // own, so stepping onto one could repeat without end.
             if (!isFinitePosition(n.x, n.y)) continue;
             if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
-
             double multiplier = 1.0;
-            if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) {
-                multiplier = kWireCostMultiplier;
-            } else if (!sightBetween(current.node, cur.x, cur.y, k)) {
-                continue;
-            }
-
-            searchEdges.push_back(LineString({Point(cur.x, cur.y), Point(n.x, n.y)}));
-
+            if (!edgeAccepted(current, k, multiplier)) continue;
+            if (searchEdges != nullptr)
+                searchEdges->push_back(LineString({Point(cur.x, cur.y), Point(n.x, n.y)}));
             const double gNew = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
             double hNew = distanceBetween(n.x, n.y, target_.x, target_.y);
             if (n.onWire) hNew = hNew * kWireHeuristicFactor;
-
-            if (closedNear_[k]) continue;
-
-            // The first open record within 1 mm: the earliest created.
-            std::int32_t known = -1;
-            forEachNear(k, [&](std::size_t j) {
-                const std::int32_t r = recordOfNode_[j];
-                if (r >= 0 && records_[static_cast<std::size_t>(r)].open &&
-                    (known < 0 || r < known))
-                    known = r;
-            });
-            if (known >= 0) {
-                Record& r = records_[static_cast<std::size_t>(known)];
-                if (r.record.g > gNew) {
-                    r.record.g = gNew;
-                    r.record.h = hNew;
-                    r.record.parent = parentIndex;
-                    ++r.version;
-                    pushEntry(static_cast<std::uint32_t>(known));
-                }
-                continue;
-            }
-
-            Record r;
-            r.record.x = n.x;
-            r.record.y = n.y;
-            r.record.g = gNew;
-            r.record.h = hNew;
-            r.record.parent = parentIndex;
-            r.record.onWire = n.onWire;
-            r.record.wireIndex = n.wireIndex;
-            r.node = static_cast<std::int32_t>(k);
-            addRecord(r);
+            relax(k, gNew, hNew, parentIndex);
         }
     }
 
@@ -447,7 +464,7 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 }
 
 std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
-                                   std::vector<LineString>& searchEdges, double startX,
+                                   std::vector<LineString>* searchEdges, double startX,
                                    double startY, double targetX, double targetY) {
     Search search(context, cache, startX, startY, targetX, targetY);
     return search.run(searchEdges);
@@ -459,7 +476,7 @@ std::vector<Point> findTransitPath(const Environment& environment,
     const SightIndex sight = buildSightIndex(environment);
     const TransitContext context = buildTransitContext(environment, sight);
     TransitCache cache;
-    return findTransitPath(context, cache, searchEdges, startX, startY, targetX, targetY);
+    return findTransitPath(context, cache, &searchEdges, startX, startY, targetX, targetY);
 }
 
 }  // namespace Planner

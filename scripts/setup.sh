@@ -31,6 +31,21 @@ if [[ ! -f /usr/include/gtest/gtest.h ]] && ! ls /usr/lib/*/cmake/GTest/GTestCon
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libgtest-dev >/dev/null
 fi
 
+# Headless Chromium opens the interactive plan page in the tests.
+if ! command -v chromium >/dev/null 2>&1; then
+  log "installing Chromium (chromium) for the page test"
+  SUDO=""
+  if [[ "$(id -u)" != 0 ]]; then SUDO=sudo; fi
+  APT_LOG="$(mktemp)"
+  if ! { $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+         DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+           --no-install-recommends chromium; } >"$APT_LOG" 2>&1; then
+    cat "$APT_LOG" >&2
+    exit 1
+  fi
+  rm -f "$APT_LOG"
+fi
+
 python3 scripts/fetch_clipper2.py >/dev/null
 
 if [[ ! -x "$VENV/bin/python" ]]; then

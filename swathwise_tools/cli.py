@@ -15,6 +15,7 @@ import argparse
 import json
 import math
 import sys
+import time
 from typing import Any, Sequence
 
 from .frame import CrsError
@@ -78,6 +79,22 @@ def _finite(text: str) -> float:
     return _number(text)
 
 
+def _not_negative(text: str) -> float:
+    value = _finite(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative: {text!r}")
+    return value
+
+
+def _angle(text: str) -> float | str:
+    if text in ("auto", "edge"):
+        return text
+    try:
+        return _finite(text)
+    except argparse.ArgumentTypeError:
+        raise argparse.ArgumentTypeError(f"not degrees, auto or edge: {text!r}") from None
+
+
 def _count(text: str) -> int:
     try:
         return int(text)
@@ -99,6 +116,7 @@ def _version() -> str:
 
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
+    from .angle import DEFAULT_TURN_TIME_S
     from .plan import MAX_START_OUTSIDE_M
     from .summary import DEFAULT_SPEED
 
@@ -118,9 +136,14 @@ def build_parser() -> argparse.ArgumentParser:
                            "standard error)")
     plan.add_argument("--picture", metavar="FILE", help="draw the plan; the suffix picks the format: "
                       ".png, .svg, .pdf or .jpg")
+    plan.add_argument("--html", metavar="PAGE", help="write an interactive page of the plan (one "
+                      "self-contained HTML file: zoom, pan, hover, play the route)")
     plan.add_argument("--json", action="store_true", help="print the summary as JSON")
     plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
-                      help=f"mowing speed for the time estimate (default: {DEFAULT_SPEED} m/s)")
+                      help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
+    plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
+                      help="seconds the mower needs to turn at each lane end, for --angle auto "
+                           f"(default: {DEFAULT_TURN_TIME_S:g})")
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
                            "else the docking wire's first point, else a point on the lawn)")
@@ -131,11 +154,17 @@ def build_parser() -> argparse.ArgumentParser:
         default = getattr(defaults, info.name)
         shown = {True: "on", False: "off"}.get(default, default) if isinstance(default, bool) else default
         text = f"{info.text} (default: {shown})"
+        if info.name == "distance_to_border":
+            text = (f"{info.text} (default: as far as the laps reach, so that lanes and laps leave no "
+                    "unmown band; 0.75 with the other defaults, 0 without laps)")
         if info.kind == "text":
             group.add_argument(info.flag, dest=info.key, choices=PATTERNS, help=text)
-        elif info.kind in ("number", "angle"):
-            metavar = "DEG" if info.kind == "angle" else "M"
-            group.add_argument(info.flag, dest=info.key, type=_finite, metavar=metavar, help=text)
+        elif info.kind == "angle":
+            group.add_argument(info.flag, dest=info.key, type=_angle, metavar="DEG|auto|edge",
+                               help=f"{text}; auto: the angle with the shortest estimated job time "
+                                    "(see --speed, --turn-time); edge: along the lawn's longest edge")
+        elif info.kind in ("number", "length"):
+            group.add_argument(info.flag, dest=info.key, type=_finite, metavar="M", help=text)
         elif info.kind == "count":
             group.add_argument(info.flag, dest=info.key, type=_count, metavar="N", help=text)
         else:
@@ -144,7 +173,10 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
-    values = {info.key: getattr(args, info.key) for info in INFO if getattr(args, info.key) is not None}
+    given = {info.key: getattr(args, info.key) for info in INFO}
+    # "--angle auto" and "--angle edge" are resolved by the planning pipeline.
+    values = {key: value for key, value in given.items()
+              if value is not None and not (key == "angle" and isinstance(value, str))}
     labels = {info.key: info.flag for info in INFO}
     try:
         return check_settings(values, source="option", labels=labels)
@@ -155,7 +187,7 @@ def _overrides(args: argparse.Namespace) -> dict[str, Any]:
 def _run_plan(args: argparse.Namespace) -> int:
     # Imported here so that argument errors come back quickly.
     from .picture import picture_format
-    from .plan import plan_garden
+    from .pipeline import make_plan
     from .summary import format_summary, summarise
 
     if args.picture:
@@ -175,7 +207,8 @@ def _run_plan(args: argparse.Namespace) -> int:
         if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
             raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
         start = garden.frame.to_local([(x, y)])[0]
-    plan = plan_garden(garden, settings, start=start)
+    angle = args.angle if isinstance(args.angle, str) else None
+    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:
@@ -185,10 +218,17 @@ def _run_plan(args: argparse.Namespace) -> int:
         from .route import write_route
 
         write_route(args.output, plan, summary)
+    began = time.perf_counter()
     if args.picture:
         from .picture import write_picture
 
         write_picture(args.picture, plan, summary)
+    if args.html:
+        from .page import write_page
+
+        write_page(args.html, plan, summary)
+    if args.picture or args.html:
+        summary["drawingSeconds"] = time.perf_counter() - began
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
     print(text, file=sys.stderr if to_stdout else sys.stdout)
 

@@ -36,7 +36,9 @@ VIRTUAL_WIRE = "#ff8c00"
 DOCKING_WIRE = "#8e44ad"
 PIECE_COLOURS = {AREA: "#7aa35a", PERIMETER: "#3b82c4", OBSTACLE: "#a0522d"}
 PATH = "#1c2e1c"
-TRANSIT = "#e3342f"
+TRANSIT = "#1f4fd6"
+GAP = "#e3342f"
+ORDER_MAP = "viridis"
 UNREACHED = "#d61fbf"
 START = "#ffd400"
 
@@ -103,7 +105,9 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     ys = [p[1] for p in garden.lawn]
     width, height = max(xs) - min(xs), max(ys) - min(ys)
     span = max(width, height, 1.0)
-    scale = 9.0 / span
+    # Dense plans get a larger canvas, so that neighbouring lanes stay apart.
+    inches = min(max(9.0, span / float(plan.settings.offset) * 4.0 / 150.0), 24.0)
+    scale = inches / span
     fig = plt.figure(figsize=(max(width * scale, 4.0) + 3.2, max(height * scale, 4.0) + 1.0))
     ax = fig.add_subplot(1, 1, 1)
     ax.set_aspect("equal")
@@ -121,21 +125,40 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     if garden.obstacles:
         handles.append(Patch(facecolor=OBSTACLE_FILL, edgecolor=OBSTACLE_EDGE, hatch="///", label="obstacle"))
 
-    thin = max(0.3, min(1.0, 40.0 / span))
+    thin = max(0.15, min(1.0, 40.0 / span))
     for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
         lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.kind == category]
         if lines:
-            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 1.6, alpha=0.55, zorder=3))
-            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=2, alpha=0.7, label=f"planned {label}"))
+            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 3.2,
+                                             alpha=0.35, capstyle="round", zorder=3))
+            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=4, alpha=0.5, label=f"planned {label}"))
+
+    gaps = list(plan.coverage.gaps.geoms)
+    for gap in gaps:
+        ax.add_patch(PolygonPatch(list(gap.exterior.coords), closed=True, facecolor=GAP, edgecolor=GAP,
+                                  lw=0.3, alpha=0.85, zorder=3.5))
+    if gaps:
+        handles.append(Patch(facecolor=GAP, label=f"unmown ({plan.coverage.gap_area:.1f} m²)"))
 
     has_path = len(plan.path) >= 2
     if has_path:
-        ax.add_collection(LineCollection([plan.path], colors=PATH, linewidths=thin, zorder=4))
-        handles.append(Line2D([], [], color=PATH, lw=1.2, label="path (mowing)"))
-        transit = plan.transit_stretches()
+        kinds = plan.segment_kinds()
+        drive = [i for i, k in enumerate(kinds) if k != "transit"]
+        route = LineCollection([[plan.path[i], plan.path[i + 1]] for i in drive], cmap=ORDER_MAP,
+                               linewidths=thin * 1.1, capstyle="round", zorder=4)
+        route.set_array([i / max(len(kinds) - 1, 1) for i in drive])
+        route.set_clim(0.0, 1.0)
+        ax.add_collection(route)
+        # Beside the drawing, above the scale bar.
+        ramp = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.16, 0.22, 0.025)), orientation="horizontal")
+        ramp.set_ticks([0.0, 1.0], labels=["start", "end"])
+        ramp.set_label("order of work (mowing and turns)", fontsize=8)
+        ramp.ax.tick_params(labelsize=8)
+        transit = [[plan.path[i], plan.path[i + 1]] for i, k in enumerate(kinds) if k == "transit"]
         if transit:
-            ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=1.0, linestyles="--", zorder=5))
-            handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="path (transit)"))
+            ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=max(thin * 1.6, 0.8),
+                                             linestyles=(0, (3, 2)), zorder=5))
+            handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="transit"))
         size = span / 80.0
         for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
             ax.annotate("", xy=head, xytext=tail, zorder=7,

@@ -18,14 +18,17 @@ route begins with the drive from the start to that point.  Beyond
 
 from __future__ import annotations
 
+import math
 import time
 from dataclasses import dataclass, field
+from functools import cached_property
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
 from shapely.geometry import LinearRing, LineString, Point
 from shapely.ops import nearest_points
 
+from .coverage import Coverage, find_gaps, mowing_lines
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
@@ -41,6 +44,8 @@ __all__ = [
 MAX_START_OUTSIDE_M = 2.0
 # Where the start lies outside, the planner starts this far inside the edge.
 START_INSET_M = 0.01
+# Transit of up to this many lane spacings between two pieces is a turn.
+TURN_FACTOR = 1.5
 # Decimal places of coordinates in GeoJSON: about 0.1 mm either way.
 GEOGRAPHIC_DIGITS = 9
 PLANAR_DIGITS = 4
@@ -81,6 +86,51 @@ class Plan:
     entry: XY | None = None
     classified_by: str = "stage"
     warnings: list[str] = field(default_factory=list)
+    # Filled in by pipeline.make_plan: the outlines planned in when they
+    # differ from the garden's (clearance, simplification), the angle search
+    # (angle.AngleChoice), the outline report (outline.OutlineReport), and
+    # the speed (m/s) and turn time (s) the search priced.
+    prepared: Garden | None = None
+    angle_search: Any = None
+    outline: Any = None
+    speed: float | None = None
+    turn_time: float | None = None
+
+    # --- coverage ------------------------------------------------------------------
+
+    @cached_property
+    def coverage(self) -> Coverage:
+        """The mowable area that no mowing pass sweeps at the swath width
+        (``settings.swath_width``); computed once, on first use."""
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces), self.settings.swath_width)
+
+    @cached_property
+    def planned_coverage(self) -> Coverage:
+        """As :attr:`coverage`, had every planned piece been reached."""
+        if all(p.reached for p in self.pieces):
+            return self.coverage
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces, False), self.settings.swath_width)
+
+    def segment_kinds(self) -> list[str]:
+        """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
+        limit = TURN_FACTOR * float(self.settings.offset)
+        kinds = ["mow" if m else "transit" for m in self.mowing]
+        i = 0
+        while i < len(kinds):
+            if kinds[i] != "transit":
+                i += 1
+                continue
+            j = i
+            length = 0.0
+            while j < len(kinds) and kinds[j] == "transit":
+                (x0, y0), (x1, y1) = self.path[j], self.path[j + 1]
+                dx, dy = x1 - x0, y1 - y0
+                length += math.sqrt(dx * dx + dy * dy)
+                j += 1
+            if i > 0 and j < len(kinds) and length <= limit:
+                kinds[i:j] = ["turn"] * (j - i)
+            i = j
+        return kinds
 
     # --- geometry (planning frame) ---------------------------------------------
 
@@ -175,7 +225,8 @@ class Plan:
         One feature per piece (``role`` "piece": ``index``, ``kind``,
         ``order``, ``reached``, ``length`` in metres), one per transit stretch
         (``role`` "transit"), one for the whole path (``role`` "path"), the
-        start (``role`` "start"), and ``summary`` (by default
+        start (``role`` "start"), the unmown gaps (``role`` "gaps": a
+        MultiPolygon, ``area`` in m²), and ``summary`` (by default
         :meth:`figures`) flattened into the scalar properties of a feature
         with ``role`` "summary" and no geometry.  Lengths are true metres.
         """
@@ -202,6 +253,12 @@ class Plan:
                                     line(stretch)))
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
+        gaps = self.coverage.gaps
+        features.append(feature(
+            {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
+            {"type": "MultiPolygon", "coordinates": [
+                [line(list(ring.coords))["coordinates"] for ring in (g.exterior, *g.interiors)]
+                for g in gaps.geoms]} if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))

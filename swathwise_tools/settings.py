@@ -69,11 +69,21 @@ INFO: tuple[SettingInfo, ...] = (
                 "--mow-exclusions-border-ccw", "obstacle laps counter-clockwise (else clockwise)"),
     SettingInfo("exclusions_border_laps", "exclusionsBorderLaps", "count", "--exclusions-border-laps",
                 "number of laps around each obstacle"),
+    # Settings of these tools beyond the module's ("length": metres, not negative).
+    SettingInfo("clearance", "clearance", "length", "--clearance",
+                "distance in metres the mower's centre keeps from every drawn outline; "
+                "half the mower's width for outlines drawn at the real edge"),
+    SettingInfo("swath", "swath", "length", "--swath",
+                "the mower's cutting width in metres; 0 means the lane spacing (offset)"),
+    SettingInfo("simplify", "simplify", "length", "--simplify",
+                "tolerance in metres for simplifying recorded outlines; 0 means off"),
 )
 BY_NAME = {info.name: info for info in INFO}
 BY_KEY = {info.key: info for info in INFO}
 # File keys, in the order of the PathSettings fields.
 FIELDS = tuple(info.key for info in INFO)
+# The keys that are PathSettings fields (the rest are these tools' own).
+MODULE_FIELDS = tuple(info.key for info in INFO if info.kind != "length")
 
 _FRESH = sw.PathSettings()
 
@@ -104,6 +114,12 @@ class Settings:
             False).
         exclusions_border_laps: laps around each obstacle (default 2; 0 to
             1000).
+        clearance: metres the mower's centre keeps from every drawn outline
+            (default 0): the lawn is shrunk and the obstacles grown by it.
+        swath: the mower's cutting width in metres (default 0: the lane
+            spacing ``offset``).
+        simplify: tolerance in metres for simplifying recorded outlines
+            (default 0.01; 0: off).
     """
 
     pattern: str = _FRESH.pattern
@@ -117,6 +133,9 @@ class Settings:
     mow_exclusions_border: bool = _FRESH.mowExclusionsBoder
     mow_exclusions_border_ccw: bool = _FRESH.mowExclusionsBorderCcw
     exclusions_border_laps: int = _FRESH.exclusionsBorderLaps
+    clearance: float = 0.0
+    swath: float = 0.0
+    simplify: float = 0.01
     sources: Mapping[str, str] = field(default_factory=dict, compare=False)
 
     def __post_init__(self) -> None:
@@ -164,15 +183,22 @@ class Settings:
         """The module's ``PathSettings`` (the angle in radians)."""
         settings = sw.PathSettings()
         for info in INFO:
+            if info.kind == "length":
+                continue
             value = getattr(self, info.name)
             setattr(settings, info.key, math.radians(value) if info.kind == "angle" else value)
         return settings
+
+    @property
+    def swath_width(self) -> float:
+        """The mower's cutting width in metres: ``swath``, else ``offset``."""
+        return self.swath if self.swath > 0 else self.offset
 
     def __str__(self) -> str:
         lines = []
         for info in INFO:
             value = getattr(self, info.name)
-            unit = {"number": " m", "angle": "°"}.get(info.kind, "")
+            unit = {"number": " m", "length": " m", "angle": "°"}.get(info.kind, "")
             lines.append(f"{info.name} = {value!r}{unit} ({self.source(info.name)})")
         return "\n".join(lines)
 
@@ -226,7 +252,7 @@ def _check_value(info: SettingInfo, value: Any, label: str) -> Any:
         raise SettingsError(
             f"{label} (the lane spacing in metres) must be at least {MIN_OFFSET_M}, got {number:g}"
         )
-    if info.name == "distance_to_border" and number < 0:
+    if (info.name == "distance_to_border" or info.kind == "length") and number < 0:
         raise SettingsError(f"{label} must not be negative, got {number:g}")
     return number
 

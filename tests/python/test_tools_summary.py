@@ -121,6 +121,6 @@ def test_two_identical_lanes_need_two_runs():
 def test_text_summary_names_every_number():
     plan = plan_garden(Garden(lawn=list(SQUARE), start=(0.0, 0.0)), LANES_ONLY)
     text = format_summary(summarise(plan, speed=0.3))
-    for label in ("planned", "reached", "given up", "path", "mowing time", "coverage", "planning"):
+    for label in ("planned", "reached", "given up", "path", "mowing time", "coverage", "times"):
         assert any(line.startswith(label) for line in text.splitlines())
     assert "10 area lanes" in text

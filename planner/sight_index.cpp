@@ -1,0 +1,615 @@
+#include "planner/sight_index.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "planner/constants.h"
+#include "planner/geometry.h"
+
+namespace Planner {
+
+// The indexed line-of-sight test.
+//
+// isSegmentFree is a conjunction of tests on single edges (crossings, and
+// the meeting parameters of the split into pieces), of point-in-ring tests,
+// and of per-obstacle tests.  The indexed version evaluates exactly the
+// same arithmetic, but only on the edges that could change the answer:
+//
+// - A crossing of AB with an edge P -> Q is computed from s and t; where
+//   both lie in their ranges, the two segments come within
+//   8.5 u |A - P| / (sin(angle) - 2.9 u) plus 1e-9 |PQ| of each other
+//   (u the unit round-off), which for coordinates within
+//   kIndexCoordinateLimit and sin(angle) >= kMinNonParallelSine stays far
+//   below kSightCellMargin.  So an edge that is not nearly parallel to AB
+//   and lies farther than that margin from it can neither cross AB nor
+//   add a meeting parameter; the grid lists every edge in every cell it
+//   comes within the margin of.  The sine bound of each move is also large
+//   enough that such an edge never takes the parallel branch
+//   (|den| < 1e-10), whose parameters come from anywhere along AB.
+// - Nearly parallel edges and very short ones are found by direction and
+//   always tested.
+// - A point-in-ring result depends on the edges whose y-range holds the
+//   point's y (within the boundary band) only, in any order: horizontal
+//   bands list them for the perimeter.
+// - An obstacle with no edge near AB can only hold AB wholly (then it holds
+//   the midpoint M strictly, which is tested for every obstacle whose box
+//   holds M) or not at all: its pieces add nothing else.
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kHalfPi = kPi / 2.0;
+
+bool withinIndexLimit(double v) { return std::fabs(v) <= kIndexCoordinateLimit; }
+
+std::int64_t cellCoordinate(double v, double origin, double size) {
+    return static_cast<std::int64_t>(std::floor((v - origin) / size));
+}
+
+std::int64_t clampIndex(std::int64_t v, std::int64_t count) {
+    return std::min<std::int64_t>(std::max<std::int64_t>(v, 0), count - 1);
+}
+
+// Visits the cells that the segment (x1, y1) - (x2, y2), widened by `pad`,
+// can touch, column by column from the first end towards the second.
+// `visit(cell)` returns true to stop; then so does this, returning true.
+template <class Visit>
+bool forEachCellNear(const CellGrid& g, double x1, double y1, double x2, double y2, double pad,
+                     Visit&& visit) {
+    const double xmin = std::min(x1, x2);
+    const double xmax = std::max(x1, x2);
+    const double ymin = std::min(y1, y2);
+    const double ymax = std::max(y1, y2);
+    const std::int64_t c0 = cellCoordinate(xmin - pad, g.x0, g.size);
+    const std::int64_t c1 = cellCoordinate(xmax + pad, g.x0, g.size);
+    if (c1 < 0 || c0 >= g.cols) return false;
+    const std::int64_t r0 = cellCoordinate(ymin - pad, g.y0, g.size);
+    const std::int64_t r1 = cellCoordinate(ymax + pad, g.y0, g.size);
+    if (r1 < 0 || r0 >= g.rows) return false;
+    const std::int64_t cFirst = clampIndex(c0, g.cols);
+    const std::int64_t cLast = clampIndex(c1, g.cols);
+    const double dx = x2 - x1;
+    const double dy = y2 - y1;
+    const bool steep = !(std::fabs(dx) > 1e-12 * (std::fabs(dy) + 1.0));
+    const double slope = steep ? 0.0 : dy / dx;
+    const bool leftwards = x2 < x1;
+    const bool downwards = y2 < y1;
+    for (std::int64_t k = 0; k <= cLast - cFirst; ++k) {
+        const std::int64_t c = leftwards ? cLast - k : cFirst + k;
+        double lo = ymin;
+        double hi = ymax;
+        if (!steep) {
+            const double xa = std::min(std::max(g.x0 + c * g.size - pad, xmin), xmax);
+            const double xb = std::min(std::max(g.x0 + (c + 1) * g.size + pad, xmin), xmax);
+            const double ya = y1 + (xa - x1) * slope;
+            const double yb = y1 + (xb - x1) * slope;
+            lo = std::max(std::min(ya, yb), ymin);
+            hi = std::min(std::max(ya, yb), ymax);
+        }
+        const std::int64_t rLo = cellCoordinate(lo - pad, g.y0, g.size);
+        const std::int64_t rHi = cellCoordinate(hi + pad, g.y0, g.size);
+        if (rHi < 0 || rLo >= g.rows) continue;
+        const std::int64_t rFirst = clampIndex(rLo, g.rows);
+        const std::int64_t rLast = clampIndex(rHi, g.rows);
+        for (std::int64_t m = 0; m <= rLast - rFirst; ++m) {
+            const std::int64_t r = downwards ? rLast - m : rFirst + m;
+            if (visit(static_cast<std::size_t>(r * g.cols + c))) return true;
+        }
+    }
+    return false;
+}
+
+// Compressed lists from (list, item) pairs.
+void compress(std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs, std::size_t lists,
+              std::vector<std::uint32_t>& start, std::vector<std::uint32_t>& items) {
+    start.assign(lists + 1, 0);
+    for (const auto& p : pairs) ++start[p.first + 1];
+    for (std::size_t k = 0; k < lists; ++k) start[k + 1] += start[k];
+    items.assign(pairs.size(), 0);
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (const auto& p : pairs) items[next[p.first]++] = p.second;
+}
+
+bool pointInPerimeter(const SightIndex& index, double x, double y) {
+    const std::vector<Point>& ring = index.scene->perimeter.points;
+    const std::int64_t band = cellCoordinate(y, index.bandY0, index.bandHeight);
+    if (band < 0 || band >= index.bands) return false;
+    const std::size_t n = ring.size();
+    bool inside = false;
+    for (std::uint32_t k = index.bandStart[band]; k < index.bandStart[band + 1]; ++k) {
+        const std::size_t i = index.bandEdges[k];
+        const std::size_t j = i == 0 ? n - 1 : i - 1;
+        if (pointEdgeStep(ring[i].x, ring[i].y, ring[j].x, ring[j].y, x, y, inside)) return true;
+    }
+    return inside;
+}
+
+// Visits the cells within kSightPointPad of (x, y).
+template <class Visit>
+void forEachCellAt(const CellGrid& g, double x, double y, Visit&& visit) {
+    forEachCellNear(g, x, y, x, y, kSightPointPad, [&](std::size_t cell) {
+        visit(cell);
+        return false;
+    });
+}
+
+double distanceToPerimeter(const SightIndex& index, double x, double y) {
+    double best = std::numeric_limits<double>::infinity();
+    forEachCellAt(index.grid, x, y, [&](std::size_t cell) {
+        for (std::uint32_t k = index.cellStart[cell]; k < index.cellStart[cell + 1]; ++k) {
+            const SightEdge& e = index.edges[index.cellEdges[k]];
+            best = std::min(best, edgeDistance(e.p, e.q, x, y));
+        }
+    });
+    return best;
+}
+
+double foldedAngle(double ex, double ey) {
+    double a = std::atan2(ey, ex);
+    if (a < 0.0) a += kPi;
+    if (a >= kPi) a -= kPi;
+    return a;
+}
+
+void rememberBlocker(SightScratch& scratch, std::uint32_t edge) {
+    scratch.recentBlockers[scratch.nextBlocker] = edge;
+    scratch.nextBlocker = (scratch.nextBlocker + 1) % SightScratch::kRecentBlockers;
+    scratch.blockerCount = std::min(scratch.blockerCount + 1, SightScratch::kRecentBlockers);
+}
+
+void nextStamp(SightScratch& scratch, const SightIndex& index) {
+    if (scratch.edgeMark.size() != index.edges.size() ||
+        scratch.obstacleMark.size() != index.scene->obstacles.size() ||
+        scratch.stamp == UINT32_MAX) {
+        scratch.edgeMark.assign(index.edges.size(), 0);
+        scratch.obstacleMark.assign(index.scene->obstacles.size(), 0);
+        scratch.stamp = 0;
+        scratch.blockerCount = 0;
+        scratch.nextBlocker = 0;
+    }
+    ++scratch.stamp;
+}
+
+}  // namespace
+
+SightIndex buildSightIndex(const Environment& scene) {
+    SightIndex index;
+    index.scene = &scene;
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    if (perimeter.size() < 3) return index;  // nothing is free but the shortest moves
+    auto usableRing = [](const std::vector<Point>& ring) {
+        for (const Point& p : ring) {
+            if (!withinIndexLimit(p.x) || !withinIndexLimit(p.y)) return false;
+        }
+        return true;
+    };
+    if (!usableRing(perimeter)) return index;
+    for (const Polygon& obstacle : scene.obstacles) {
+        if (obstacle.points.size() >= 3 && !usableRing(obstacle.points)) return index;
+    }
+
+    auto addRing = [&index](const std::vector<Point>& ring, std::int32_t id) {
+        const std::size_t n = ring.size();
+        for (std::size_t i = 0; i < n; ++i) index.edges.push_back({ring[i], ring[(i + 1) % n], id});
+    };
+    addRing(perimeter, -1);
+    for (std::size_t k = 0; k < scene.obstacles.size(); ++k) {
+        if (scene.obstacles[k].points.size() >= 3)
+            addRing(scene.obstacles[k].points, static_cast<std::int32_t>(k));
+    }
+
+    // The grid.
+    double x0 = perimeter[0].x, x1 = x0, y0 = perimeter[0].y, y1 = y0;
+    for (const SightEdge& e : index.edges) {
+        x0 = std::min(x0, e.p.x), x1 = std::max(x1, e.p.x);
+        y0 = std::min(y0, e.p.y), y1 = std::max(y1, e.p.y);
+    }
+    const double margin = 2.0 * kSightCellMargin + 1.0;
+    x0 -= margin, y0 -= margin, x1 += margin, y1 += margin;
+    const double width = x1 - x0;
+    const double height = y1 - y0;
+    const double cells = static_cast<double>(kSightCellsPerEdge * index.edges.size());
+    double size = std::sqrt(width * height / cells);
+    size =
+        std::max({size, width / kSightGridMaxSide, height / kSightGridMaxSide, kSightGridMinCell});
+    CellGrid& g = index.grid;
+    g.x0 = x0;
+    g.y0 = y0;
+    g.size = size;
+    g.cols = static_cast<std::int32_t>(
+        std::min<double>(std::ceil(width / size) + 1, kSightGridMaxSide + 1));
+    g.rows = static_cast<std::int32_t>(
+        std::min<double>(std::ceil(height / size) + 1, kSightGridMaxSide + 1));
+    const std::size_t cellCount = static_cast<std::size_t>(g.cols) * g.rows;
+
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+    for (std::size_t k = 0; k < perimeter.size(); ++k) {
+        const SightEdge& e = index.edges[k];
+        forEachCellNear(g, e.p.x, e.p.y, e.q.x, e.q.y, kSightCellMargin, [&](std::size_t cell) {
+            pairs.emplace_back(static_cast<std::uint32_t>(cell), static_cast<std::uint32_t>(k));
+            return false;
+        });
+    }
+    compress(pairs, cellCount, index.cellStart, index.cellEdges);
+
+    pairs.clear();
+    index.obstacleBoxes.assign(scene.obstacles.size(), SightIndex::Box());
+    index.obstacleEdgeBegin.assign(scene.obstacles.size(), 0);
+    std::uint32_t nextEdge = static_cast<std::uint32_t>(perimeter.size());
+    for (std::size_t k = 0; k < scene.obstacles.size(); ++k) {
+        const std::vector<Point>& ring = scene.obstacles[k].points;
+        index.obstacleEdgeBegin[k] = nextEdge;
+        if (ring.size() < 3) continue;
+        nextEdge += static_cast<std::uint32_t>(ring.size());
+        double bx0 = ring[0].x, bx1 = bx0, by0 = ring[0].y, by1 = by0;
+        for (const Point& p : ring) {
+            bx0 = std::min(bx0, p.x), bx1 = std::max(bx1, p.x);
+            by0 = std::min(by0, p.y), by1 = std::max(by1, p.y);
+        }
+        index.obstacleBoxes[k] = {bx0, by0, bx1, by1};
+        const std::int64_t c0 =
+            clampIndex(cellCoordinate(bx0 - kSightCellMargin, g.x0, g.size), g.cols);
+        const std::int64_t c1 =
+            clampIndex(cellCoordinate(bx1 + kSightCellMargin, g.x0, g.size), g.cols);
+        const std::int64_t r0 =
+            clampIndex(cellCoordinate(by0 - kSightCellMargin, g.y0, g.size), g.rows);
+        const std::int64_t r1 =
+            clampIndex(cellCoordinate(by1 + kSightCellMargin, g.y0, g.size), g.rows);
+        for (std::int64_t r = r0; r <= r1; ++r) {
+            for (std::int64_t c = c0; c <= c1; ++c) {
+                pairs.emplace_back(static_cast<std::uint32_t>(r * g.cols + c),
+                                   static_cast<std::uint32_t>(k));
+            }
+        }
+    }
+    compress(pairs, cellCount, index.obstacleStart, index.cellObstacles);
+
+    // Bands over the perimeter.
+    const std::size_t n = perimeter.size();
+    double py0 = perimeter[0].y, py1 = py0;
+    for (const Point& p : perimeter) py0 = std::min(py0, p.y), py1 = std::max(py1, p.y);
+    index.bands = static_cast<std::int32_t>(
+        std::min<std::size_t>(std::max<std::size_t>(n / 2, 1), kSightGridMaxSide));
+    index.bandY0 = py0 - 1.0;
+    index.bandHeight = (py1 - py0 + 2.0) / index.bands;
+    pairs.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t j = i == 0 ? n - 1 : i - 1;
+        const double lo = std::min(perimeter[i].y, perimeter[j].y) - kSightBandPad;
+        const double hi = std::max(perimeter[i].y, perimeter[j].y) + kSightBandPad;
+        const std::int64_t b0 =
+            clampIndex(cellCoordinate(lo, index.bandY0, index.bandHeight), index.bands);
+        const std::int64_t b1 =
+            clampIndex(cellCoordinate(hi, index.bandY0, index.bandHeight), index.bands);
+        for (std::int64_t b = b0; b <= b1; ++b)
+            pairs.emplace_back(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(i));
+    }
+    compress(pairs, static_cast<std::size_t>(index.bands), index.bandStart, index.bandEdges);
+
+    // Directions.
+    std::vector<std::pair<double, std::uint32_t>> byAngle;
+    index.minEdgeLength = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < index.edges.size(); ++k) {
+        const SightEdge& e = index.edges[k];
+        const double ex = e.q.x - e.p.x;
+        const double ey = e.q.y - e.p.y;
+        const double length = std::sqrt(ex * ex + ey * ey);
+        if (!(length >= kShortEdgeLength)) {
+            index.shortEdges.push_back(static_cast<std::uint32_t>(k));
+            continue;
+        }
+        index.minEdgeLength = std::min(index.minEdgeLength, length);
+        byAngle.emplace_back(foldedAngle(ex, ey), static_cast<std::uint32_t>(k));
+    }
+    std::sort(byAngle.begin(), byAngle.end());
+    for (const auto& a : byAngle) {
+        index.angles.push_back(a.first);
+        index.angleEdges.push_back(a.second);
+    }
+    // Rounding of the lengths: stay below the true least length.
+    index.minEdgeLength *= 1.0 - 1e-9;
+    index.usable = true;
+    return index;
+}
+
+namespace {
+
+// One indexed line-of-sight test, as a few steps over the shrunk move
+// A2 -> B2 (d = B2 - A2); each step may decide that the move is blocked.
+class SightTest {
+public:
+    SightTest(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+              double by, double length)
+        : index_(index), scene_(*index.scene), scratch_(scratch), ax_(ax), ay_(ay), bx_(bx),
+          by_(by) {
+        const double ux = (bx - ax) * kSightShrink / length;
+        const double uy = (by - ay) * kSightShrink / length;
+        a2x_ = ax + ux, a2y_ = ay + uy;
+        b2x_ = bx - ux, b2y_ = by - uy;
+        dx_ = b2x_ - a2x_;
+        dy_ = b2y_ - a2y_;
+        dlen_ = std::sqrt(dx_ * dx_ + dy_ * dy_);
+        // The least sine of an edge direction that keeps every far edge out
+        // of the tests (see above).
+        sine_ = kMinNonParallelSine;
+        if (!index.angles.empty())
+            sine_ = std::max(sine_, 4.0 * kParallelTolerance / (dlen_ * index.minEdgeLength));
+        xLo_ = std::min(a2x_, b2x_) - kSightCellMargin;
+        xHi_ = std::max(a2x_, b2x_) + kSightCellMargin;
+        yLo_ = std::min(a2y_, b2y_) - kSightCellMargin;
+        yHi_ = std::max(a2y_, b2y_) + kSightCellMargin;
+        sideLimit_ = kSightCellMargin * dlen_;
+    }
+
+    // Moves so short that the sine bound would be large get the full test.
+    bool needsFullTest() const { return !(sine_ <= kMaxNonParallelSine); }
+
+    bool run() {
+        nextStamp(scratch_, index_);
+        if (crossesRecentBlocker()) return false;
+        if (crossesNearEdge()) return false;
+        if (midpointInObstacle()) return false;
+        if (!shrunkMoveInPerimeter()) return false;
+        if (crossesFarEdge()) return false;
+        if (someObstaclePieceInside()) return false;
+        if (somePerimeterPieceOutside()) return false;
+        return !crossesObstacleNearEnd(ax_, ay_, a2x_, a2y_, true) &&
+               !crossesObstacleNearEnd(b2x_, b2y_, bx_, by_, false);
+    }
+
+private:
+    bool crosses(const SightEdge& e) const {
+        return e.ring < 0 ? edgeCutsSegment(e.p, e.q, a2x_, a2y_, dx_, dy_)
+                          : edgeCrossesSegment(e.p, e.q, a2x_, a2y_, b2x_, b2y_, dx_, dy_);
+    }
+
+    // Tests one edge; false when it crosses the move.
+    bool passes(std::uint32_t id) {
+        scratch_.edgeMark[id] = scratch_.stamp;
+        if (!crosses(index_.edges[id])) return true;
+        rememberBlocker(scratch_, id);
+        return false;
+    }
+
+    bool crossesRecentBlocker() const {
+        for (std::size_t k = 0; k < scratch_.blockerCount; ++k) {
+            if (crosses(index_.edges[scratch_.recentBlockers[k]])) return true;
+        }
+        return false;
+    }
+
+    int side(double x, double y) const {
+        const double c = (x - a2x_) * dy_ - (y - a2y_) * dx_;
+        return c > sideLimit_ ? 1 : (c < -sideLimit_ ? -1 : 0);
+    }
+
+    // An edge farther than the cell margin from the shrunk move can neither
+    // cross it nor meet it unless it is nearly parallel, and those are
+    // tested by crossesFarEdge wherever they lie.  The same holds for an
+    // obstacle whose box is that far.
+    bool farFromMove(const SightEdge& e) const {
+        if (std::max(e.p.x, e.q.x) < xLo_ || std::min(e.p.x, e.q.x) > xHi_ ||
+            std::max(e.p.y, e.q.y) < yLo_ || std::min(e.p.y, e.q.y) > yHi_) {
+            return true;
+        }
+        const int sp = side(e.p.x, e.p.y);
+        return sp != 0 && sp == side(e.q.x, e.q.y);
+    }
+
+    bool boxFarFromMove(const SightIndex::Box& b) const {
+        if (b.x1 < xLo_ || b.x0 > xHi_ || b.y1 < yLo_ || b.y0 > yHi_) return true;
+        const int s0 = side(b.x0, b.y0);
+        return s0 != 0 && s0 == side(b.x1, b.y0) && s0 == side(b.x0, b.y1) &&
+               s0 == side(b.x1, b.y1);
+    }
+
+    // Tests the edges of one obstacle near the move and lists them; true
+    // when one crosses it.
+    bool obstacleCrosses(std::uint32_t ob) {
+        const std::size_t before = scratch_.obstacleEdges.size();
+        const std::uint32_t first = index_.obstacleEdgeBegin[ob];
+        const std::uint32_t count = static_cast<std::uint32_t>(scene_.obstacles[ob].points.size());
+        for (std::uint32_t id = first; id < first + count; ++id) {
+            if (farFromMove(index_.edges[id])) continue;
+            if (!passes(id)) return true;
+            scratch_.obstacleEdges.push_back(id);
+        }
+        if (scratch_.obstacleEdges.size() > before) {
+            scratch_.obstacles.push_back(ob);
+            scratch_.obstacleEdgeStart.push_back(static_cast<std::uint32_t>(before));
+        }
+        return false;
+    }
+
+    // Crossings with the edges near the move, walking from its start; the
+    // near perimeter edges, obstacles and obstacle edges are listed for the
+    // piece tests.
+    bool crossesNearEdge() {
+        scratch_.perimeterEdges.clear();
+        scratch_.obstacles.clear();
+        scratch_.obstacleEdgeStart.clear();
+        scratch_.obstacleEdges.clear();
+        scratch_.parallelObstacleEdges.clear();
+        return forEachCellNear(
+            index_.grid, a2x_, a2y_, b2x_, b2y_, kSightQueryPad, [&](std::size_t cell) {
+                for (std::uint32_t k = index_.cellStart[cell]; k < index_.cellStart[cell + 1];
+                     ++k) {
+                    const std::uint32_t id = index_.cellEdges[k];
+                    if (scratch_.edgeMark[id] == scratch_.stamp || farFromMove(index_.edges[id]))
+                        continue;
+                    if (!passes(id)) return true;
+                    scratch_.perimeterEdges.push_back(id);
+                }
+                for (std::uint32_t k = index_.obstacleStart[cell];
+                     k < index_.obstacleStart[cell + 1]; ++k) {
+                    const std::uint32_t ob = index_.cellObstacles[k];
+                    if (scratch_.obstacleMark[ob] == scratch_.stamp) continue;
+                    scratch_.obstacleMark[ob] = scratch_.stamp;
+                    if (boxFarFromMove(index_.obstacleBoxes[ob])) continue;
+                    if (obstacleCrosses(ob)) return true;
+                }
+                return false;
+            });
+    }
+
+    // The midpoint of the whole move strictly inside an obstacle.  (The
+    // obstacle marks of this stamp list the near obstacles; this test keeps
+    // its own list.)
+    bool midpointInObstacle() {
+        const double mx = (ax_ + bx_) / 2.0;
+        const double my = (ay_ + by_) / 2.0;
+        bool blocked = false;
+        std::vector<std::uint32_t>& tested = scratch_.midpointObstacles;
+        tested.clear();
+        forEachCellAt(index_.grid, mx, my, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.obstacleStart[cell];
+                 k < index_.obstacleStart[cell + 1] && !blocked; ++k) {
+                const std::uint32_t id = index_.cellObstacles[k];
+                if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
+                tested.push_back(id);
+                blocked = isPointStrictlyInPolygon(scene_.obstacles[id].points, mx, my);
+            }
+        });
+        return blocked;
+    }
+
+    // A crossing of an obstacle within the end shrink, on the stretch from
+    // (x1, y1) to (x2, y2), the move's start first (atStart) or its end
+    // second.  Only obstacles whose box comes near the stretch can hold one.
+    bool crossesObstacleNearEnd(double x1, double y1, double x2, double y2, bool atStart) {
+        bool crossed = false;
+        std::vector<std::uint32_t>& tested = scratch_.endObstacles;
+        tested.clear();
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.obstacleStart[cell];
+                 k < index_.obstacleStart[cell + 1] && !crossed; ++k) {
+                const std::uint32_t id = index_.cellObstacles[k];
+                if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
+                tested.push_back(id);
+                crossed = stretchCrossesObstacle(scene_.obstacles[id].points, x1, y1, x2, y2,
+                                                 atStart, !atStart, scratch_.params);
+            }
+            return crossed;
+        });
+        return crossed;
+    }
+
+    // The shrunk move's ends and middle inside the lawn.
+    bool shrunkMoveInPerimeter() const {
+        return pointInPerimeter(index_, a2x_, a2y_) && pointInPerimeter(index_, b2x_, b2y_) &&
+               pointInPerimeter(index_, (a2x_ + b2x_) / 2.0, (a2y_ + b2y_) / 2.0);
+    }
+
+    // Nearly parallel and short edges, wherever they lie; the ones not
+    // tested before are listed for the piece tests.
+    bool crossesFarEdge() {
+        auto testFarEdge = [&](std::uint32_t id) {
+            if (scratch_.edgeMark[id] == scratch_.stamp) return true;
+            if (!passes(id)) return false;
+            if (index_.edges[id].ring < 0)
+                scratch_.perimeterEdges.push_back(id);
+            else
+                scratch_.parallelObstacleEdges.push_back(id);
+            return true;
+        };
+        for (std::uint32_t id : index_.shortEdges) {
+            if (!testFarEdge(id)) return true;
+        }
+        const double theta = foldedAngle(dx_, dy_);
+        const double half = sine_ * kHalfPi * (1.0 + 1e-9) + 1e-12;
+        auto testAngles = [&](double lo, double hi) {
+            auto it = std::lower_bound(index_.angles.begin(), index_.angles.end(), lo);
+            for (; it != index_.angles.end() && *it <= hi; ++it) {
+                if (!testFarEdge(
+                        index_.angleEdges[static_cast<std::size_t>(it - index_.angles.begin())]))
+                    return false;
+            }
+            return true;
+        };
+        if (!testAngles(theta - half, theta + half)) return true;
+        if (theta - half < 0.0 && !testAngles(theta - half + kPi, kPi)) return true;
+        if (theta + half >= kPi && !testAngles(0.0, theta + half - kPi)) return true;
+        return false;
+    }
+
+    // The pieces of the move between its meetings with each near obstacle:
+    // the meetings come from its near edges and its nearly parallel ones.
+    bool someObstaclePieceInside() {
+        std::vector<double>& params = scratch_.params;
+        const double dd = dx_ * dx_ + dy_ * dy_;
+        for (std::size_t k = 0; k < scratch_.obstacles.size(); ++k) {
+            const std::uint32_t ob = scratch_.obstacles[k];
+            const std::size_t end = k + 1 < scratch_.obstacles.size()
+                                        ? scratch_.obstacleEdgeStart[k + 1]
+                                        : scratch_.obstacleEdges.size();
+            params.clear();
+            params.push_back(0.0);
+            params.push_back(1.0);
+            for (std::size_t i = scratch_.obstacleEdgeStart[k]; i < end; ++i) {
+                const SightEdge& e = index_.edges[scratch_.obstacleEdges[i]];
+                edgeMeetings(e.p, e.q, a2x_, a2y_, dx_, dy_, dd, params);
+            }
+            for (std::uint32_t id : scratch_.parallelObstacleEdges) {
+                const SightEdge& e = index_.edges[id];
+                if (e.ring == static_cast<std::int32_t>(ob))
+                    edgeMeetings(e.p, e.q, a2x_, a2y_, dx_, dy_, dd, params);
+            }
+            if (piecesLie(scene_.obstacles[ob].points, a2x_, a2y_, dx_, dy_, true, params))
+                return true;
+        }
+        return false;
+    }
+
+    // The pieces between its meetings with the perimeter.
+    bool somePerimeterPieceOutside() {
+        std::vector<double>& params = scratch_.params;
+        const double dd = dx_ * dx_ + dy_ * dy_;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        for (std::uint32_t id : scratch_.perimeterEdges) {
+            edgeMeetings(index_.edges[id].p, index_.edges[id].q, a2x_, a2y_, dx_, dy_, dd, params);
+        }
+        std::sort(params.begin(), params.end());
+        for (std::size_t k = 1; k < params.size(); ++k) {
+            if (!(params[k] > params[k - 1])) continue;
+            const double s = (params[k - 1] + params[k]) * 0.5;
+            const double x = a2x_ + s * dx_;
+            const double y = a2y_ + s * dy_;
+            if (!pointInPerimeter(index_, x, y) &&
+                distanceToPerimeter(index_, x, y) > kPieceBoundaryBand)
+                return true;
+        }
+        return false;
+    }
+
+    const SightIndex& index_;
+    const Environment& scene_;
+    SightScratch& scratch_;
+    const double ax_, ay_, bx_, by_;
+    double a2x_, a2y_, b2x_, b2y_;
+    double dx_, dy_, dlen_;
+    double sine_;
+    double xLo_, xHi_, yLo_, yHi_;
+    double sideLimit_;
+};
+
+}  // namespace
+
+bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+                   double by) {
+    const double length = distanceBetween(ax, ay, bx, by);
+    if (length < kSightShrink) return isSegmentFree(*index.scene, ax, ay, bx, by);
+    if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
+        !withinIndexLimit(by)) {
+        return isSegmentFree(*index.scene, ax, ay, bx, by);
+    }
+    SightTest test(index, scratch, ax, ay, bx, by, length);
+    if (test.needsFullTest()) return isSegmentFree(*index.scene, ax, ay, bx, by);
+    return test.run();
+}
+
+}  // namespace Planner

@@ -1,0 +1,103 @@
+// The sight index: the perimeter and obstacle edges of one scene sorted into
+// a grid and by direction, and the line-of-sight test that uses it.  It
+// gives the same answers as isSegmentFree on the scene, bit for bit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "planner/scene.h"
+
+namespace Planner {
+
+// A uniform grid over the plane: cell (c, r) covers
+// [x0 + c * size, x0 + (c + 1) * size) x [y0 + r * size, y0 + (r + 1) * size).
+struct CellGrid {
+    double x0 = 0.0;
+    double y0 = 0.0;
+    double size = 1.0;
+    std::int32_t cols = 0;
+    std::int32_t rows = 0;
+};
+
+// One edge of a ring as the predicates see it: from P (vertex i) to Q
+// (vertex i + 1, wrapping round).
+struct SightEdge {
+    Point p;
+    Point q;
+    std::int32_t ring = -1;  // -1 for the perimeter, else the obstacle's index
+};
+
+// The perimeter and obstacle edges of one scene, sorted into a grid and by
+// direction, so that a line-of-sight test visits only the edges that could
+// decide it.  It refers to the scene it was built from, which must outlive
+// it and stay unchanged.  Scenes with coordinates that are not finite or
+// reach beyond kIndexCoordinateLimit are not indexed (usable is false) and
+// get the full test.
+struct SightIndex {
+    const Environment* scene = nullptr;
+    bool usable = false;
+
+    std::vector<SightEdge> edges;
+    CellGrid grid;
+    // Compressed cell lists: the perimeter edges within kSightCellMargin of
+    // cell k are cellEdges[cellStart[k] .. cellStart[k + 1]), likewise the
+    // obstacles whose box, widened by that margin, meets the cell.
+    std::vector<std::uint32_t> cellStart;
+    std::vector<std::uint32_t> cellEdges;
+    std::vector<std::uint32_t> obstacleStart;
+    std::vector<std::uint32_t> cellObstacles;
+    // Per obstacle: its box and where its edges begin in `edges` (an
+    // obstacle of fewer than 3 points has none).
+    struct Box {
+        double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    };
+    std::vector<Box> obstacleBoxes;
+    std::vector<std::uint32_t> obstacleEdgeBegin;
+
+    // Horizontal bands over the perimeter for the point-in-ring test; each
+    // entry is the index i of the edge (i - 1, i) as that test pairs them.
+    double bandY0 = 0.0;
+    double bandHeight = 1.0;
+    std::int32_t bands = 0;
+    std::vector<std::uint32_t> bandStart;
+    std::vector<std::uint32_t> bandEdges;
+
+    // Edges by direction (angle in [0, pi)), and the ones too short to have one.
+    std::vector<double> angles;
+    std::vector<std::uint32_t> angleEdges;
+    std::vector<std::uint32_t> shortEdges;
+    double minEdgeLength = 0.0;  // of the edges in angleEdges
+};
+
+// Working lists of the indexed test, reused from one test to the next.
+struct SightScratch {
+    std::vector<std::uint32_t> edgeMark;
+    std::vector<std::uint32_t> obstacleMark;
+    std::uint32_t stamp = 0;
+    std::vector<std::uint32_t> perimeterEdges;
+    // Obstacles with an edge near the move, and those edges: the edges of
+    // obstacles[k] are obstacleEdges[obstacleEdgeStart[k] .. the next start).
+    std::vector<std::uint32_t> obstacles;
+    std::vector<std::uint32_t> obstacleEdgeStart;
+    std::vector<std::uint32_t> obstacleEdges;
+    std::vector<std::uint32_t> parallelObstacleEdges;
+    std::vector<std::uint32_t> midpointObstacles;
+    std::vector<std::uint32_t> endObstacles;
+    std::vector<double> params;
+    // Edges that blocked recent moves: tried first, as neighbouring moves
+    // tend to be blocked by the same edge.
+    static constexpr std::size_t kRecentBlockers = 4;
+    std::uint32_t recentBlockers[kRecentBlockers] = {};
+    std::size_t blockerCount = 0;
+    std::size_t nextBlocker = 0;
+};
+
+SightIndex buildSightIndex(const Environment& scene);
+
+// The same answer as isSegmentFree(*index.scene, ...), bit for bit.
+bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+                   double by);
+
+}  // namespace Planner
