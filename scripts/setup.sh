@@ -76,7 +76,8 @@ SOURCES="$( { find planner bindings stubs swathwise_tools -type f ! -name '*.pyc
             sha256sum CMakeLists.txt pyproject.toml README.md LICENSE THIRD_PARTY_LICENSES.md \
               scripts/fetch_clipper2.py; } | sha256sum | cut -d' ' -f1)"
 if stamp_ok package "$SOURCES" && compgen -G "$DIST/swathwise-*.whl" >/dev/null \
-    && "$VENV/bin/python" -c "import swathwise, swathwise_tools" 2>/dev/null; then
+    && "$VENV/bin/python" -c "from importlib.util import find_spec as f
+assert f('swathwise') and f('swathwise_tools')" 2>/dev/null; then
   exit 0
 fi
 log "building and installing swathwise ($VENV, sanitizers $SANITIZE)"

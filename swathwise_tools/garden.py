@@ -43,10 +43,12 @@ from typing import Any, Iterable, Mapping
 import numpy as np
 import shapely
 from pyproj import CRS
-from shapely.geometry import LineString, MultiPolygon, Point, Polygon, shape
+from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.ops import unary_union
 
 from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
+from .features import ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, point_of, \
+    polygon_parts, read_feature, to_shape
 from .settings import Settings, SettingsError
 
 __all__ = [
@@ -54,7 +56,6 @@ __all__ = [
     "load_garden", "parse_garden", "read_garden", "make_garden",
 ]
 
-ROLES = ("lawn", "obstacle", "mowArea", "virtualWire", "dockingWire", "start")
 
 # Lanes are laid only within this distance of the planning frame's origin
 # (the lawn centre); larger lawns lose lanes at their far ends.
@@ -67,10 +68,6 @@ MAP_LIKE_M = 100_000.0
 CIRCLE_QUAD_SEGMENTS = 8
 
 GEOJSON_SUFFIXES = (".geojson", ".json")
-
-
-class GardenError(ValueError):
-    """A garden that cannot be planned; the message is one line."""
 
 
 @dataclass
@@ -127,16 +124,8 @@ class Garden:
         area = self.mowable_area()
         if area.is_empty:
             area = Polygon(self.lawn)
-        p = area.representative_point()
+        p = area.representativepoint_of()
         return (float(p.x), float(p.y))
-
-
-@dataclass
-class _Feature:
-    label: str  # how messages name it: 'obstacle feature 3 ("shed")'
-    role: str
-    geometry: Any  # shapely geometry in source coordinates
-    radius: float | None = None
 
 
 # --- ways in -------------------------------------------------------------------
@@ -250,7 +239,7 @@ def parse_garden(data: Any, *, crs: Any = None) -> Garden:
     features = data.get("features")
     if not isinstance(features, (list, tuple)):
         raise GardenError('the collection has no "features" list')
-    parsed = [_read_feature(index, feature) for index, feature in enumerate(features)]
+    parsed = [read_feature(index, feature) for index, feature in enumerate(features)]
     return _build(parsed, crs_given, settings, name)
 
 
@@ -282,14 +271,14 @@ def make_garden(
     ``crs`` as for :func:`read_garden` (default longitude/latitude);
     ``settings`` a :class:`Settings` or a mapping of file keys.
     """
-    features = [_Feature("lawn", "lawn", _as_shape("lawn", lawn, Polygon))]
+    features = [Feature("lawn", "lawn", _as_shape("lawn", lawn, Polygon))]
     for role, values in (("obstacle", obstacles), ("mowArea", mow_areas)):
         for index, value in enumerate(_items(values)):
-            features.append(_Feature(f"{role} {index}", role, _as_shape(f"{role} {index}", value, Polygon)))
+            features.append(Feature(f"{role} {index}", role, _as_shape(f"{role} {index}", value, Polygon)))
     for role, value, kind in (("virtualWire", virtual_wire, LineString),
                               ("dockingWire", docking_wire, LineString), ("start", start, Point)):
         if value is not None:
-            features.append(_Feature(role, role, _as_shape(role, value, kind)))
+            features.append(Feature(role, role, _as_shape(role, value, kind)))
     try:
         crs_given = [] if crs is None else [read_crs(crs)]
         if isinstance(settings, Settings):
@@ -319,7 +308,7 @@ def _as_shape(label: str, value: Any, kind: type) -> Any:
     if isinstance(value, Mapping):
         if value.get("type") == "Feature":
             value = value.get("geometry")
-        return _to_shape(label, value)
+        return to_shape(label, value)
     try:
         coords = np.asarray(value, dtype=float)
     except (TypeError, ValueError):
@@ -332,69 +321,11 @@ def _as_shape(label: str, value: Any, kind: type) -> Any:
         raise GardenError(f"{label}: {exc}") from None
 
 
-def _read_feature(index: int, feature: Any) -> _Feature:
-    where = f"feature {index}"
-    if not isinstance(feature, Mapping) or feature.get("type") != "Feature":
-        raise GardenError(f"{where}: not a GeoJSON Feature")
-    props = feature.get("properties")
-    if not isinstance(props, Mapping):
-        raise GardenError(f'{where}: no "properties" with a "role"')
-    name = props.get("name")
-    if isinstance(name, str) and name:
-        where = f'{where} ("{name}")'
-    role = props.get("role")
-    if role is None or (isinstance(role, float) and math.isnan(role)):
-        raise GardenError(f'{where}: no "role" property; use one of {", ".join(ROLES)}')
-    if role not in ROLES:
-        raise GardenError(f"{where}: unknown role {json.dumps(role)}; use one of {', '.join(ROLES)}")
-    label = f"{role} {where}"
-    geometry = _to_shape(label, feature.get("geometry"))
-    radius = props.get("radius")
-    if radius is not None and not (isinstance(radius, float) and math.isnan(radius)):
-        if isinstance(radius, bool) or not isinstance(radius, (int, float)) or not 0 < radius < math.inf:
-            raise GardenError(f'{label}: "radius" must be a positive number of metres, got {radius!r}')
-        return _Feature(label, role, geometry, float(radius))
-    return _Feature(label, role, geometry)
-
-
-def _to_shape(label: str, geometry: Any) -> Any:
-    if isinstance(geometry, shapely.Geometry):
-        return geometry
-    if not isinstance(geometry, Mapping) or not isinstance(geometry.get("type"), str):
-        raise GardenError(f"{label}: no geometry")
-    key = "geometries" if geometry["type"] == "GeometryCollection" else "coordinates"
-    if key not in geometry:
-        raise GardenError(f"{label}: the {geometry['type']} has no {key}")
-    if key == "coordinates":
-        _check_numbers(label, geometry["coordinates"])
-    try:
-        return shapely.force_2d(shape(geometry))
-    except (ValueError, TypeError, shapely.errors.GEOSException) as exc:
-        if "linearring requires at least 4" in str(exc).lower():
-            raise GardenError(f"{label}: the polygon needs at least 3 distinct corners") from None
-        raise GardenError(f"{label}: {exc}") from None
-
-
-def _check_numbers(label: str, coordinates: Any) -> None:
-    if isinstance(coordinates, np.ndarray):
-        if coordinates.dtype.kind not in "fiu" or not np.isfinite(coordinates).all():
-            raise GardenError(f"{label}: the coordinates must be finite numbers")
-        return
-    if isinstance(coordinates, (list, tuple)):
-        for item in coordinates:
-            _check_numbers(label, item)
-        return
-    if isinstance(coordinates, bool) or not isinstance(coordinates, (int, float, np.number)) \
-            or not math.isfinite(coordinates):
-        shown = json.dumps(coordinates) if isinstance(coordinates, (str, int, float)) else repr(coordinates)
-        raise GardenError(f"{label}: coordinate {shown} is not a finite number")
-
-
 # --- one garden from features --------------------------------------------------
 
 
-def _build(features: list[_Feature], crs_given: list[CRS | None], settings: Settings, name: str) -> Garden:
-    by_role: dict[str, list[_Feature]] = {role: [] for role in ROLES}
+def _build(features: list[Feature], crs_given: list[CRS | None], settings: Settings, name: str) -> Garden:
+    by_role: dict[str, list[Feature]] = {role: [] for role in ROLES}
     for feature in features:
         by_role[feature.role].append(feature)
     lawns = by_role["lawn"]
@@ -410,16 +341,16 @@ def _build(features: list[_Feature], crs_given: list[CRS | None], settings: Sett
             raise GardenError(f'{by_role[role][1].label}: a garden has at most one "{role}"')
 
     notes: list[str] = []
-    lawn = _lawn_polygon(lawns[0])
-    obstacles = [(f.label, p) for f in by_role["obstacle"] for p in _obstacle_parts(f)]
+    lawn = lawn_polygon(lawns[0])
+    obstacles = [(f.label, p) for f in by_role["obstacle"] for p in obstacle_parts(f)]
     obstacles += [(f"{lawns[0].label} hole {k + 1}", Polygon(ring)) for k, ring in enumerate(lawn.interiors)]
     if lawn.interiors:
         notes.append(f"the lawn's {len(lawn.interiors)} hole(s) are planned as obstacles")
         lawn = Polygon(lawn.exterior)
-    mow_areas = [(f.label, p) for f in by_role["mowArea"] for p in _polygon_parts(f, holes=False)]
-    wires = {role: _line(by_role[role][0]) if by_role[role] else None
+    mow_areas = [(f.label, p) for f in by_role["mowArea"] for p in polygon_parts(f, holes=False)]
+    wires = {role: line_of(by_role[role][0]) if by_role[role] else None
              for role in ("virtualWire", "dockingWire")}
-    start = _point(by_role["start"][0]) if by_role["start"] else None
+    start = point_of(by_role["start"][0]) if by_role["start"] else None
 
     crs_known = bool(crs_given)
     crs = crs_given[0] if crs_given else GEOJSON_DEFAULT
@@ -458,78 +389,6 @@ def _build(features: list[_Feature], crs_given: list[CRS | None], settings: Sett
             )
     _check_shapes(garden, [label for label, _ in obstacles], [label for label, _ in mow_areas])
     return garden
-
-
-def _lawn_polygon(feature: _Feature) -> Polygon:
-    geometry = feature.geometry
-    if geometry.geom_type == "MultiPolygon":
-        if len(geometry.geoms) != 1:
-            raise GardenError(
-                f"{feature.label}: the lawn must be a single Polygon, not a MultiPolygon of "
-                f"{len(geometry.geoms)} parts; join the parts with a passage or plan them as separate gardens"
-            )
-        geometry = geometry.geoms[0]
-    if geometry.geom_type != "Polygon":
-        raise GardenError(f"{feature.label}: expected a Polygon, got a {geometry.geom_type}")
-    return _valid(feature.label, geometry)
-
-
-def _obstacle_parts(feature: _Feature) -> list[Polygon]:
-    if feature.geometry.geom_type == "Point":
-        if feature.radius is None:
-            raise GardenError(f'{feature.label}: a Point obstacle needs a "radius" property in metres')
-        return []  # drawn as a circle in the planning frame
-    return _polygon_parts(feature, holes=False)
-
-
-def _polygon_parts(feature: _Feature, *, holes: bool) -> list[Polygon]:
-    geometry = feature.geometry
-    if geometry.geom_type == "Polygon":
-        parts = [geometry]
-    elif geometry.geom_type == "MultiPolygon":
-        parts = list(geometry.geoms)
-        if not parts:
-            raise GardenError(f"{feature.label}: the MultiPolygon has no polygons")
-    else:
-        wanted = "a Polygon, MultiPolygon or a Point with a radius" if feature.role == "obstacle" \
-            else "a Polygon or MultiPolygon"
-        raise GardenError(f"{feature.label}: expected {wanted}, got a {geometry.geom_type}")
-    for part in parts:
-        if part.interiors and not holes:
-            raise GardenError(f"{feature.label}: the polygon has holes, which are not supported here; "
-                              "give the outline only")
-    return [_valid(feature.label, p) for p in parts]
-
-
-def _valid(label: str, polygon: Polygon) -> Polygon:
-    if polygon.is_empty:
-        raise GardenError(f"{label}: the polygon has no outline")
-    if len(set(polygon.exterior.coords)) < 3:
-        raise GardenError(f"{label}: the polygon needs at least 3 distinct corners")
-    reason = shapely.is_valid_reason(polygon)
-    if reason != "Valid Geometry":
-        raise GardenError(f"{label}: the outline is not a simple polygon ({reason})")
-    return polygon
-
-
-def _line(feature: _Feature) -> LineString:
-    geometry = feature.geometry
-    if geometry.geom_type == "MultiLineString" and len(geometry.geoms) == 1:
-        geometry = geometry.geoms[0]
-    if geometry.geom_type != "LineString":
-        raise GardenError(f"{feature.label}: expected a LineString, got a {geometry.geom_type}")
-    if len(geometry.coords) < 2:
-        raise GardenError(f"{feature.label}: a LineString needs at least 2 positions")
-    return geometry
-
-
-def _point(feature: _Feature) -> Point:
-    geometry = feature.geometry
-    if geometry.geom_type == "MultiPoint" and len(geometry.geoms) == 1:
-        geometry = geometry.geoms[0]
-    if geometry.geom_type != "Point" or geometry.is_empty:
-        raise GardenError(f"{feature.label}: expected a Point, got a {geometry.geom_type}")
-    return geometry
 
 
 def _check_lonlat(geometries: list[tuple[str, Any]], crs: CRS, crs_known: bool) -> None:

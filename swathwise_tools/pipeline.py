@@ -81,7 +81,7 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
-    plan = plan_garden(prepared, resolved, start)
+    plan = plan_garden(prepared, resolved, start=start)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.
     plan.prepared = plan.garden
