@@ -93,6 +93,59 @@ def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
     return arrows
 
 
+def _draw_pieces_and_gaps(ax: Any, plan: Plan, thin: float, handles: list[Any]) -> None:
+    """The planned pieces as wide pale strokes and the unmown gaps in red."""
+    for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.kind == category]
+        if lines:
+            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 3.2,
+                                             alpha=0.35, capstyle="round", zorder=3))
+            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=4, alpha=0.5, label=f"planned {label}"))
+
+    gaps = list(plan.coverage.gaps.geoms)
+    for gap in gaps:
+        ax.add_patch(PolygonPatch(list(gap.exterior.coords), closed=True, facecolor=GAP, edgecolor=GAP,
+                                  lw=0.3, alpha=0.85, zorder=3.5))
+    if gaps:
+        handles.append(Patch(facecolor=GAP, label=f"unmown ({plan.coverage.gap_area:.1f} m²)"))
+
+
+def _draw_route(fig: Figure, ax: Any, plan: Plan, thin: float, span: float, handles: list[Any]) -> None:
+    """The route coloured by the order of work, transit dashed, its end and unreached pieces."""
+    kinds = plan.segment_kinds()
+    drive = [i for i, k in enumerate(kinds) if k != "transit"]
+    route = LineCollection([[plan.path[i], plan.path[i + 1]] for i in drive], cmap=ORDER_MAP,
+                           linewidths=thin * 1.1, capstyle="round", zorder=4)
+    route.set_array([i / max(len(kinds) - 1, 1) for i in drive])
+    route.set_clim(0.0, 1.0)
+    ax.add_collection(route)
+    # Beside the drawing, above the scale bar.
+    ramp = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.32, 0.22, 0.03)), orientation="horizontal")
+    ramp.set_ticks([0.0, 1.0], labels=["start", "end"])
+    ramp.set_label("order of work (mowing and turns)", fontsize=8)
+    ramp.ax.tick_params(labelsize=8)
+    transit = [[plan.path[i], plan.path[i + 1]] for i, k in enumerate(kinds) if k == "transit"]
+    if transit:
+        ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=max(thin * 1.6, 0.8),
+                                         linestyles=(0, (3, 2)), zorder=5))
+        handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="transit"))
+    size = span / 80.0
+    for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
+        ax.annotate("", xy=head, xytext=tail, zorder=7,
+                    arrowprops=dict(arrowstyle="-|>", color=PATH, lw=1.2, mutation_scale=14))
+    handles.append(Line2D([], [], color=PATH, marker=">", ls="none", ms=8, label="driving direction"))
+    ex, ey = plan.path[-1]
+    ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
+    handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
+    unreached = [p for p in plan.pieces if not p.reached and p.points]
+    if unreached:
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
+        ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
+        mids = [_halfway(line) for line in lines]
+        ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
+        handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
+
+
 def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     """The plan as a matplotlib Figure, in the planning frame (metres, north up).
 
@@ -126,54 +179,10 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
         handles.append(Patch(facecolor=OBSTACLE_FILL, edgecolor=OBSTACLE_EDGE, hatch="///", label="obstacle"))
 
     thin = max(0.15, min(1.0, 40.0 / span))
-    for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
-        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.kind == category]
-        if lines:
-            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 3.2,
-                                             alpha=0.35, capstyle="round", zorder=3))
-            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=4, alpha=0.5, label=f"planned {label}"))
-
-    gaps = list(plan.coverage.gaps.geoms)
-    for gap in gaps:
-        ax.add_patch(PolygonPatch(list(gap.exterior.coords), closed=True, facecolor=GAP, edgecolor=GAP,
-                                  lw=0.3, alpha=0.85, zorder=3.5))
-    if gaps:
-        handles.append(Patch(facecolor=GAP, label=f"unmown ({plan.coverage.gap_area:.1f} m²)"))
-
+    _draw_pieces_and_gaps(ax, plan, thin, handles)
     has_path = len(plan.path) >= 2
     if has_path:
-        kinds = plan.segment_kinds()
-        drive = [i for i, k in enumerate(kinds) if k != "transit"]
-        route = LineCollection([[plan.path[i], plan.path[i + 1]] for i in drive], cmap=ORDER_MAP,
-                               linewidths=thin * 1.1, capstyle="round", zorder=4)
-        route.set_array([i / max(len(kinds) - 1, 1) for i in drive])
-        route.set_clim(0.0, 1.0)
-        ax.add_collection(route)
-        # Beside the drawing, above the scale bar.
-        ramp = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.16, 0.22, 0.025)), orientation="horizontal")
-        ramp.set_ticks([0.0, 1.0], labels=["start", "end"])
-        ramp.set_label("order of work (mowing and turns)", fontsize=8)
-        ramp.ax.tick_params(labelsize=8)
-        transit = [[plan.path[i], plan.path[i + 1]] for i, k in enumerate(kinds) if k == "transit"]
-        if transit:
-            ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=max(thin * 1.6, 0.8),
-                                             linestyles=(0, (3, 2)), zorder=5))
-            handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="transit"))
-        size = span / 80.0
-        for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
-            ax.annotate("", xy=head, xytext=tail, zorder=7,
-                        arrowprops=dict(arrowstyle="-|>", color=PATH, lw=1.2, mutation_scale=14))
-        handles.append(Line2D([], [], color=PATH, marker=">", ls="none", ms=8, label="driving direction"))
-        ex, ey = plan.path[-1]
-        ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
-        handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
-        unreached = [p for p in plan.pieces if not p.reached and p.points]
-        if unreached:
-            lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
-            ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
-            mids = [_halfway(line) for line in lines]
-            ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
-            handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
+        _draw_route(fig, ax, plan, thin, span, handles)
 
     if garden.virtual_wire:
         vx, vy = zip(*garden.virtual_wire)
