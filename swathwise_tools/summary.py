@@ -51,7 +51,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
 
 
 def _search_summary(plan: Plan) -> dict[str, Any]:
-    out: dict[str, Any] = {}
+    out: dict[str, Any] = {"angleSource": plan.settings.source("angle")}
     report = plan.outline
     if report is not None:
         out["outline"] = {"verticesBefore": report.vertices_before, "verticesAfter": report.vertices_after,
@@ -138,7 +138,10 @@ def format_summary(summary: Mapping[str, Any]) -> str:
             f"{search['edgeDegrees']:.1f}°; {_duration(search['jobSeconds'])} estimated with "
             f"{search['turnTime']:g} s per turn)")))
     else:
-        lines.append(("angle", f"{summary['settings']['angle']:.1f}°"))
+        source = summary.get("angleSource", "default")
+        told = {"default": "the default", "file": "from the garden file", "option": "from --angle",
+                "longest edge": "along the lawn's longest edge"}.get(source, source)
+        lines.append(("angle", f"{summary['settings']['angle']:.1f}° ({told})"))
     outline = summary.get("outline")
     if outline is not None:
         text = (f"{outline['verticesBefore']} vertices, {outline['verticesAfter']} after simplifying "
