@@ -34,6 +34,7 @@ class Feature:
 
 
 def read_feature(index: int, feature: Any) -> Feature:
+    """A GeoJSON feature (mapping) checked for its role, geometry and optional ``radius`` (metres)."""
     where = f"feature {index}"
     if not isinstance(feature, Mapping) or feature.get("type") != "Feature":
         raise GardenError(f"{where}: not a GeoJSON Feature")
@@ -59,6 +60,7 @@ def read_feature(index: int, feature: Any) -> Feature:
 
 
 def to_shape(label: str, geometry: Any) -> Any:
+    """A GeoJSON geometry mapping as a 2D shapely geometry (``shapely.geometry.shape``)."""
     if isinstance(geometry, shapely.Geometry):
         return geometry
     if not isinstance(geometry, Mapping) or not isinstance(geometry.get("type"), str):
@@ -77,6 +79,7 @@ def to_shape(label: str, geometry: Any) -> Any:
 
 
 def check_numbers(label: str, coordinates: Any) -> None:
+    """Every coordinate a finite number (shapely would read ``"10"`` as 10)."""
     if isinstance(coordinates, np.ndarray):
         if coordinates.dtype.kind not in "fiu" or not np.isfinite(coordinates).all():
             raise GardenError(f"{label}: the coordinates must be finite numbers")
@@ -92,6 +95,7 @@ def check_numbers(label: str, coordinates: Any) -> None:
 
 
 def lawn_polygon(feature: Feature) -> Polygon:
+    """The lawn: a Polygon, or a MultiPolygon of one part, valid."""
     geometry = feature.geometry
     if geometry.geom_type == "MultiPolygon":
         if len(geometry.geoms) != 1:
@@ -106,6 +110,7 @@ def lawn_polygon(feature: Feature) -> Polygon:
 
 
 def obstacle_parts(feature: Feature) -> list[Polygon]:
+    """An obstacle's polygons; none for a round one (a Point with a radius, drawn later in metres)."""
     if feature.geometry.geom_type == "Point":
         if feature.radius is None:
             raise GardenError(f'{feature.label}: a Point obstacle needs a "radius" property in metres')
@@ -114,6 +119,7 @@ def obstacle_parts(feature: Feature) -> list[Polygon]:
 
 
 def polygon_parts(feature: Feature, *, holes: bool) -> list[Polygon]:
+    """The valid parts of a Polygon or MultiPolygon; holes refused unless ``holes``."""
     geometry = feature.geometry
     if geometry.geom_type == "Polygon":
         parts = [geometry]
@@ -133,6 +139,7 @@ def polygon_parts(feature: Feature, *, holes: bool) -> list[Polygon]:
 
 
 def valid_polygon(label: str, polygon: Polygon) -> Polygon:
+    """The polygon, if shapely finds it valid and it has three distinct corners."""
     if polygon.is_empty:
         raise GardenError(f"{label}: the polygon has no outline")
     if len(set(polygon.exterior.coords)) < 3:
@@ -144,6 +151,7 @@ def valid_polygon(label: str, polygon: Polygon) -> Polygon:
 
 
 def line_of(feature: Feature) -> LineString:
+    """A wire: a LineString (or a one-part MultiLineString) of two or more positions."""
     geometry = feature.geometry
     if geometry.geom_type == "MultiLineString" and len(geometry.geoms) == 1:
         geometry = geometry.geoms[0]
@@ -155,6 +163,7 @@ def line_of(feature: Feature) -> LineString:
 
 
 def point_of(feature: Feature) -> Point:
+    """A start: a Point (or a one-part MultiPoint)."""
     geometry = feature.geometry
     if geometry.geom_type == "MultiPoint" and len(geometry.geoms) == 1:
         geometry = geometry.geoms[0]

@@ -168,3 +168,5 @@ def test_console_script_is_installed():
         pytest.skip("the swathwise command is not installed in this environment")
     done = subprocess.run([str(script), "plan", "--help"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and "--distance-to-border" in done.stdout
+    for fragment in ("(default: 0.5)", '"role"', "local-metres", "example:", "exit codes:"):
+        assert fragment in done.stdout
