@@ -1,6 +1,7 @@
 // The Python module swathwise.
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/typing.h>
 
 #include <cstdio>
 #include <string>
@@ -26,15 +27,118 @@ std::string formatCoordinate(double v) {
     return text;
 }
 
-// The result as Python holds it.  Element views read from `slices` point into
-// the stored list; when Python assigns a new list, the replaced elements are
-// kept here for as long as the result lives, so those views never dangle.
+// The result as Python holds it.  Element views read from `slices` point
+// into a list of slices and keep that list's anchor alive.  While the list is
+// the result's current one, the anchor holds a reference to the result (the
+// list lives in it); when Python assigns a new list, the replaced one moves
+// into the anchor (its elements keep their addresses) and is freed with the
+// anchor, once the last view of it has gone.
 struct HeldResult : PlanningResult {
     explicit HeldResult(PlanningResult&& planned) : PlanningResult(std::move(planned)) {}
-    std::vector<std::vector<LineString>> replacedSlices;
+    PyObject* anchor = nullptr;  // the current list's anchor while views of it exist; borrowed
 };
 
+struct SliceAnchor {
+    HeldResult* result = nullptr;  // while the list is the result's current one ...
+    PyObject* owner = nullptr;     // ... with a reference to the result's Python object
+    std::vector<LineString> detached;
+};
+
+// Capsule destructor of an anchor; runs with the interpreter lock held.
+void releaseAnchor(void* pointer) {
+    auto* anchor = static_cast<SliceAnchor*>(pointer);
+    if (anchor->result != nullptr) anchor->result->anchor = nullptr;
+    PyObject* owner = anchor->owner;
+    delete anchor;
+    Py_XDECREF(owner);
+}
+
+SliceAnchor* anchorOf(PyObject* capsule) {
+    return static_cast<SliceAnchor*>(py::reinterpret_borrow<py::capsule>(capsule).get_pointer());
+}
+
+// The anchor of the result's current list, made on first need.
+py::capsule currentAnchor(HeldResult& self) {
+    if (self.anchor != nullptr) return py::reinterpret_borrow<py::capsule>(self.anchor);
+    py::object owner = py::cast(&self, py::return_value_policy::reference);
+    auto* anchor = new SliceAnchor();
+    py::capsule capsule;
+    try {
+        capsule = py::capsule(anchor, releaseAnchor);
+    } catch (...) {
+        delete anchor;
+        throw;
+    }
+    anchor->result = &self;
+    anchor->owner = owner.release().ptr();
+    self.anchor = capsule.ptr();
+    return capsule;
+}
+
+py::typing::List<LineString> sliceViews(HeldResult& self) {
+    py::list views;
+    if (self.slices.empty()) return views;
+    const py::capsule anchor = currentAnchor(self);
+    for (LineString& slice : self.slices) {
+        py::object view = py::cast(&slice, py::return_value_policy::reference);
+        py::detail::keep_alive_impl(view, anchor);
+        views.append(view);
+    }
+    return views;
+}
+
+void replaceSlices(HeldResult& self, std::vector<LineString> slices) {
+    if (self.anchor == nullptr) {
+        self.slices = std::move(slices);
+        return;
+    }
+    SliceAnchor* anchor = anchorOf(self.anchor);
+    anchor->detached = std::move(self.slices);
+    anchor->result = nullptr;
+    PyObject* owner = anchor->owner;
+    anchor->owner = nullptr;
+    self.anchor = nullptr;
+    self.slices = std::move(slices);
+    Py_XDECREF(owner);  // the caller still holds the result
+}
+
+// Objects made with __new__ alone have no native value behind them.  The
+// binding layer would hand such an object to the native code as
+// uninitialised memory; here it is refused with a TypeError instead.
+bool isUnconstructed(py::handle src) {
+    if (!src || py::detail::get_type_info(Py_TYPE(src.ptr())) == nullptr) return false;
+    auto* instance = reinterpret_cast<py::detail::instance*>(src.ptr());
+    for (const py::detail::value_and_holder& part : py::detail::values_and_holders(instance)) {
+        if (part.value_ptr() == nullptr) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+namespace pybind11::detail {
+
+template <typename T>
+class ConstructedOnlyCaster : public type_caster_base<T> {
+public:
+    bool load(handle src, bool convert) {
+        if (isUnconstructed(src)) {
+            throw type_error(std::string(Py_TYPE(src.ptr())->tp_name) +
+                             " object was never initialised: create it by calling the class");
+        }
+        return type_caster_base<T>::load(src, convert);
+    }
+};
+
+template <> class type_caster<Point> : public ConstructedOnlyCaster<Point> {};
+template <> class type_caster<LineString> : public ConstructedOnlyCaster<LineString> {};
+template <> class type_caster<Polygon> : public ConstructedOnlyCaster<Polygon> {};
+template <> class type_caster<Environment> : public ConstructedOnlyCaster<Environment> {};
+template <> class type_caster<PathSettings> : public ConstructedOnlyCaster<PathSettings> {};
+template <> class type_caster<HeldResult> : public ConstructedOnlyCaster<HeldResult> {};
+template <> class type_caster<PathService> : public ConstructedOnlyCaster<PathService> {};
+
+}  // namespace pybind11::detail
 
 PYBIND11_MODULE(swathwise, m, py::multiple_interpreters::not_supported()) {
     m.doc() =
@@ -88,19 +192,7 @@ PYBIND11_MODULE(swathwise, m, py::multiple_interpreters::not_supported()) {
             "path", [](HeldResult& self) -> LineString& { return self.path; },
             [](HeldResult& self, const LineString& path) { self.path.points = path.points; },
             py::return_value_policy::reference_internal)
-        .def_property(
-            "slices",
-            [](HeldResult& self) {
-                std::vector<LineString*> views;
-                views.reserve(self.slices.size());
-                for (LineString& slice : self.slices) views.push_back(&slice);
-                return views;
-            },
-            [](HeldResult& self, std::vector<LineString> slices) {
-                self.replacedSlices.push_back(std::move(self.slices));
-                self.slices = std::move(slices);
-            },
-            py::return_value_policy::reference_internal);
+        .def_property("slices", &sliceViews, &replaceSlices);
 
     py::class_<PathService>(m, "PathService")
         .def(py::init<>())

@@ -164,9 +164,61 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
     return true;
 }
 
+bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
+                            double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                            std::vector<double>& params) {
+    if (ring.size() < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    if (!(dx * dx + dy * dy > 0.0)) return false;
+    auto deepInside = [&ring](double x, double y) {
+        return isPointStrictlyInPolygon(ring, x, y) &&
+               distanceToOutline(ring, x, y) > kPieceBoundaryBand;
+    };
+    params.clear();
+    params.push_back(0.0);
+    params.push_back(1.0);
+    ringMeetings(ring, ax, ay, bx, by, params);
+    std::sort(params.begin(), params.end());
+    // Walk the pieces: the run of inside pieces that begins at a move's end
+    // lying inside is where the move starts (or ends) inside the obstacle;
+    // any other inside run that meets the outline on both sides is a crossing.
+    bool leadingRun = startIsMoveEnd && deepInside(ax, ay);
+    bool pendingRun = false;
+    for (std::size_t k = 1; k < params.size(); ++k) {
+        if (!(params[k] > params[k - 1])) continue;
+        const double s = (params[k - 1] + params[k]) * 0.5;
+        if (deepInside(ax + s * dx, ay + s * dy)) {
+            if (!leadingRun) pendingRun = true;
+        } else {
+            if (pendingRun) return true;
+            leadingRun = false;
+        }
+    }
+    return pendingRun && !(endIsMoveEnd && deepInside(bx, by));
+}
+
+namespace {
+
+// Whether some obstacle holds a crossing of the stretch.
+bool someObstacleCrossed(const Environment& environment, double ax, double ay, double bx,
+                         double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                         std::vector<double>& params) {
+    for (const Polygon& obstacle : environment.obstacles) {
+        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by, startIsMoveEnd, endIsMoveEnd,
+                                   params))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
     const double length = distanceBetween(ax, ay, bx, by);
-    if (length < kSightShrink) return true;
+    std::vector<double> params;
+    if (length < kSightShrink)
+        return !someObstacleCrossed(environment, ax, ay, bx, by, true, true, params);
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
     const double a2x = ax + ux, a2y = ay + uy;
@@ -181,14 +233,16 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
     // A move may pass through a ring's vertices without a proper crossing.
     // Split it where it meets each outline and judge every piece by its
     // midpoint: no piece may leave the lawn or run inside an obstacle.
-    std::vector<double> params;
     if (somePieceLies(environment.perimeter.points, a2x, a2y, b2x, b2y, false, params))
         return false;
     for (const Polygon& obstacle : environment.obstacles) {
         if (obstacle.points.size() < 3) continue;
         if (somePieceLies(obstacle.points, a2x, a2y, b2x, b2y, true, params)) return false;
     }
-    return true;
+    // Nor may the move cross an obstacle within the end shrink: a fence
+    // thinner than the shrink, next to one of its ends.
+    if (someObstacleCrossed(environment, ax, ay, a2x, a2y, true, false, params)) return false;
+    return !someObstacleCrossed(environment, b2x, b2y, bx, by, false, true, params);
 }
 
 }  // namespace Planner

@@ -46,6 +46,18 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 // lawn without entering an obstacle.  Reads the perimeter and the obstacles.
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by);
 
+// True if the stretch AB of a move runs through the obstacle ring from one
+// side to the other: some piece of AB between two meetings with the outline
+// lies strictly inside it, farther than kPieceBoundaryBand from the outline.
+// A move may start or end inside an obstacle: where A is an end of the move
+// (startIsMoveEnd) and lies that deep inside, the inside pieces from A on do
+// not count, and likewise those up to B (endIsMoveEnd).  The line-of-sight
+// test uses it for the stretches within the end shrink of a move and for
+// moves shorter than the shrink, so that no move crosses a thin fence.
+bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
+                            double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                            std::vector<double>& params);
+
 // ---- Steps on one ring edge P -> Q, shared by the predicates above and the
 // indexed line-of-sight test (planner/sight_index.h), so that both evaluate
 // the same arithmetic.

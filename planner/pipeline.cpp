@@ -7,6 +7,7 @@
 #include "planner/inset.h"
 #include "planner/lanes.h"
 #include "planner/linking.h"
+#include "planner/normalise.h"
 
 namespace Planner {
 
@@ -149,6 +150,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     // Enter the lane frame on private copies.
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);
+    normaliseScene(working);
     std::vector<Point> startPoint{start};
     rotatePoints(startPoint, -settings.angle);
 

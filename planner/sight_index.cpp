@@ -372,7 +372,9 @@ public:
         if (!shrunkMoveInPerimeter()) return false;
         if (crossesFarEdge()) return false;
         if (someObstaclePieceInside()) return false;
-        return !somePerimeterPieceOutside();
+        if (somePerimeterPieceOutside()) return false;
+        return !crossesObstacleNearEnd(ax_, ay_, a2x_, a2y_, true) &&
+               !crossesObstacleNearEnd(b2x_, b2y_, bx_, by_, false);
     }
 
 private:
@@ -519,6 +521,27 @@ private:
         return blocked;
     }
 
+    // A crossing of an obstacle within the end shrink, on the stretch from
+    // (x1, y1) to (x2, y2), the move's start first (atStart) or its end
+    // second.  Only obstacles whose box comes near the stretch can hold one.
+    bool crossesObstacleNearEnd(double x1, double y1, double x2, double y2, bool atStart) {
+        bool crossed = false;
+        std::vector<std::uint32_t>& tested = scratch_.endObstacles;
+        tested.clear();
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.obstacleStart[cell];
+                 k < index_.obstacleStart[cell + 1] && !crossed; ++k) {
+                const std::uint32_t id = index_.cellObstacles[k];
+                if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
+                tested.push_back(id);
+                crossed = stretchCrossesObstacle(scene_.obstacles[id].points, x1, y1, x2, y2,
+                                                 atStart, !atStart, scratch_.params);
+            }
+            return crossed;
+        });
+        return crossed;
+    }
+
     // The shrunk move's ends and middle inside the lawn.
     bool shrunkMoveInPerimeter() const {
         return pointInPerimeter(index_, a2x_, a2y_) && pointInPerimeter(index_, b2x_, b2y_) &&
@@ -624,7 +647,7 @@ private:
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by, const SightFan* fan) {
     const double length = distanceBetween(ax, ay, bx, by);
-    if (length < kSightShrink) return true;
+    if (length < kSightShrink) return isSegmentFree(*index.scene, ax, ay, bx, by);
     if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
         !withinIndexLimit(by)) {
         return isSegmentFree(*index.scene, ax, ay, bx, by);

@@ -84,6 +84,7 @@ struct SightScratch {
     std::vector<std::uint32_t> obstacleEdges;
     std::vector<std::uint32_t> parallelObstacleEdges;
     std::vector<std::uint32_t> midpointObstacles;
+    std::vector<std::uint32_t> endObstacles;
     std::vector<double> params;
     // Edges that blocked recent moves: tried first, as neighbouring moves
     // tend to be blocked by the same edge.

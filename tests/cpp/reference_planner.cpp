@@ -9,6 +9,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
+#include "planner/normalise.h"
 #include "planner/pipeline.h"
 
 namespace Reference {
@@ -128,6 +129,52 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
     return false;
 }
 
+// True if the stretch AB runs through the obstacle from one side to the
+// other: an inside piece (beyond the band) that belongs neither to the run of
+// inside pieces at A, when A is a move's end lying inside, nor to the run at
+// B, when B is.
+bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
+                            double by, bool startIsMoveEnd, bool endIsMoveEnd) {
+    if (ring.size() < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    if (!(dx * dx + dy * dy > 0.0)) return false;
+    auto deepInside = [&ring](double x, double y) {
+        return Reference::isPointStrictlyInPolygon(ring, x, y) &&
+               distanceToOutline(ring, x, y) > kPieceBoundaryBand;
+    };
+    std::vector<double> params{0.0, 1.0};
+    ringMeetings(ring, ax, ay, bx, by, params);
+    std::sort(params.begin(), params.end());
+    std::vector<bool> inside;
+    for (std::size_t k = 1; k < params.size(); ++k) {
+        if (!(params[k] > params[k - 1])) continue;
+        const double s = (params[k - 1] + params[k]) * 0.5;
+        inside.push_back(deepInside(ax + s * dx, ay + s * dy));
+    }
+    std::size_t first = 0;
+    std::size_t last = inside.size();
+    if (startIsMoveEnd && deepInside(ax, ay)) {
+        while (first < last && inside[first]) ++first;
+    }
+    if (endIsMoveEnd && deepInside(bx, by)) {
+        while (last > first && inside[last - 1]) --last;
+    }
+    for (std::size_t k = first; k < last; ++k) {
+        if (inside[k]) return true;
+    }
+    return false;
+}
+
+bool someObstacleCrossed(const Environment& environment, double ax, double ay, double bx,
+                         double by, bool startIsMoveEnd, bool endIsMoveEnd) {
+    for (const Polygon& obstacle : environment.obstacles) {
+        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by, startIsMoveEnd, endIsMoveEnd))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
@@ -233,7 +280,9 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
     const double length = distanceBetween(ax, ay, bx, by);
-    if (length < kSightShrink) return true;
+    // No move crosses an obstacle, however short: a move shorter than the
+    // end shrink is judged whole, a longer one also within the shrink.
+    if (length < kSightShrink) return !someObstacleCrossed(environment, ax, ay, bx, by, true, true);
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
     const double a2x = ax + ux, a2y = ay + uy;
@@ -254,7 +303,8 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
         if (obstacle.points.size() < 3) continue;
         if (somePieceLies(obstacle.points, a2x, a2y, b2x, b2y, true)) return false;
     }
-    return true;
+    return !someObstacleCrossed(environment, ax, ay, a2x, a2y, true, false) &&
+           !someObstacleCrossed(environment, b2x, b2y, bx, by, false, true);
 }
 
 namespace {
@@ -651,6 +701,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
     Environment working = environment;
     rotateEnvironment(working, -settings.angle);
+    Planner::normaliseScene(working);
     std::vector<Point> startPoint{start};
     Planner::rotatePoints(startPoint, -settings.angle);
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "planner/geometry.h"
+#include "planner/sight_index.h"
 #include "test_helpers.h"
 
 using namespace Planner;
@@ -132,3 +133,30 @@ TEST(SightProperty, FreeMovesNeverRunThroughAnObstacleOrOutside) {
 }
 
 }  // namespace
+
+// A fence 4 mm thick (x from 9.998 to 10.002) across a 20 x 10 lawn: no move
+// crosses it, however short, and wherever along the move it stands; moves
+// may still start inside an obstacle and leave it.
+TEST(SightThinFence, NoMoveCrossesIt) {
+    Environment env(poly({{0, 0}, {20, 0}, {20, 10}, {0, 10}}));
+    env.addObstacle(poly({{9.998, -1}, {10.002, -1}, {10.002, 11}, {9.998, 11}}));
+    const SightIndex index = buildSightIndex(env);
+    SightScratch scratch;
+    const Move moves[] = {
+        {9.998, 5, 10.002, 5, false},   // 4 mm, outline to outline
+        {9.997, 5, 10.004, 5, false},   // 7 mm, off the middle
+        {0, 5, 10.002, 5, false},       // long, the fence within the end shrink
+        {10.002, 5, 0, 5, false},       // the same reversed
+        {9.993, 5, 10.008, 5, false},   // 15 mm
+        {10.001, 5, 10.009, 5, true},   // from inside the fence out
+        {20, 5, 10.0005, 5, true},      // into the fence, not through it
+        {9.998, 2, 9.998, 2.005, true}, // along the outline
+        {9.99, 5, 9.995, 5, true},      // short, beside it
+    };
+    for (const Move& m : moves) {
+        EXPECT_EQ(isSegmentFree(env, m.ax, m.ay, m.bx, m.by), m.free)
+            << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
+        EXPECT_EQ(isSegmentFree(index, scratch, m.ax, m.ay, m.bx, m.by), m.free)
+            << "indexed " << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
+    }
+}

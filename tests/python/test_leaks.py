@@ -40,3 +40,20 @@ def test_repeated_calls_do_not_grow_the_process():
     gc.collect()
     grown = resident_kib() - before
     assert grown < 4096, f"grew by {grown} KiB over 10000 calls"
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+@pytest.mark.skipif("LD_PRELOAD" in os.environ, reason="the sanitizer runtime keeps freed memory")
+def test_replaced_slice_lists_are_freed():
+    env = sw.Environment(polygon((0, 0), (40, 0), (40, 40), (0, 40)))
+    s = sw.PathSettings()
+    r = sw.PathService().computeFullTask(env, s, sw.Point(1, 1))
+    for _ in range(1000):
+        r.slices = r.slices
+    gc.collect()
+    before = resident_kib()
+    for _ in range(20_000):
+        r.slices = r.slices
+    gc.collect()
+    grown = resident_kib() - before
+    assert grown < 4096, f"grew by {grown} KiB over 20000 assignments"

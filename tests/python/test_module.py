@@ -251,3 +251,33 @@ def test_keyword_arguments_are_rejected():
                                          settings=sw.PathSettings(), start=sw.Point(0, 0))
     sig = sw.Environment.addObstacle.__doc__
     assert "arg0: swathwise.Polygon" in sig
+
+
+@pytest.mark.parametrize("cls, use", [
+    (sw.Point, lambda o: o.x),
+    (sw.Point, repr),
+    (sw.LineString, lambda o: o.addPoint(sw.Point(1, 2))),
+    (sw.Polygon, lambda o: o.getPoints()),
+    (sw.Environment, lambda o: o.addObstacle(sw.Polygon())),
+    (sw.Environment, lambda o: sw.PathService().computeFullTask(o, sw.PathSettings(),
+                                                                sw.Point(0, 0))),
+    (sw.PathSettings, lambda o: setattr(o, "offset", 1.0)),
+    (sw.PlanningResult, lambda o: setattr(o, "slices", [sw.LineString()] * 100)),
+    (sw.PlanningResult, lambda o: o.path.addPoint(sw.Point(1, 2))),
+    (sw.PathService, lambda o: o.getVersion()),
+    (sw.Point, lambda o: sw.LineString([o])),
+])
+def test_objects_made_with_new_alone_are_refused(cls, use):
+    with pytest.raises(TypeError, match="never initialised"):
+        use(cls.__new__(cls))
+
+
+def test_slice_views_outlive_reassignment_and_result():
+    r = plan(offset=1)
+    view = r.slices[0]
+    before = coords(view.getPoints())
+    r.slices = []
+    del r
+    gc.collect()
+    view.addPoint(sw.Point(5, 5))
+    assert coords(view.getPoints()) == before + [(5, 5)]
