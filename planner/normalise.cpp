@@ -216,62 +216,53 @@ struct Stretch {
     double to = 0.0;
 };
 
-// The stretches of the obstacle edge P -> Q that lie on a perimeter edge
-// with the obstacle on the lawn's side (the clockwise obstacle edge runs
-// against the counter-clockwise perimeter edge), in order along P -> Q.
-std::vector<Stretch> stretchesOnPerimeter(const Point& p, const Point& q,
-                                          const std::vector<Point>& perimeter) {
-    std::vector<Stretch> found;
+// The stretch of the obstacle edge P -> Q that lies on the perimeter edge
+// E -> F with the obstacle on the lawn's side (the clockwise obstacle edge
+// runs against the counter-clockwise perimeter edge), as positions along
+// P -> Q (0 at P, 1 at Q).  False if there is none.
+bool stretchOnPerimeterEdge(const Point& p, const Point& q, const Point& e, const Point& f,
+                            Stretch& stretch) {
     const double dx = q.x - p.x;
     const double dy = q.y - p.y;
     const double dd = dx * dx + dy * dy;
-    if (!(dd > 0.0)) return found;
-    const std::size_t n = perimeter.size();
+    if (!(dd > 0.0) || !((f.x - e.x) * dx + (f.y - e.y) * dy < 0.0)) return false;
     std::vector<Point> overlap;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Point& e = perimeter[i];
-        const Point& f = perimeter[(i + 1) % n];
-        if ((f.x - e.x) * dx + (f.y - e.y) * dy >= 0.0) continue;
-        overlap.clear();
-        if (!getCollinearOverlap(overlap, p.x, p.y, q.x, q.y, e.x, e.y, f.x, f.y)) continue;
-        double a = ((overlap[0].x - p.x) * dx + (overlap[0].y - p.y) * dy) / dd;
-        double b = ((overlap[1].x - p.x) * dx + (overlap[1].y - p.y) * dy) / dd;
-        if (a > b) std::swap(a, b);
-        found.push_back(Stretch{std::max(a, 0.0), std::min(b, 1.0)});
-    }
-    std::sort(found.begin(), found.end(),
-              [](const Stretch& s, const Stretch& t) { return s.from < t.from; });
-    return found;
+    if (!getCollinearOverlap(overlap, p.x, p.y, q.x, q.y, e.x, e.y, f.x, f.y)) return false;
+    double a = ((overlap[0].x - p.x) * dx + (overlap[0].y - p.y) * dy) / dd;
+    double b = ((overlap[1].x - p.x) * dx + (overlap[1].y - p.y) * dy) / dd;
+    if (a > b) std::swap(a, b);
+    stretch = Stretch{std::max(a, 0.0), std::min(b, 1.0)};
+    return true;
 }
 
 void pushDistinct(std::vector<Point>& ring, const Point& p) {
     if (ring.empty() || ring.back().x != p.x || ring.back().y != p.y) ring.push_back(p);
 }
 
-// Seals an obstacle against the lawn's edge where its outline lies on it:
-// each such stretch gets a strip kEdgeSealDepth deep on the far side, outside
-// the lawn, so that the stretch runs through the obstacle rather than along
-// two outlines with nothing between them.  Inside the lawn the obstacle keeps
-// every point.  False if the obstacle has no such stretch.
-bool sealAgainstPerimeter(Polygon& obstacle, const std::vector<Point>& perimeter) {
+// Seals an obstacle against the lawn's edge along the given stretches of its
+// edges (stretches[i] for the edge from point i): each gets a strip
+// kEdgeSealDepth deep on the far side, outside the lawn, so that the stretch
+// runs through the obstacle rather than along two outlines with nothing
+// between them.  Inside the lawn the obstacle keeps every point.
+void sealAlong(Polygon& obstacle, std::vector<std::vector<Stretch>>& stretches) {
     const std::vector<Point>& ring = obstacle.points;
     const std::size_t n = ring.size();
     std::vector<Point> sealed;
-    bool changed = false;
     for (std::size_t i = 0; i < n; ++i) {
         const Point& p = ring[i];
         const Point& q = ring[(i + 1) % n];
         pushDistinct(sealed, p);
-        const std::vector<Stretch> stretches = stretchesOnPerimeter(p, q, perimeter);
-        if (stretches.empty()) continue;
-        changed = true;
+        std::vector<Stretch>& along = stretches[i];
+        if (along.empty()) continue;
+        std::sort(along.begin(), along.end(),
+                  [](const Stretch& s, const Stretch& t) { return s.from < t.from; });
         const double dx = q.x - p.x;
         const double dy = q.y - p.y;
         const double length = std::sqrt(dx * dx + dy * dy);
         // Left of a clockwise outline is outside the obstacle, here outside the lawn.
         const double nx = -dy / length * kEdgeSealDepth;
         const double ny = dx / length * kEdgeSealDepth;
-        for (const Stretch& s : stretches) {
+        for (const Stretch& s : along) {
             const Point a(p.x + s.from * dx, p.y + s.from * dy);
             const Point b(p.x + s.to * dx, p.y + s.to * dy);
             pushDistinct(sealed, s.from == 0.0 ? p : a);
@@ -280,12 +271,10 @@ bool sealAgainstPerimeter(Polygon& obstacle, const std::vector<Point>& perimeter
             pushDistinct(sealed, s.to == 1.0 ? q : b);
         }
     }
-    if (!changed) return false;
     while (sealed.size() > 1 && sealed.back().x == sealed.front().x &&
            sealed.back().y == sealed.front().y)
         sealed.pop_back();
     obstacle.points = std::move(sealed);
-    return true;
 }
 
 }  // namespace
@@ -304,11 +293,47 @@ void dropRepeatedWirePoints(LineString& wire) {
 void sealObstaclesAgainstPerimeter(Environment& scene) {
     const std::vector<Point>& perimeter = scene.perimeter.points;
     if (!isUsableRing(perimeter)) return;
-    const Box lawn = boxOf(perimeter);
-    for (Polygon& obstacle : scene.obstacles) {
-        if (!isUsableRing(obstacle.points) || !boxesMeet(boxOf(obstacle.points), lawn)) continue;
-        if (isSelfIntersecting(obstacle.points)) continue;  // no side to tell
-        sealAgainstPerimeter(obstacle, perimeter);
+    // Every edge of the perimeter and of the usable obstacles, found in
+    // pairs by a sweep: which obstacle (or the perimeter, -1) and which edge.
+    struct EdgeRef {
+        std::ptrdiff_t ring;
+        std::size_t edge;
+    };
+    std::vector<Box> boxes;
+    std::vector<EdgeRef> refs;
+    const std::size_t m = perimeter.size();
+    for (std::size_t i = 0; i < m; ++i) {
+        boxes.push_back(boxOf(perimeter[i], perimeter[(i + 1) % m]));
+        refs.push_back(EdgeRef{-1, i});
+    }
+    std::vector<Polygon>& obstacles = scene.obstacles;
+    for (std::size_t k = 0; k < obstacles.size(); ++k) {
+        const std::vector<Point>& ring = obstacles[k].points;
+        if (!isUsableRing(ring) || isSelfIntersecting(ring)) continue;  // no side to tell
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            boxes.push_back(boxOf(ring[i], ring[(i + 1) % ring.size()]));
+            refs.push_back(EdgeRef{static_cast<std::ptrdiff_t>(k), i});
+        }
+    }
+    std::vector<std::vector<std::vector<Stretch>>> stretches(obstacles.size());
+    forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
+        const EdgeRef& ra = refs[a];
+        const EdgeRef& rb = refs[b];
+        if ((ra.ring < 0) == (rb.ring < 0)) return false;
+        const EdgeRef& o = ra.ring < 0 ? rb : ra;
+        const EdgeRef& pe = ra.ring < 0 ? ra : rb;
+        const std::vector<Point>& ring = obstacles[static_cast<std::size_t>(o.ring)].points;
+        Stretch stretch;
+        if (stretchOnPerimeterEdge(ring[o.edge], ring[(o.edge + 1) % ring.size()],
+                                   perimeter[pe.edge], perimeter[(pe.edge + 1) % m], stretch)) {
+            std::vector<std::vector<Stretch>>& byEdge = stretches[static_cast<std::size_t>(o.ring)];
+            if (byEdge.empty()) byEdge.resize(ring.size());
+            byEdge[o.edge].push_back(stretch);
+        }
+        return false;
+    });
+    for (std::size_t k = 0; k < obstacles.size(); ++k) {
+        if (!stretches[k].empty()) sealAlong(obstacles[k], stretches[k]);
     }
 }
 
