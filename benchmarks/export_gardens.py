@@ -6,7 +6,7 @@ Each garden is loaded with swathwise_tools.garden (so it is in the planning
 frame, in metres) and written as one record per line:
 
     name <text>
-    setting <field> <value>          (merged with the PathSettings defaults)
+    setting <field> <value>          (PathSettings fields: angle in radians)
     start <x> <y>
     lawn|obstacle|mowArea|virtualWire|dockingWire <n> <x1> <y1> ... <xn> <yn>
 
@@ -19,7 +19,7 @@ import sys
 from pathlib import Path
 
 from swathwise_tools.garden import load_garden
-from swathwise_tools.settings import merged
+from swathwise_tools.settings import MODULE_FIELDS
 
 
 def _points(tag: str, points) -> str:
@@ -30,7 +30,9 @@ def _points(tag: str, points) -> str:
 def export(path: Path, out_dir: Path) -> Path:
     garden = load_garden(path)
     lines = [f"name {path.stem}"]
-    for field, value in merged(garden.settings).items():
+    settings = garden.settings.to_path_settings()
+    for field in MODULE_FIELDS:
+        value = getattr(settings, field)
         if isinstance(value, bool):
             value = int(value)
         lines.append(f"setting {field} {value!r}" if isinstance(value, float) else f"setting {field} {value}")

@@ -199,7 +199,10 @@ PYBIND11_MODULE(swathwise, m, py::multiple_interpreters::not_supported()) {
         .def("computeFullTask",
              [](const PathService& self, const Environment& environment,
                 const PathSettings& settings, const Point& start) {
-                 return HeldResult(self.computeFullTask(environment, settings, start));
+                 // Python never sees connectors or search edges: not collected.
+                 PlanningOptions options;
+                 options.collectSearchDetails = false;
+                 return HeldResult(self.computeFullTask(environment, settings, start, options));
              })
         .def("getVersion", [](const PathService& self) { return self.getVersion(); });
 }

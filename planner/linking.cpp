@@ -120,7 +120,8 @@ std::size_t nearestVertex(const std::vector<Point>& ring, const Point& p) {
 }  // namespace
 
 void linkSlices(const Environment& environment, const std::vector<LineString>& slices,
-                const Point& start, PathPlanner::PlanningResult& result) {
+                const Point& start, PathPlanner::PlanningResult& result,
+                bool collectSearchDetails) {
     // Indexes of this scene and these slices, shared by every iteration.
     const SightIndex sight = buildSightIndex(environment);
     SightScratch scratch;
@@ -160,14 +161,16 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                 const LineString& slice = slices[choice.index];
                 // A ring is ranked by its nearest vertex but reached at vertex 0.
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
-                result.connectors.push_back(LineString({current, target}));
+                if (collectSearchDetails)
+                    result.connectors.push_back(LineString({current, target}));
                 if (!transitContext) {
                     transitContext =
                         std::make_unique<TransitContext>(buildTransitContext(environment, sight));
                 }
                 const std::vector<Point> transit =
-                    findTransitPath(*transitContext, transitCache, result.searchEdges, current.x,
-                                    current.y, target.x, target.y);
+                    findTransitPath(*transitContext, transitCache,
+                                    collectSearchDetails ? &result.searchEdges : nullptr,
+                                    current.x, current.y, target.x, target.y);
                 markVisited(choice.index);
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());

@@ -141,7 +141,8 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
 }
 
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
-                                            const PathSettings& settings, const Point& start) {
+                                            const PathSettings& settings, const Point& start,
+                                            const PlanningOptions& options) {
     // A perimeter of fewer than three points encloses no lawn.  Offsetting
     // would otherwise turn the obstacles alone into work areas and laps.
     if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
@@ -180,7 +181,8 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     }
 
     PathPlanner::PlanningResult result;
-    if (!slices.empty()) linkSlices(working, slices, startPoint.front(), result);
+    if (!slices.empty())
+        linkSlices(working, slices, startPoint.front(), result, options.collectSearchDetails);
     result.slices = std::move(slices);
 
     // Leave the lane frame.

@@ -19,9 +19,17 @@ std::vector<Ring> filterRingsByOrientation(const std::vector<Ring>& rings, bool 
 // or concentric rings for any other pattern.
 std::vector<LineString> patternSlices(const Environment& area, const PathSettings& settings);
 
+// What a planning call collects beside the path and the slices.
+struct PlanningOptions {
+    // The straight lines to the pieces reached by transit searches
+    // (`connectors`) and every edge those searches accepted (`searchEdges`).
+    bool collectSearchDetails = true;
+};
+
 // Plans the whole task.  The arguments are only read.
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
-                                            const PathSettings& settings, const Point& start);
+                                            const PathSettings& settings, const Point& start,
+                                            const PlanningOptions& options = PlanningOptions());
 
 class PathService {
 public:
@@ -31,8 +39,10 @@ public:
 
     PathPlanner::PlanningResult computeFullTask(const Environment& environment,
                                                 const PathSettings& settings,
-                                                const Point& start) const {
-        return Planner::computeFullTask(environment, settings, start);
+                                                const Point& start,
+                                                const PlanningOptions& options =
+                                                    PlanningOptions()) const {
+        return Planner::computeFullTask(environment, settings, start, options);
     }
     const std::string& getVersion() const { return version; }
 };

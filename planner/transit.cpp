@@ -167,7 +167,7 @@ public:
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
-    std::vector<Point> run(std::vector<LineString>& searchEdges) {
+    std::vector<Point> run(std::vector<LineString>* searchEdges) {
         Record start;
         start.record.x = startX_;
         start.record.y = startY_;
@@ -338,7 +338,7 @@ private:
     }
 
     void expand(const Record& current, std::int32_t parentIndex,
-                std::vector<LineString>& searchEdges) {
+                std::vector<LineString>* searchEdges) {
         const SearchRecord& cur = current.record;
         for (std::size_t k = 0; k <= baseCount_; ++k) {
             const TransitNode& n = node(k);
@@ -348,7 +348,8 @@ private:
             if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
             double multiplier = 1.0;
             if (!edgeAccepted(current, k, multiplier)) continue;
-            searchEdges.push_back(LineString({Point(cur.x, cur.y), Point(n.x, n.y)}));
+            if (searchEdges != nullptr)
+                searchEdges->push_back(LineString({Point(cur.x, cur.y), Point(n.x, n.y)}));
             const double gNew = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
             double hNew = distanceBetween(n.x, n.y, target_.x, target_.y);
             if (n.onWire) hNew = hNew * kWireHeuristicFactor;
@@ -463,7 +464,7 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 }
 
 std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
-                                   std::vector<LineString>& searchEdges, double startX,
+                                   std::vector<LineString>* searchEdges, double startX,
                                    double startY, double targetX, double targetY) {
     Search search(context, cache, startX, startY, targetX, targetY);
     return search.run(searchEdges);
@@ -475,7 +476,7 @@ std::vector<Point> findTransitPath(const Environment& environment,
     const SightIndex sight = buildSightIndex(environment);
     const TransitContext context = buildTransitContext(environment, sight);
     TransitCache cache;
-    return findTransitPath(context, cache, searchEdges, startX, startY, targetX, targetY);
+    return findTransitPath(context, cache, &searchEdges, startX, startY, targetX, targetY);
 }
 
 }  // namespace Planner

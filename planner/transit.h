@@ -78,9 +78,10 @@ struct TransitCache {
     SightScratch sightScratch;
 };
 
-// The same path and search edges as findTransitPath on the context's scene.
+// The same path and search edges as findTransitPath on the context's scene;
+// with `searchEdges` null the accepted edges are not kept.
 std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& cache,
-                                   std::vector<LineString>& searchEdges, double startX,
+                                   std::vector<LineString>* searchEdges, double startX,
                                    double startY, double targetX, double targetY);
 
 }  // namespace Planner

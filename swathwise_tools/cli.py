@@ -1,11 +1,12 @@
 """The ``swathwise`` console command.
 
-    swathwise plan GARDEN.geojson [-o ROUTE.geojson] [--picture FILE.svg|.png]
+    swathwise plan GARDEN [-o ROUTE.geojson|-] [--picture FILE.png|.svg|.pdf|.jpg]
                    [--json] [--speed M_PER_S] [--start X Y] [setting flags]
 
 Every planning setting can be given as a flag and then overrides the garden
-file's ``settings``.  ``--angle`` is in degrees (the file's ``angle`` and the
-API's are in radians); ``--start`` is in the garden file's coordinates.
+file's ``settings``.  Angles are in degrees, in files and flags alike;
+``--start`` is in the garden file's coordinates.  Exit codes: see
+:data:`EXIT_CODES`.
 """
 
 from __future__ import annotations
@@ -14,53 +15,84 @@ import argparse
 import json
 import math
 import sys
+import time
 from typing import Any, Sequence
 
+from .frame import CrsError
 from .garden import GardenError, load_garden
-from .settings import FIELDS, PATTERNS, SettingsError, check_settings
+from .settings import INFO, PATTERNS, Settings, SettingsError, check_settings
 
+EXIT_OK = 0
 EXIT_ERROR = 1
+EXIT_USAGE = 2
+EXIT_NOTHING_REACHED = 3
+EXIT_GIVEN_UP = 4
+EXIT_CODES = {
+    EXIT_OK: "planned; the route reaches every piece",
+    EXIT_ERROR: "nothing planned: an unusable garden, option or file (one error line says which)",
+    EXIT_USAGE: "the command line itself is wrong (argparse's usage message)",
+    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); outputs still written",
+    EXIT_GIVEN_UP: "planned, but some pieces were given up (a warning lists them); outputs still written",
+}
+
+EPILOG = """\
+garden file:
+  GeoJSON FeatureCollection ("-" reads it from standard input; GeoPackage,
+  Shapefile, KML through geopandas: pip install 'swathwise[gis]'). Each
+  feature has a "role": lawn (one Polygon; holes become obstacles),
+  obstacle (Polygon, MultiPolygon, or Point with "radius" in metres),
+  mowArea (Polygon), virtualWire, dockingWire (LineString), start (Point).
+  The coordinate system is the collection's "crs" property or the top-level
+  "crs" member GIS tools write: an EPSG code ("EPSG:25832"), URN, OGC name,
+  WKT, or "local-metres" for plain metres. Without one, coordinates are
+  longitude/latitude (RFC 7946). "settings" in the collection's properties
+  holds planning settings by the names in the summary (angle in degrees).
+  A start up to {outside:g} m outside the lawn is driven in from.
+
+example:
+  swathwise plan examples/back_garden.geojson -o route.geojson --picture plan.png
+
+exit codes:
+{codes}
+"""
 
 
 class _OptionError(Exception):
     """A command-line value that the planner cannot use."""
 
-# Flag name, PathSettings field, help text.
-_NUMBERS = (
-    ("--offset", "offset", "lane spacing in metres"),
-    ("--distance-to-border", "distanceToBorder", "distance in metres that the lanes keep from the edges"),
-)
-_COUNTS = (
-    ("--border-laps", "borderLaps", "number of laps along the perimeter"),
-    ("--exclusions-border-laps", "exclusionsBorderLaps", "number of laps around each obstacle"),
-)
-_FLAGS = (
-    ("--mow-area", "mowArea", "fill the area with lanes"),
-    ("--mow-border", "mowBorder", "drive laps along the perimeter"),
-    ("--mow-border-ccw", "mowBorderCcw", "perimeter laps counter-clockwise (default clockwise)"),
-    ("--mow-exclusions-border", "mowExclusionsBoder", "drive laps around the obstacles"),
-    ("--mow-exclusions-border-ccw", "mowExclusionsBorderCcw", "obstacle laps counter-clockwise (default clockwise)"),
-)
+
+def _number(text: str, *, positive: bool = False) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not math.isfinite(value) or (positive and value <= 0):
+        raise argparse.ArgumentTypeError(f"must be a {'positive' if positive else 'finite'} number: {text!r}")
+    return value
 
 
 def _positive(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not math.isfinite(value) or value <= 0:
-        raise argparse.ArgumentTypeError(f"must be a positive number: {text!r}")
-    return value
+    return _number(text, positive=True)
 
 
 def _finite(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not math.isfinite(value):
-        raise argparse.ArgumentTypeError(f"must be a finite number: {text!r}")
+    return _number(text)
+
+
+def _not_negative(text: str) -> float:
+    value = _finite(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative: {text!r}")
     return value
+
+
+def _angle(text: str) -> float | str:
+    if text in ("auto", "edge"):
+        return text
+    try:
+        return _finite(text)
+    except argparse.ArgumentTypeError:
+        raise argparse.ArgumentTypeError(f"not degrees, auto or edge: {text!r}") from None
 
 
 def _count(text: str) -> int:
@@ -70,87 +102,169 @@ def _count(text: str) -> int:
         raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    plan = commands.add_parser("plan", help="plan a garden file and summarise the route",
-                               description="Plan a garden file (GeoJSON) and summarise the route.")
-    plan.add_argument("garden", help="garden file (GeoJSON FeatureCollection)")
-    plan.add_argument("-o", "--output", metavar="ROUTE", help="write the route as GeoJSON")
-    plan.add_argument("--picture", metavar="FILE", help="draw the plan (PNG if FILE ends in .png, else SVG)")
-    plan.add_argument("--json", action="store_true", help="print the summary as JSON")
-    plan.add_argument("--speed", type=_positive, default=0.3, metavar="M_PER_S",
-                      help="mowing speed for the time estimate (default 0.3 m/s)")
-    plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
-                      help="start position in the garden file's coordinates (lon lat, or metres)")
+def _version() -> str:
+    import swathwise as sw
 
+    try:
+        from importlib.metadata import version
+
+        package = version("swathwise")
+    except Exception:  # not installed as a distribution
+        package = "unknown"
+    return f"swathwise {package} (planner {sw.PathService().getVersion()})"
+
+
+def build_parser() -> argparse.ArgumentParser:
+    """The command's argument parser."""
+    from .angle import DEFAULT_TURN_TIME_S
+    from .plan import MAX_START_OUTSIDE_M
+    from .summary import DEFAULT_SPEED
+
+    parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
+    parser.add_argument("--version", action="version", version=_version())
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    codes = "\n".join(f"  {code}  {text}" for code, text in EXIT_CODES.items())
+    plan = commands.add_parser(
+        "plan", help="plan a garden and summarise the route",
+        description="Plan a garden and summarise the route.",
+        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, codes=codes),
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    plan.add_argument("garden", help='garden file (GeoJSON, see below), or "-" for standard input')
+    plan.add_argument("-o", "--output", metavar="ROUTE",
+                      help='write the route as GeoJSON ("-": standard output; the summary then goes to '
+                           "standard error)")
+    plan.add_argument("--picture", metavar="FILE", help="draw the plan; the suffix picks the format: "
+                      ".png, .svg, .pdf or .jpg")
+    plan.add_argument("--html", metavar="PAGE", help="write an interactive page of the plan (one "
+                      "self-contained HTML file: zoom, pan, hover, play the route)")
+    plan.add_argument("--json", action="store_true", help="print the summary as JSON")
+    plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
+                      help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
+    plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
+                      help="seconds the mower needs to turn at each lane end, for --angle auto "
+                           f"(default: {DEFAULT_TURN_TIME_S:g})")
+    plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
+                      help="start position in the garden file's coordinates (default: the file's start, "
+                           "else the docking wire's first point, else a point on the lawn)")
+
+    defaults = Settings()
     group = plan.add_argument_group("planning settings (override the garden file)")
-    group.add_argument("--pattern", choices=PATTERNS, help="lane pattern")
-    for flag, name, text in _NUMBERS:
-        group.add_argument(flag, dest=name, type=_finite, metavar="M", help=text)
-    group.add_argument("--angle", dest="angle_degrees", type=_finite, metavar="DEG",
-                       help="lane direction in degrees, counter-clockwise from east")
-    for flag, name, text in _COUNTS:
-        group.add_argument(flag, dest=name, type=_count, metavar="N", help=text)
-    for flag, name, text in _FLAGS:
-        group.add_argument(flag, dest=name, action=argparse.BooleanOptionalAction, help=text)
+    for info in INFO:
+        default = getattr(defaults, info.name)
+        shown = {True: "on", False: "off"}.get(default, default) if isinstance(default, bool) else default
+        text = f"{info.text} (default: {shown})"
+        if info.name == "distance_to_border":
+            text = (f"{info.text} (default: as far as the laps reach, so that lanes and laps leave no "
+                    "unmown band; 0.75 with the other defaults, 0 without laps)")
+        if info.kind == "text":
+            group.add_argument(info.flag, dest=info.key, choices=PATTERNS, help=text)
+        elif info.kind == "angle":
+            group.add_argument(info.flag, dest=info.key, type=_angle, metavar="DEG|auto|edge",
+                               help=f"{text}; auto: the angle with the shortest estimated job time "
+                                    "(see --speed, --turn-time); edge: along the lawn's longest edge")
+        elif info.kind in ("number", "length"):
+            group.add_argument(info.flag, dest=info.key, type=_finite, metavar="M", help=text)
+        elif info.kind == "count":
+            group.add_argument(info.flag, dest=info.key, type=_count, metavar="N", help=text)
+        else:
+            group.add_argument(info.flag, dest=info.key, action=argparse.BooleanOptionalAction, help=text)
     return parser
 
 
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
-    values = {name: getattr(args, name) for name in FIELDS if getattr(args, name, None) is not None}
-    if args.angle_degrees is not None:
-        values["angle"] = math.radians(args.angle_degrees)
-    labels = {name: flag for flag, name, _ in _NUMBERS + _COUNTS + _FLAGS}
-    labels["angle"] = "--angle"
-    labels["pattern"] = "--pattern"
-    return check_settings(values, source="option", labels=labels)
+    given = {info.key: getattr(args, info.key) for info in INFO}
+    # "--angle auto" and "--angle edge" are resolved by the planning pipeline.
+    values = {key: value for key, value in given.items()
+              if value is not None and not (key == "angle" and isinstance(value, str))}
+    labels = {info.key: info.flag for info in INFO}
+    try:
+        return check_settings(values, source="option", labels=labels)
+    except SettingsError as exc:
+        raise _OptionError(str(exc)) from None
 
 
 def _run_plan(args: argparse.Namespace) -> int:
     # Imported here so that argument errors come back quickly.
-    from .plan import format_summary, plan_garden, summarise
+    from .picture import picture_format
+    from .pipeline import make_plan
+    from .summary import format_summary, summarise
 
-    try:
-        overrides = _overrides(args)
-    except SettingsError as exc:
-        raise _OptionError(str(exc)) from None
+    if args.picture:
+        try:
+            picture_format(args.picture)
+        except ValueError as exc:
+            raise _OptionError(f"--picture: {exc}") from None
+    to_stdout = args.output == "-"
+    if to_stdout and args.json:
+        raise _OptionError("--json and -o - would both write to standard output; choose one")
+    overrides = _overrides(args)
     garden = load_garden(args.garden)
+    settings = garden.settings.updated(overrides, source="option")
     start = None
     if args.start is not None:
-        if garden.frame.lonlat and not (-180 <= args.start[0] <= 180 and -90 <= args.start[1] <= 90):
-            raise _OptionError("--start: this garden is in lon/lat; give longitude and latitude")
-        start = garden.frame.to_local([(args.start[0], args.start[1])])[0]
-        if not garden.contains(start):
-            garden.warnings.append("--start lies outside the lawn")
-    for warning in garden.warnings:
-        print(f"swathwise: warning: {warning}", file=sys.stderr)
-    plan = plan_garden(garden, overrides, start)
+        x, y = args.start
+        if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
+            raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
+        start = garden.frame.to_local([(x, y)])[0]
+    angle = args.angle if isinstance(args.angle, str) else None
+    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
+    for line in garden.warnings + plan.warnings:
+        print(f"swathwise: warning: {line}", file=sys.stderr)
+    for line in garden.notes:
+        print(f"swathwise: note: {line}", file=sys.stderr)
     summary = summarise(plan, speed=args.speed)
     if args.output:
         from .route import write_route
 
         write_route(args.output, plan, summary)
+    began = time.perf_counter()
     if args.picture:
         from .picture import write_picture
 
         write_picture(args.picture, plan, summary)
-    if args.json:
-        print(json.dumps(summary, indent=2))
-    else:
-        print(format_summary(summary))
-    return 0
+    if args.html:
+        from .page import write_page
+
+        write_page(args.html, plan, summary)
+    if args.picture or args.html:
+        summary["drawingSeconds"] = time.perf_counter() - began
+    text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
+    print(text, file=sys.stderr if to_stdout else sys.stdout)
+
+    given_up = plan.given_up
+    if not plan.reached:
+        print("swathwise: warning: the route reaches no piece", file=sys.stderr)
+        return EXIT_NOTHING_REACHED
+    if given_up:
+        print(f"swathwise: warning: {len(given_up)} of {len(plan.pieces)} pieces given up "
+              f"(unreachable from the start): {_pieces_named(given_up)}", file=sys.stderr)
+        return EXIT_GIVEN_UP
+    return EXIT_OK
+
+
+def _pieces_named(pieces: Sequence[Any]) -> str:
+    """``area pieces 4, 5; obstacle laps 12`` (the ``index`` of each in the route file)."""
+    names = {"area": "area pieces", "perimeter": "perimeter laps", "obstacle": "obstacle laps"}
+    groups: dict[str, list[str]] = {}
+    for piece in pieces:
+        groups.setdefault(names.get(piece.kind, piece.kind), []).append(str(piece.index))
+    return "; ".join(f"{name} {', '.join(indexes)}" for name, indexes in groups.items())
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command; returns the exit code (see :data:`EXIT_CODES`)."""
+    from .plan import PlanError
+
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)
-    except (GardenError, SettingsError) as exc:
-        print(f"swathwise: error: {args.garden}: {exc}", file=sys.stderr)
+    except (GardenError, SettingsError, CrsError, PlanError) as exc:
+        name = "standard input" if args.garden == "-" else args.garden
+        print(f"swathwise: error: {name}: {exc}", file=sys.stderr)
     except OSError as exc:
         name = exc.filename or ""
         print(f"swathwise: error: {name}: {exc.strerror or exc}", file=sys.stderr)

@@ -1,119 +1,83 @@
-"""Garden files: GeoJSON in, a garden in local metres out.
+"""Gardens in: files, GeoJSON, shapely, GeoDataFrames; one Garden in metres out.
 
-A garden file is a GeoJSON FeatureCollection.  Every feature carries a
-``"role"`` property:
+A garden is a set of features, each with a ``role``:
 
-===============  ==========================  =====================
-role             geometry                    how many
-===============  ==========================  =====================
-``lawn``         Polygon without holes       exactly one
-``obstacle``     Polygon or MultiPolygon     any
-``mowArea``      Polygon or MultiPolygon     any
-``virtualWire``  LineString                  at most one
-``dockingWire``  LineString                  at most one
-``start``        Point                       at most one
-===============  ==========================  =====================
+===============  ===============================================  ===========
+role             geometry                                         how many
+===============  ===============================================  ===========
+``lawn``         Polygon (or a one-part MultiPolygon); holes      exactly one
+                 become obstacles
+``obstacle``     Polygon, MultiPolygon, or a Point with a         any
+                 ``radius`` property in metres (a tree)
+``mowArea``      Polygon or MultiPolygon                          any
+``virtualWire``  LineString                                       at most one
+``dockingWire``  LineString                                       at most one
+``start``        Point (the dock)                                 at most one
+===============  ===============================================  ===========
 
-The collection's own ``"properties"`` member may hold
+A GeoJSON garden file is a FeatureCollection of such features.  Its
+coordinate system comes from the collection's ``properties`` (``"crs"``) or
+from the top-level ``crs`` member that GDAL and QGIS write: an EPSG code, URN,
+OGC name or WKT, or ``"local-metres"`` for plain x/y metres.  Without either
+it is longitude/latitude (RFC 7946).  The collection's properties may also
+hold ``"settings"`` (planning settings under the ``swathwise.PathSettings``
+field names, ``angle`` in degrees) and ``"name"``.
 
-* ``"crs"``: ``"wgs84"`` (the default; longitude and latitude in degrees, as
-  GeoJSON defines them) or ``"local-metres"`` (plain x/y metres, x east,
-  y north);
-* ``"settings"``: planning settings under the names of the
-  ``swathwise.PathSettings`` fields (``angle`` in radians, like the field);
-* ``"name"``: a display name.
+GeoPackage, Shapefile, KML and other GIS files are read with geopandas (the
+optional extra ``swathwise[gis]``): the same ``role`` column, the file's CRS.
 
-Lon/lat gardens are projected with an azimuthal equidistant projection
-centred on the lawn; metre gardens are only shifted so that the lawn's centre
-is the origin.  Either way the planner works in a frame of metres around the
-lawn, and :class:`LocalFrame` takes results back into the file's coordinates.
+Whatever the source, the garden is planned in a local frame of true metres
+around the lawn centre (:class:`~swathwise_tools.frame.LocalFrame`), which
+also takes results back into the source CRS.
 """
 
 from __future__ import annotations
 
 import json
 import math
+import sys
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Sequence
+from typing import Any, Iterable, Mapping
 
-from pyproj import CRS, Transformer
-from shapely.geometry import LineString as ShapelyLine
-from shapely.geometry import Point as ShapelyPoint
-from shapely.geometry import Polygon as ShapelyPolygon
+import numpy as np
+import shapely
+from pyproj import CRS
+from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.ops import unary_union
-from shapely.validation import explain_validity
 
-from .settings import SettingsError, check_settings
+from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
+from .features import ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, point_of, \
+    polygon_parts, read_feature, to_shape
+from .settings import Settings, SettingsError
 
-XY = tuple[float, float]
-Ring = list[XY]
+__all__ = [
+    "Garden", "GardenError", "LocalFrame", "XY", "Ring", "ROLES",
+    "load_garden", "parse_garden", "read_garden", "make_garden",
+]
 
-ROLES = ("lawn", "obstacle", "mowArea", "virtualWire", "dockingWire", "start")
-LONLAT_NAMES = {"wgs84", "epsg:4326", "crs84", "lonlat", "lon/lat"}
-METRE_NAMES = {"local-metres", "local-meters", "metres", "meters"}
 
 # Lanes are laid only within this distance of the planning frame's origin
 # (the lawn centre); larger lawns lose lanes at their far ends.
 PLANNER_REACH_M = 1000.0
+# A lawn wider than this is taken for a mistake in the coordinate system.
+MAX_LAWN_SPAN_M = 5000.0
+# Plain metres this far from the origin look like map coordinates.
+MAP_LIKE_M = 100_000.0
+# Corners of the circle that stands for a round obstacle (a tree).
+CIRCLE_QUAD_SEGMENTS = 8
 
-
-class GardenError(ValueError):
-    """A garden file that cannot be planned; the message is one line."""
-
-
-@dataclass
-class LocalFrame:
-    """Maps file coordinates to the planning frame (metres) and back."""
-
-    lonlat: bool
-    centre: XY
-    _forward: Transformer | None = field(default=None, repr=False)
-    _inverse: Transformer | None = field(default=None, repr=False)
-
-    @classmethod
-    def metres(cls, centre: XY) -> "LocalFrame":
-        return cls(lonlat=False, centre=centre)
-
-    @classmethod
-    def around(cls, lon: float, lat: float) -> "LocalFrame":
-        local = CRS.from_proj4(
-            f"+proj=aeqd +lat_0={lat!r} +lon_0={lon!r} +x_0=0 +y_0=0 +datum=WGS84 +units=m"
-        )
-        wgs84 = CRS.from_epsg(4326)
-        return cls(
-            lonlat=True,
-            centre=(lon, lat),
-            _forward=Transformer.from_crs(wgs84, local, always_xy=True),
-            _inverse=Transformer.from_crs(local, wgs84, always_xy=True),
-        )
-
-    @property
-    def crs_name(self) -> str:
-        return "wgs84" if self.lonlat else "local-metres"
-
-    def to_local(self, points: Sequence[XY]) -> Ring:
-        if not points:
-            return []
-        if self._forward is None:
-            cx, cy = self.centre
-            return [(x - cx, y - cy) for x, y in points]
-        xs, ys = self._forward.transform([p[0] for p in points], [p[1] for p in points])
-        return list(zip(map(float, xs), map(float, ys)))
-
-    def to_file(self, points: Sequence[XY]) -> Ring:
-        if not points:
-            return []
-        if self._inverse is None:
-            cx, cy = self.centre
-            return [(x + cx, y + cy) for x, y in points]
-        xs, ys = self._inverse.transform([p[0] for p in points], [p[1] for p in points])
-        return list(zip(map(float, xs), map(float, ys)))
+GEOJSON_SUFFIXES = (".geojson", ".json")
 
 
 @dataclass
 class Garden:
-    """A garden in the planning frame (metres around the lawn centre)."""
+    """A garden in the planning frame: metres, x east, y north, around the lawn centre.
+
+    Rings are lists of (x, y) without a repeated closing point.  ``frame``
+    takes coordinates back to the source CRS; ``warnings`` and ``notes`` say
+    what was odd about the source (warnings) or changed on the way in (notes).
+    """
 
     lawn: Ring
     obstacles: list[Ring] = field(default_factory=list)
@@ -121,283 +85,376 @@ class Garden:
     virtual_wire: list[XY] = field(default_factory=list)
     docking_wire: list[XY] = field(default_factory=list)
     start: XY | None = None
-    settings: dict[str, Any] = field(default_factory=dict)
+    settings: Settings = field(default_factory=Settings)
     name: str = ""
     frame: LocalFrame = field(default_factory=lambda: LocalFrame.metres((0.0, 0.0)))
     warnings: list[str] = field(default_factory=list)
+    notes: list[str] = field(default_factory=list)
 
-    def mowable_area(self) -> ShapelyPolygon:
-        """Lawn minus obstacles, restricted to the mow areas when there are any."""
-        area = _shape(self.lawn).buffer(0)
+    @property
+    def crs(self) -> CRS | None:
+        """The source CRS (None for plain metres)."""
+        return self.frame.crs
+
+    @property
+    def lawn_shape(self) -> Polygon:
+        """The lawn as a shapely Polygon (planning frame)."""
+        return Polygon(self.lawn)
+
+    def mowable_area(self) -> Polygon | MultiPolygon:
+        """Lawn minus obstacles, restricted to the mow areas when there are any (m²)."""
+        area = Polygon(self.lawn).buffer(0)
         if self.obstacles:
-            area = area.difference(unary_union([_shape(r).buffer(0) for r in self.obstacles]))
+            area = area.difference(unary_union([Polygon(r).buffer(0) for r in self.obstacles]))
         if self.mow_areas:
-            area = area.intersection(unary_union([_shape(r).buffer(0) for r in self.mow_areas]))
+            area = area.intersection(unary_union([Polygon(r).buffer(0) for r in self.mow_areas]))
         return area
 
     def contains(self, point: XY) -> bool:
         """Whether a position (planning frame) is on the lawn, within 1 cm."""
-        return bool(_shape(self.lawn).buffer(0.01).contains(ShapelyPoint(point)))
+        return bool(Polygon(self.lawn).buffer(0.01).contains(Point(point)))
 
     def default_start(self) -> XY:
-        """Where the mower starts when the file names no start point."""
+        """Where the mower starts: the start point, else the docking wire's first point,
+        else a point inside the mowable area."""
         if self.start is not None:
             return self.start
         if self.docking_wire:
             return self.docking_wire[0]
         area = self.mowable_area()
         if area.is_empty:
-            area = _shape(self.lawn)
-        p = area.representative_point()
+            area = Polygon(self.lawn)
+        p = area.representativepoint_of()
         return (float(p.x), float(p.y))
 
 
-def _shape(ring: Ring) -> ShapelyPolygon:
-    return ShapelyPolygon(ring)
+# --- ways in -------------------------------------------------------------------
 
 
-def load_garden(path: str | Path) -> Garden:
-    """Read and check a garden file; raises GardenError with a one-line message."""
+def read_garden(source: Any, *, crs: Any = None) -> Garden:
+    """A garden from a file path (``"-"`` for standard input), a GeoJSON mapping,
+    or any object with ``__geo_interface__`` (a GeoDataFrame with a ``role``
+    column among them).
+
+    ``crs`` names the source's coordinate system where the source does not
+    (see :func:`~swathwise_tools.frame.read_crs`); a GeoDataFrame's own ``crs``
+    is used otherwise.  Without any, coordinates are longitude/latitude.
+    Raises :class:`GardenError`.
+    """
+    if isinstance(source, (str, Path)):
+        return load_garden(source, crs=crs)
+    if isinstance(source, Mapping):
+        return parse_garden(source, crs=crs)
+    interface = getattr(source, "__geo_interface__", None)
+    if isinstance(interface, Mapping):
+        if crs is None:
+            crs = getattr(source, "crs", None)
+        return parse_garden(interface, crs=crs)
+    raise GardenError(
+        f"cannot read a garden from a {type(source).__name__}; give a file name, "
+        "a GeoJSON FeatureCollection or a GeoDataFrame with a role column"
+    )
+
+
+def load_garden(path: str | Path, *, crs: Any = None) -> Garden:
+    """Read and check a garden file (``"-"``: GeoJSON from standard input).
+
+    GeoJSON is read directly (a byte-order mark is skipped); other GIS formats
+    through geopandas.  Raises :class:`GardenError` with a one-line message.
+    """
+    if str(path) == "-":
+        return _parse_text(sys.stdin.read(), crs)
+    path = Path(path)
+    if path.suffix.lower() not in GEOJSON_SUFFIXES and path.suffix:
+        return _load_with_geopandas(path, crs)
     try:
-        text = Path(path).read_text(encoding="utf-8")
+        raw = path.read_bytes()
     except OSError as exc:
         raise GardenError(f"cannot read the garden file: {exc.strerror or exc}") from None
+    try:
+        text = raw.decode("utf-8-sig")
     except UnicodeDecodeError:
         raise GardenError("the garden file is not UTF-8 text") from None
+    return _parse_text(text, crs)
+
+
+def _parse_text(text: str, crs: Any) -> Garden:
     try:
-        data = json.loads(text)
+        data = json.loads(text.lstrip("\ufeff"))
     except json.JSONDecodeError as exc:
-        raise GardenError(
-            f"invalid JSON at line {exc.lineno}, column {exc.colno}: {exc.msg}"
-        ) from None
-    return parse_garden(data)
+        raise GardenError(f"invalid JSON at line {exc.lineno}, column {exc.colno}: {exc.msg}") from None
+    return parse_garden(data, crs=crs)
 
 
-def parse_garden(data: Any) -> Garden:
-    """Check a decoded garden document and convert it into the planning frame."""
-    if not isinstance(data, dict) or data.get("type") != "FeatureCollection":
-        raise GardenError("the garden file must be a GeoJSON FeatureCollection")
-    props = data.get("properties", {})
-    if props is None:
-        props = {}
-    if not isinstance(props, dict):
-        raise GardenError('the collection\'s "properties" must be an object')
-    lonlat = _read_crs(props.get("crs"))
+def _load_with_geopandas(path: Path, crs: Any) -> Garden:
+    if not path.exists():
+        raise GardenError(f"cannot read the garden file: {path} does not exist")
     try:
-        settings = check_settings(props.get("settings", {}), source="setting")
+        import geopandas
+    except ImportError:
+        raise GardenError(
+            f"reading {path.suffix} files needs geopandas: pip install 'swathwise[gis]', "
+            "or save the garden as GeoJSON"
+        ) from None
+    try:
+        frame = geopandas.read_file(path)
+    except Exception as exc:  # the GIS drivers raise many kinds
+        raise GardenError(f"cannot read the garden file: {str(exc).splitlines()[0]}") from None
+    if "role" not in frame.columns:
+        raise GardenError('the garden file has no "role" column; give each feature a role '
+                          f"({', '.join(ROLES)})")
+    garden = read_garden(frame, crs=crs)
+    if not garden.name:
+        garden.name = path.stem
+    return garden
+
+
+def parse_garden(data: Any, *, crs: Any = None) -> Garden:
+    """Check a GeoJSON FeatureCollection (a mapping) and convert it into the planning frame.
+
+    ``crs`` is used where the collection names no CRS of its own.
+    """
+    if not isinstance(data, Mapping) or data.get("type") != "FeatureCollection":
+        raise GardenError("the garden file must be a GeoJSON FeatureCollection")
+    props = data.get("properties") or {}
+    if not isinstance(props, Mapping):
+        raise GardenError('the collection\'s "properties" must be an object')
+    named = [value for value in (props.get("crs"), data.get("crs")) if value is not None]
+    try:
+        crs_given = [read_crs(value) for value in named]
+        if crs is not None:
+            crs_given.append(read_crs(crs))
+    except CrsError as exc:
+        raise GardenError(str(exc)) from None
+    if any(not _same_crs(c, crs_given[0]) for c in crs_given[1:]):
+        names = ", ".join(crs_label(c) for c in crs_given)
+        raise GardenError(f'the garden names different coordinate systems ({names}); keep one "crs"')
+    try:
+        settings = Settings.from_file(props.get("settings") or {})
     except SettingsError as exc:
         raise GardenError(str(exc)) from None
     name = props.get("name", "")
     if not isinstance(name, str):
         raise GardenError('the collection\'s "name" must be a string')
-
     features = data.get("features")
-    if not isinstance(features, list):
+    if not isinstance(features, (list, tuple)):
         raise GardenError('the collection has no "features" list')
+    parsed = [read_feature(index, feature) for index, feature in enumerate(features)]
+    return _build(parsed, crs_given, settings, name)
 
-    raw: dict[str, list[tuple[str, Any]]] = {role: [] for role in ROLES}
-    for index, feature in enumerate(features):
-        label, role, geometry = _read_feature(index, feature)
-        raw[role].append((label, geometry))
 
-    lawns = raw["lawn"]
+def _same_crs(a: CRS | None, b: CRS | None) -> bool:
+    if a is None or b is None:
+        return a is b
+    return bool(a.equals(b, ignore_axis_order=True))
+
+
+def make_garden(
+    lawn: Any,
+    *,
+    obstacles: Iterable[Any] = (),
+    mow_areas: Iterable[Any] = (),
+    virtual_wire: Any = None,
+    docking_wire: Any = None,
+    start: Any = None,
+    crs: Any = None,
+    settings: Settings | Mapping[str, Any] | None = None,
+    name: str = "",
+) -> Garden:
+    """A garden from geometries in any form.
+
+    Each geometry may be a shapely geometry, an object with
+    ``__geo_interface__``, a GeoJSON geometry mapping, or a coordinate
+    sequence (lists, tuples or a numpy array of x, y): a ring for ``lawn``,
+    each obstacle and mow area, a line for the wires, a position for
+    ``start``.  ``obstacles`` and ``mow_areas`` may also be a GeoSeries.
+    ``crs`` as for :func:`read_garden` (default longitude/latitude);
+    ``settings`` a :class:`Settings` or a mapping of file keys.
+    """
+    features = [Feature("lawn", "lawn", _as_shape("lawn", lawn, Polygon))]
+    for role, values in (("obstacle", obstacles), ("mowArea", mow_areas)):
+        for index, value in enumerate(_items(values)):
+            features.append(Feature(f"{role} {index}", role, _as_shape(f"{role} {index}", value, Polygon)))
+    for role, value, kind in (("virtualWire", virtual_wire, LineString),
+                              ("dockingWire", docking_wire, LineString), ("start", start, Point)):
+        if value is not None:
+            features.append(Feature(role, role, _as_shape(role, value, kind)))
+    try:
+        crs_given = [] if crs is None else [read_crs(crs)]
+        if isinstance(settings, Settings):
+            resolved = settings
+        else:
+            resolved = Settings.from_file(settings or {}, source="python")
+    except (CrsError, SettingsError) as exc:
+        raise GardenError(str(exc)) from None
+    return _build(features, crs_given, resolved, name)
+
+
+def _items(values: Any) -> list[Any]:
+    interface = getattr(values, "__geo_interface__", None)
+    if isinstance(interface, Mapping) and interface.get("type") == "FeatureCollection":
+        return [f.get("geometry") for f in interface.get("features", ())]
+    if isinstance(values, shapely.Geometry) or isinstance(interface, Mapping):
+        return [values]
+    return list(values)
+
+
+def _as_shape(label: str, value: Any, kind: type) -> Any:
+    if isinstance(value, shapely.Geometry):
+        return value
+    interface = getattr(value, "__geo_interface__", None)
+    if isinstance(interface, Mapping):
+        value = interface
+    if isinstance(value, Mapping):
+        if value.get("type") == "Feature":
+            value = value.get("geometry")
+        return to_shape(label, value)
+    try:
+        coords = np.asarray(value, dtype=float)
+    except (TypeError, ValueError):
+        raise GardenError(f"{label}: not a geometry or a sequence of numbers") from None
+    try:
+        if kind is Point:
+            return Point(coords)
+        return kind(coords)
+    except (ValueError, shapely.errors.GEOSException) as exc:
+        raise GardenError(f"{label}: {exc}") from None
+
+
+# --- one garden from features --------------------------------------------------
+
+
+def _build(features: list[Feature], crs_given: list[CRS | None], settings: Settings, name: str) -> Garden:
+    by_role: dict[str, list[Feature]] = {role: [] for role in ROLES}
+    for feature in features:
+        by_role[feature.role].append(feature)
+    lawns = by_role["lawn"]
     if not lawns:
         raise GardenError('no feature with role "lawn"; the garden needs its lawn as a Polygon')
     if len(lawns) > 1:
         raise GardenError(
-            f'{len(lawns)} features have role "lawn" ({lawns[1][0]} is the second); '
+            f'{len(lawns)} features have role "lawn" ({lawns[1].label} is the second); '
             "give the lawn as one Polygon"
         )
     for role in ("virtualWire", "dockingWire", "start"):
-        if len(raw[role]) > 1:
-            raise GardenError(f'{raw[role][1][0]}: a garden has at most one "{role}"')
+        if len(by_role[role]) > 1:
+            raise GardenError(f'{by_role[role][1].label}: a garden has at most one "{role}"')
 
-    lawn_label, lawn_geometry = lawns[0]
-    lawn_raw = _polygon_rings(lawn_label, lawn_geometry, allow_multi=False, lonlat=lonlat)[0]
-    obstacles_raw = [
-        (label, ring)
-        for label, geometry in raw["obstacle"]
-        for ring in _polygon_rings(label, geometry, allow_multi=True, lonlat=lonlat)
-    ]
-    mow_areas_raw = [
-        (label, ring)
-        for label, geometry in raw["mowArea"]
-        for ring in _polygon_rings(label, geometry, allow_multi=True, lonlat=lonlat)
-    ]
-    wires = {
-        role: _line_points(raw[role][0][0], raw[role][0][1], lonlat) if raw[role] else []
-        for role in ("virtualWire", "dockingWire")
-    }
-    start_raw = _point(raw["start"][0][0], raw["start"][0][1], lonlat) if raw["start"] else None
+    notes: list[str] = []
+    lawn = lawn_polygon(lawns[0])
+    obstacles = [(f.label, p) for f in by_role["obstacle"] for p in obstacle_parts(f)]
+    obstacles += [(f"{lawns[0].label} hole {k + 1}", Polygon(ring)) for k, ring in enumerate(lawn.interiors)]
+    if lawn.interiors:
+        notes.append(f"the lawn's {len(lawn.interiors)} hole(s) are planned as obstacles")
+        lawn = Polygon(lawn.exterior)
+    mow_areas = [(f.label, p) for f in by_role["mowArea"] for p in polygon_parts(f, holes=False)]
+    wires = {role: line_of(by_role[role][0]) if by_role[role] else None
+             for role in ("virtualWire", "dockingWire")}
+    start = point_of(by_role["start"][0]) if by_role["start"] else None
 
-    xs = [p[0] for p in lawn_raw]
-    ys = [p[1] for p in lawn_raw]
-    centre = ((min(xs) + max(xs)) / 2.0, (min(ys) + max(ys)) / 2.0)
-    frame = LocalFrame.around(*centre) if lonlat else LocalFrame.metres(centre)
+    crs_known = bool(crs_given)
+    crs = crs_given[0] if crs_given else GEOJSON_DEFAULT
+    if crs is not None and crs.is_geographic:
+        others = [(f.label, f.geometry) for f in features if f.role not in ("lawn",)]
+        _check_lonlat([(lawns[0].label, lawn)] + others, crs, crs_known)
+    centre = _centre(lawn)
+    frame = LocalFrame.around(crs, centre) if crs is not None else LocalFrame.metres(centre)
 
+    local_lawn = frame.geometry_to_local(lawn)
+    _check_span(local_lawn, crs, crs_known)
     garden = Garden(
-        lawn=frame.to_local(lawn_raw),
-        obstacles=[frame.to_local(r) for _, r in obstacles_raw],
-        mow_areas=[frame.to_local(r) for _, r in mow_areas_raw],
-        virtual_wire=frame.to_local(wires["virtualWire"]),
-        docking_wire=frame.to_local(wires["dockingWire"]),
-        start=frame.to_local([start_raw])[0] if start_raw is not None else None,
+        lawn=_ring(local_lawn),
+        obstacles=[_ring(frame.geometry_to_local(p)) for _, p in obstacles],
+        mow_areas=[_ring(frame.geometry_to_local(p)) for _, p in mow_areas],
+        virtual_wire=_line_points(frame, wires["virtualWire"]),
+        docking_wire=_line_points(frame, wires["dockingWire"]),
+        start=frame.to_local([(start.x, start.y)])[0] if start is not None else None,
         settings=settings,
         name=name,
         frame=frame,
+        notes=notes,
     )
-    _check_shapes(garden, lawn_label, obstacles_raw, mow_areas_raw, raw["start"])
+    for feature in by_role["obstacle"]:
+        if feature.geometry.geom_type == "Point":
+            centre_local = frame.geometry_to_local(feature.geometry)
+            circle = centre_local.buffer(feature.radius, quad_segs=CIRCLE_QUAD_SEGMENTS)
+            garden.obstacles.append(_ring(circle))
+            obstacles.append((feature.label, None))
+    if crs is None:
+        far = max(abs(v) for v in shapely.get_coordinates(lawn).ravel())
+        if far > MAP_LIKE_M:
+            garden.warnings.append(
+                f'coordinates of {far:,.0f} m under "crs": "local-metres" look like map coordinates; '
+                'if the file comes from a GIS, give its "crs" (e.g. "EPSG:3857") so distances are true'
+            )
+    _check_shapes(garden, [label for label, _ in obstacles], [label for label, _ in mow_areas])
     return garden
 
 
-def _read_crs(value: Any) -> bool:
-    """True for lon/lat files, False for metre files."""
-    if value is None:
-        return True
-    if isinstance(value, str):
-        key = value.strip().lower()
-        if key in LONLAT_NAMES:
-            return True
-        if key in METRE_NAMES:
-            return False
-    raise GardenError(
-        f'unknown "crs" {json.dumps(value)}; use "wgs84" (lon/lat degrees) or "local-metres"'
-    )
-
-
-def _read_feature(index: int, feature: Any) -> tuple[str, str, Any]:
-    where = f"feature {index}"
-    if not isinstance(feature, dict) or feature.get("type") != "Feature":
-        raise GardenError(f"{where}: not a GeoJSON Feature")
-    props = feature.get("properties")
-    if not isinstance(props, dict):
-        raise GardenError(f'{where}: no "properties" with a "role"')
-    name = props.get("name")
-    if isinstance(name, str) and name:
-        where = f'{where} ("{name}")'
-    role = props.get("role")
-    if role is None:
-        raise GardenError(f'{where}: no "role" property; use one of {", ".join(ROLES)}')
-    if role not in ROLES:
-        raise GardenError(
-            f"{where}: unknown role {json.dumps(role)}; use one of {', '.join(ROLES)}"
-        )
-    label = f"{role} {where}"
-    geometry = feature.get("geometry")
-    if not isinstance(geometry, dict) or not isinstance(geometry.get("type"), str):
-        raise GardenError(f"{label}: no geometry")
-    return label, role, geometry
-
-
-def _coordinates(label: str, geometry: dict[str, Any]) -> Any:
-    if "coordinates" not in geometry:
-        raise GardenError(f"{label}: the {geometry['type']} has no coordinates")
-    return geometry["coordinates"]
-
-
-def _position(label: str, value: Any, lonlat: bool) -> XY:
-    if not isinstance(value, (list, tuple)) or len(value) not in (2, 3):
-        raise GardenError(f"{label}: a position must be [x, y], got {json.dumps(value)}")
-    numbers = value[:2]
-    for v in numbers:
-        if isinstance(v, bool) or not isinstance(v, (int, float)) or not math.isfinite(v):
-            raise GardenError(f"{label}: coordinate {json.dumps(v)} is not a finite number")
-    x, y = float(numbers[0]), float(numbers[1])
-    if lonlat and not (-180.0 <= x <= 180.0 and -90.0 <= y <= 90.0):
-        raise GardenError(
-            f"{label}: ({x:g}, {y:g}) is no longitude/latitude; "
-            'for coordinates in metres set "crs": "local-metres" in the collection\'s properties'
-        )
-    return (x, y)
-
-
-def _ring(label: str, value: Any, lonlat: bool) -> Ring:
-    if not isinstance(value, list):
-        raise GardenError(f"{label}: a polygon ring must be a list of positions")
-    points = [_position(label, p, lonlat) for p in value]
-    # GeoJSON rings repeat their first position at the end; the planner's
-    # rings are closed implicitly.
-    if len(points) >= 2 and points[0] == points[-1]:
-        points.pop()
-    if len(set(points)) < 3:
-        raise GardenError(f"{label}: the polygon needs at least 3 distinct corners")
-    return points
-
-
-def _polygon_rings(label: str, geometry: dict[str, Any], *, allow_multi: bool, lonlat: bool) -> list[Ring]:
-    kind = geometry["type"]
-    if kind == "Polygon":
-        polygons = [_coordinates(label, geometry)]
-    elif kind == "MultiPolygon" and allow_multi:
-        polygons = _coordinates(label, geometry)
-        if not isinstance(polygons, list) or not polygons:
-            raise GardenError(f"{label}: the MultiPolygon has no polygons")
-    elif kind == "MultiPolygon":
-        raise GardenError(
-            f"{label}: the lawn must be a single Polygon, not a MultiPolygon; "
-            "join the parts with a passage or plan them as separate gardens"
-        )
-    else:
-        wanted = "a Polygon or MultiPolygon" if allow_multi else "a Polygon"
-        raise GardenError(f"{label}: expected {wanted}, got a {kind}")
-    rings = []
-    for polygon in polygons:
-        if not isinstance(polygon, list) or not polygon:
-            raise GardenError(f"{label}: the polygon has no outline")
-        if len(polygon) > 1:
-            if allow_multi:
-                raise GardenError(f"{label}: the polygon has holes, which are not supported here")
+def _check_lonlat(geometries: list[tuple[str, Any]], crs: CRS, crs_known: bool) -> None:
+    for label, geometry in geometries:
+        for x, y in shapely.get_coordinates(geometry):
+            if -180.0 <= x <= 180.0 and -90.0 <= y <= 90.0:
+                continue
+            if crs_known:
+                raise GardenError(
+                    f"{label}: ({x:g}, {y:g}) is no longitude/latitude, but the garden's \"crs\" is "
+                    f"{crs_label(crs)}; name the coordinate system the file really uses"
+                )
             raise GardenError(
-                f"{label}: the lawn polygon has {len(polygon) - 1} hole(s); "
-                'give each hole as its own feature with role "obstacle"'
+                f"{label}: ({x:g}, {y:g}) is no longitude/latitude, and without a \"crs\" GeoJSON is "
+                'lon/lat; name the file\'s coordinate system in the collection\'s properties, e.g. '
+                '"crs": "EPSG:25832", or "crs": "local-metres" for plain metres'
             )
-        rings.append(_ring(label, polygon[0], lonlat))
-    return rings
 
 
-def _line_points(label: str, geometry: dict[str, Any], lonlat: bool) -> list[XY]:
-    if geometry["type"] != "LineString":
-        raise GardenError(f"{label}: expected a LineString, got a {geometry['type']}")
-    coords = _coordinates(label, geometry)
-    if not isinstance(coords, list) or len(coords) < 2:
-        raise GardenError(f"{label}: a LineString needs at least 2 positions")
-    return [_position(label, p, lonlat) for p in coords]
+def _check_span(local_lawn: Polygon, crs: CRS | None, crs_known: bool) -> None:
+    x0, y0, x1, y1 = local_lawn.bounds
+    span = max(x1 - x0, y1 - y0)
+    if span <= MAX_LAWN_SPAN_M:
+        return
+    if crs is not None and crs.is_geographic and not crs_known:
+        cause = ('without a "crs" the coordinates were read as longitude/latitude; if they are metres, '
+                 'set "crs" in the collection\'s properties (an EPSG code, or "local-metres")')
+    else:
+        cause = (f'check the "crs" ({crs_label(crs)}) and the units of the coordinates; '
+                 f"gardens up to {MAX_LAWN_SPAN_M / 1000:g} km across are planned")
+    raise GardenError(f"the lawn is {span / 1000:,.0f} km across; {cause}")
 
 
-def _point(label: str, geometry: dict[str, Any], lonlat: bool) -> XY:
-    if geometry["type"] != "Point":
-        raise GardenError(f"{label}: expected a Point, got a {geometry['type']}")
-    return _position(label, _coordinates(label, geometry), lonlat)
+def _centre(polygon: Polygon) -> XY:
+    x0, y0, x1, y1 = polygon.bounds
+    return ((x0 + x1) / 2.0, (y0 + y1) / 2.0)
 
 
-def _check_shapes(
-    garden: Garden,
-    lawn_label: str,
-    obstacles: list[tuple[str, Ring]],
-    mow_areas: list[tuple[str, Ring]],
-    start: list[tuple[str, Any]],
-) -> None:
-    lawn = _shape(garden.lawn)
-    if not lawn.is_valid:
-        raise GardenError(f"{lawn_label}: the outline is not a simple polygon ({explain_validity(lawn)})")
-    for (label, _), ring in zip(obstacles, garden.obstacles):
-        shape = _shape(ring)
-        if not shape.is_valid:
-            raise GardenError(f"{label}: the outline is not a simple polygon ({explain_validity(shape)})")
-        if not lawn.intersects(shape):
+def _ring(polygon: Polygon) -> Ring:
+    coords = [(float(x), float(y)) for x, y in polygon.exterior.coords]
+    # GeoJSON and shapely rings repeat their first position; the planner's
+    # rings are closed implicitly.
+    if len(coords) >= 2 and coords[0] == coords[-1]:
+        coords.pop()
+    return coords
+
+
+def _line_points(frame: LocalFrame, line: LineString | None) -> list[XY]:
+    if line is None:
+        return []
+    return frame.to_local([(x, y) for x, y in line.coords])
+
+
+def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: list[str]) -> None:
+    lawn = Polygon(garden.lawn)
+    for label, ring in zip(obstacle_labels, garden.obstacles):
+        shape_ = Polygon(ring)
+        if not lawn.intersects(shape_):
             garden.warnings.append(f"{label} lies outside the lawn")
-        elif not lawn.contains(shape):
+        elif not lawn.contains(shape_):
             garden.warnings.append(f"{label} reaches beyond the lawn's edge")
-    for (label, _), ring in zip(mow_areas, garden.mow_areas):
-        shape = _shape(ring)
-        if not shape.is_valid:
-            raise GardenError(f"{label}: the outline is not a simple polygon ({explain_validity(shape)})")
-        if not lawn.intersects(shape):
+    for label, ring in zip(mow_area_labels, garden.mow_areas):
+        if not lawn.intersects(Polygon(ring)):
             garden.warnings.append(f"{label} lies outside the lawn")
-    if garden.start is not None and not garden.contains(garden.start):
-        garden.warnings.append(f"{start[0][0]} lies outside the lawn")
     for name, line in (("virtual wire", garden.virtual_wire), ("docking wire", garden.docking_wire)):
-        if line and not lawn.buffer(0.01).contains(ShapelyLine(line)):
+        if line and not lawn.buffer(0.01).contains(LineString(line)):
             garden.warnings.append(f"the {name} leaves the lawn")
     reach = max(math.hypot(x, y) for x, y in garden.lawn)
     if reach > PLANNER_REACH_M:

@@ -1,4 +1,4 @@
-"""Pictures of a plan: SVG, or PNG when the file name ends in .png.
+"""Pictures of a plan: PNG, SVG, PDF or JPEG, by the file name's suffix.
 
 Drawn in the planning frame (metres around the lawn centre, north up) with
 matplotlib's Agg backend, so no display is needed.
@@ -23,8 +23,9 @@ from matplotlib.patches import Polygon as PolygonPatch  # noqa: E402
 from mpl_toolkits.axes_grid1.anchored_artists import AnchoredSizeBar  # noqa: E402
 from shapely.geometry import LineString as ShapelyLine  # noqa: E402
 
-from .garden import XY  # noqa: E402
-from .plan import AREA, OBSTACLE, PERIMETER, Plan, _length  # noqa: E402
+from .frame import XY  # noqa: E402
+from .pieces import AREA, OBSTACLE, PERIMETER, path_length as _length  # noqa: E402
+from .plan import Plan  # noqa: E402
 
 LAWN = "#d4ebc0"
 LAWN_EDGE = "#4c7a34"
@@ -35,7 +36,9 @@ VIRTUAL_WIRE = "#ff8c00"
 DOCKING_WIRE = "#8e44ad"
 PIECE_COLOURS = {AREA: "#7aa35a", PERIMETER: "#3b82c4", OBSTACLE: "#a0522d"}
 PATH = "#1c2e1c"
-TRANSIT = "#e3342f"
+TRANSIT = "#1f4fd6"
+GAP = "#e3342f"
+ORDER_MAP = "viridis"
 UNREACHED = "#d61fbf"
 START = "#ffd400"
 
@@ -90,13 +93,74 @@ def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
     return arrows
 
 
+def _draw_pieces_and_gaps(ax: Any, plan: Plan, thin: float, handles: list[Any]) -> None:
+    """The planned pieces as wide pale strokes and the unmown gaps in red."""
+    for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.kind == category]
+        if lines:
+            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 3.2,
+                                             alpha=0.35, capstyle="round", zorder=3))
+            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=4, alpha=0.5, label=f"planned {label}"))
+
+    gaps = list(plan.coverage.gaps.geoms)
+    for gap in gaps:
+        ax.add_patch(PolygonPatch(list(gap.exterior.coords), closed=True, facecolor=GAP, edgecolor=GAP,
+                                  lw=0.3, alpha=0.85, zorder=3.5))
+    if gaps:
+        handles.append(Patch(facecolor=GAP, label=f"unmown ({plan.coverage.gap_area:.1f} m²)"))
+
+
+def _draw_route(fig: Figure, ax: Any, plan: Plan, thin: float, span: float, handles: list[Any]) -> None:
+    """The route coloured by the order of work, transit dashed, its end and unreached pieces."""
+    kinds = plan.segment_kinds()
+    drive = [i for i, k in enumerate(kinds) if k != "transit"]
+    route = LineCollection([[plan.path[i], plan.path[i + 1]] for i in drive], cmap=ORDER_MAP,
+                           linewidths=thin * 1.1, capstyle="round", zorder=4)
+    route.set_array([i / max(len(kinds) - 1, 1) for i in drive])
+    route.set_clim(0.0, 1.0)
+    ax.add_collection(route)
+    # Beside the drawing, above the scale bar.
+    ramp = fig.colorbar(route, cax=ax.inset_axes((1.05, 0.32, 0.22, 0.03)), orientation="horizontal")
+    ramp.set_ticks([0.0, 1.0], labels=["start", "end"])
+    ramp.set_label("order of work (mowing and turns)", fontsize=8)
+    ramp.ax.tick_params(labelsize=8)
+    transit = [[plan.path[i], plan.path[i + 1]] for i, k in enumerate(kinds) if k == "transit"]
+    if transit:
+        ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=max(thin * 1.6, 0.8),
+                                         linestyles=(0, (3, 2)), zorder=5))
+        handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="transit"))
+    size = span / 80.0
+    for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
+        ax.annotate("", xy=head, xytext=tail, zorder=7,
+                    arrowprops=dict(arrowstyle="-|>", color=PATH, lw=1.2, mutation_scale=14))
+    handles.append(Line2D([], [], color=PATH, marker=">", ls="none", ms=8, label="driving direction"))
+    ex, ey = plan.path[-1]
+    ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
+    handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
+    unreached = [p for p in plan.pieces if not p.reached and p.points]
+    if unreached:
+        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
+        ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
+        mids = [_halfway(line) for line in lines]
+        ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
+        handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
+
+
 def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
+    """The plan as a matplotlib Figure, in the planning frame (metres, north up).
+
+    Lawn, mow areas, obstacles, planned pieces by kind, the path with its
+    direction and transit stretches, pieces not reached, wires, start and
+    end, a scale bar and a legend; ``summary`` adds its figures to the title.
+    """
     garden = plan.garden
     xs = [p[0] for p in garden.lawn]
     ys = [p[1] for p in garden.lawn]
     width, height = max(xs) - min(xs), max(ys) - min(ys)
     span = max(width, height, 1.0)
-    scale = 9.0 / span
+    # Dense plans get a larger canvas, so that neighbouring lanes stay apart.
+    inches = min(max(9.0, span / float(plan.settings.offset) * 4.0 / 150.0), 24.0)
+    scale = inches / span
     fig = plt.figure(figsize=(max(width * scale, 4.0) + 3.2, max(height * scale, 4.0) + 1.0))
     ax = fig.add_subplot(1, 1, 1)
     ax.set_aspect("equal")
@@ -114,36 +178,11 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     if garden.obstacles:
         handles.append(Patch(facecolor=OBSTACLE_FILL, edgecolor=OBSTACLE_EDGE, hatch="///", label="obstacle"))
 
-    thin = max(0.3, min(1.0, 40.0 / span))
-    for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
-        lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces if p.category == category]
-        if lines:
-            ax.add_collection(LineCollection(_segments(lines), colors=PIECE_COLOURS[category], linewidths=thin * 1.6, alpha=0.55, zorder=3))
-            handles.append(Line2D([], [], color=PIECE_COLOURS[category], lw=2, alpha=0.7, label=f"planned {label}"))
-
+    thin = max(0.15, min(1.0, 40.0 / span))
+    _draw_pieces_and_gaps(ax, plan, thin, handles)
     has_path = len(plan.path) >= 2
     if has_path:
-        ax.add_collection(LineCollection([plan.path], colors=PATH, linewidths=thin, zorder=4))
-        handles.append(Line2D([], [], color=PATH, lw=1.2, label="path (mowing)"))
-        transit = plan.transit_stretches()
-        if transit:
-            ax.add_collection(LineCollection(transit, colors=TRANSIT, linewidths=1.0, linestyles="--", zorder=5))
-            handles.append(Line2D([], [], color=TRANSIT, lw=1.0, ls="--", label="path (transit)"))
-        size = span / 80.0
-        for tail, head in _arrow_points(plan.path, plan.mowing, ARROWS, size):
-            ax.annotate("", xy=head, xytext=tail, zorder=7,
-                        arrowprops=dict(arrowstyle="-|>", color=PATH, lw=1.2, mutation_scale=14))
-        handles.append(Line2D([], [], color=PATH, marker=">", ls="none", ms=8, label="driving direction"))
-        ex, ey = plan.path[-1]
-        ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
-        handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
-        unreached = [p for p in plan.pieces if not p.reached and p.points]
-        if unreached:
-            lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
-            ax.add_collection(LineCollection(_segments(lines), colors=UNREACHED, linewidths=2.4, alpha=0.9, zorder=6))
-            mids = [_halfway(line) for line in lines]
-            ax.plot([m[0] for m in mids], [m[1] for m in mids], "x", color=UNREACHED, ms=10, mew=2.2, zorder=6)
-            handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
+        _draw_route(fig, ax, plan, thin, span, handles)
 
     if garden.virtual_wire:
         vx, vy = zip(*garden.virtual_wire)
@@ -186,10 +225,28 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     return fig
 
 
+# File suffix -> matplotlib format.
+PICTURE_FORMATS = {".png": "png", ".svg": "svg", ".pdf": "pdf", ".jpg": "jpg", ".jpeg": "jpg"}
+
+
+def picture_format(path: str | Path) -> str:
+    """The picture format for a file name; ValueError for an unknown suffix."""
+    suffix = Path(path).suffix.lower()
+    if suffix not in PICTURE_FORMATS:
+        known = ", ".join(sorted(set(PICTURE_FORMATS)))
+        raise ValueError(f"cannot tell the picture format from {str(path)!r}; end the name in {known}")
+    return PICTURE_FORMATS[suffix]
+
+
 def write_picture(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
+    """Draw the plan into ``path``; the suffix picks the format (.png, .svg, .pdf, .jpg).
+
+    ``summary`` (from :func:`~swathwise_tools.summary.summarise`) adds its
+    figures to the title.  Raises ValueError for an unknown suffix.
+    """
+    fmt = picture_format(path)
     fig = draw_plan(plan, summary)
     try:
-        fmt = "png" if str(path).lower().endswith(".png") else "svg"
-        fig.savefig(path, format=fmt, dpi=150 if fmt == "png" else 100, bbox_inches="tight")
+        fig.savefig(path, format=fmt, dpi=100 if fmt in ("svg", "pdf") else 150, bbox_inches="tight")
     finally:
         plt.close(fig)

@@ -1,4 +1,4 @@
-"""Planning a garden and taking the result apart.
+"""Planning a garden: the one place that calls the planner module.
 
 The planner returns its pieces ("slices") in stage order: the area pieces,
 then the perimeter laps, then the obstacle laps.  How many laps each border
@@ -10,71 +10,137 @@ by point.  Should it ever not match, the laps are told apart by shape instead:
 a lap belongs to an obstacle when it runs closer to an obstacle outline than
 to the outline of the lawn (or of the mow areas).
 
-A piece counts as reached when its points appear in the path as one
-contiguous run: a lane forwards or backwards, a lap as any rotation of its
-ring.  The path segments inside such runs are mowing; every other segment of
-the path is transit.
+A start a little outside the lawn (a dock on the edge, a drawn outline that is
+never exact) is planned from the nearest point just inside the lawn, and the
+route begins with the drive from the start to that point.  Beyond
+:data:`MAX_START_OUTSIDE_M` it is an error.
 """
 
 from __future__ import annotations
 
 import math
 import time
-from collections import defaultdict
 from dataclasses import dataclass, field
+from functools import cached_property
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
-from shapely.geometry import LinearRing, LineString, MultiLineString
+from shapely.geometry import LinearRing, LineString, Point
+from shapely.ops import nearest_points
 
-from .garden import XY, Garden
-from .settings import merged, to_path_settings
+from .coverage import Coverage, find_gaps, mowing_lines
+from .frame import XY, crs_label, crs_urn
+from .garden import Garden
+from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
+from .settings import Settings
 
-AREA = "area"
-PERIMETER = "perimeter"
-OBSTACLE = "obstacle"
-CATEGORIES = (AREA, PERIMETER, OBSTACLE)
+__all__ = [
+    "AREA", "PERIMETER", "OBSTACLE", "KINDS", "Piece", "Plan", "PlanError", "plan_garden",
+    "trace_pieces", "MAX_START_OUTSIDE_M",
+]
 
-# A lap whose entry vertex is this close to the mower's position is entered
-# without driving to it.
-SAME_POSITION_M = 0.001
+# A start (or the docking wire's first point) up to this far outside the lawn
+# is driven in from; farther out it is an error.
+MAX_START_OUTSIDE_M = 2.0
+# Where the start lies outside, the planner starts this far inside the edge.
+START_INSET_M = 0.01
+# Transit of up to this many lane spacings between two pieces is a turn.
+TURN_FACTOR = 1.5
+# Decimal places of coordinates in GeoJSON: about 0.1 mm either way.
+GEOGRAPHIC_DIGITS = 9
+PLANAR_DIGITS = 4
 
 
-@dataclass
-class Piece:
-    """One slice of the plan, in the planning frame."""
-
-    index: int
-    category: str
-    points: list[XY]
-    reached: bool = False
-    # Path segments (index i: from path[i] to path[i + 1]) that drive it.
-    segments: range = range(0)
-
-    @property
-    def is_lap(self) -> bool:
-        return len(self.points) >= 3
-
-    @property
-    def length(self) -> float:
-        pts = self.points + self.points[:1] if self.is_lap else self.points
-        return _length(pts)
+class PlanError(ValueError):
+    """A garden that cannot be planned as asked; the message is one line."""
 
 
 @dataclass
 class Plan:
+    """A planned route and its pieces, in the garden's planning frame (metres).
+
+    Attributes:
+        garden: the garden planned.
+        settings: the settings used (angles in degrees).
+        start: where the route starts (planning frame).
+        path: the whole route as (x, y) points; its first point is ``start``.
+        pieces: every mowing piece the planner made, reached or not.
+        mowing: one flag per path segment, True where it mows a piece.
+        seconds: time the planner took for the route, in seconds.
+        entry: where the route enters the lawn when ``start`` lies outside it,
+            else None.
+        classified_by: ``"stage"`` or ``"shape"``, how laps were told apart.
+        warnings: what the user should know about this plan.
+
+    ``to_geojson()``, ``__geo_interface__`` and ``to_geodataframe()`` give
+    the route in the garden's source CRS.
+    """
+
     garden: Garden
-    settings: dict[str, Any]
+    settings: Settings
     start: XY
     path: list[XY]
     pieces: list[Piece]
-    mowing: list[bool]  # one flag per path segment
+    mowing: list[bool]
     seconds: float
+    entry: XY | None = None
     classified_by: str = "stage"
-    notes: list[str] = field(default_factory=list)
+    warnings: list[str] = field(default_factory=list)
+    # Filled in by pipeline.make_plan: the outlines planned in when they
+    # differ from the garden's (clearance, simplification), the angle search
+    # (angle.AngleChoice), the outline report (outline.OutlineReport), and
+    # the speed (m/s) and turn time (s) the search priced.
+    prepared: Garden | None = None
+    angle_search: Any = None
+    outline: Any = None
+    speed: float | None = None
+    turn_time: float | None = None
+
+    # --- coverage ------------------------------------------------------------------
+
+    @cached_property
+    def coverage(self) -> Coverage:
+        """The mowable area that no mowing pass sweeps at the swath width
+        (``settings.swath_width``); computed once, on first use."""
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces), self.settings.swath_width)
+
+    @cached_property
+    def planned_coverage(self) -> Coverage:
+        """As :attr:`coverage`, had every planned piece been reached."""
+        if all(p.reached for p in self.pieces):
+            return self.coverage
+        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces, False), self.settings.swath_width)
+
+    def segment_kinds(self) -> list[str]:
+        """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
+        limit = TURN_FACTOR * float(self.settings.offset)
+        kinds = ["mow" if m else "transit" for m in self.mowing]
+        i = 0
+        while i < len(kinds):
+            if kinds[i] != "transit":
+                i += 1
+                continue
+            j = i
+            length = 0.0
+            while j < len(kinds) and kinds[j] == "transit":
+                (x0, y0), (x1, y1) = self.path[j], self.path[j + 1]
+                dx, dy = x1 - x0, y1 - y0
+                length += math.sqrt(dx * dx + dy * dy)
+                j += 1
+            if i > 0 and j < len(kinds) and length <= limit:
+                kinds[i:j] = ["turn"] * (j - i)
+            i = j
+        return kinds
+
+    # --- geometry (planning frame) ---------------------------------------------
+
+    @property
+    def path_line(self) -> LineString:
+        """The whole route as a shapely LineString (empty without a path)."""
+        return LineString(self.path) if len(self.path) >= 2 else LineString()
 
     def transit_stretches(self) -> list[list[XY]]:
-        """Maximal runs of transit segments, each of non-zero length."""
+        """Maximal runs of transit segments, each of non-zero length, in route order."""
         stretches: list[list[XY]] = []
         current: list[XY] = []
         for i, mowing in enumerate(self.mowing):
@@ -86,7 +152,162 @@ class Plan:
                 current = [self.path[i]]
             current.append(self.path[i + 1])
         stretches.append(current)
-        return [s for s in stretches if len(s) >= 2 and _length(s) > 0]
+        return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
+
+    @property
+    def transit_lines(self) -> list[LineString]:
+        """The transit stretches as shapely LineStrings, in route order."""
+        return [LineString(s) for s in self.transit_stretches()]
+
+    @property
+    def reached(self) -> list[Piece]:
+        """The pieces the route mows, in route order."""
+        return sorted((p for p in self.pieces if p.reached), key=lambda p: p.order or 0)
+
+    @property
+    def given_up(self) -> list[Piece]:
+        """The pieces the route does not reach, in the planner's order."""
+        return [p for p in self.pieces if not p.reached]
+
+    # --- figures -----------------------------------------------------------------
+
+    @property
+    def length(self) -> float:
+        """Length of the whole route in metres."""
+        return path_length(self.path)
+
+    @property
+    def mowing_length(self) -> float:
+        """Metres of the route that mow a piece."""
+        return sum(path_length(self.path[i:i + 2]) for i, m in enumerate(self.mowing) if m)
+
+    @property
+    def transit_length(self) -> float:
+        """Metres of the route between pieces."""
+        return self.length - self.mowing_length
+
+    def counts(self, pieces: Sequence[Piece] | None = None) -> dict[str, int]:
+        """Pieces by kind (all pieces by default), with their ``total``."""
+        counts = {kind: 0 for kind in KINDS}
+        for piece in self.pieces if pieces is None else pieces:
+            counts[piece.kind] += 1
+        counts["total"] = sum(counts[kind] for kind in KINDS)
+        return counts
+
+    def figures(self) -> dict[str, Any]:
+        """The plan's own figures: counts, lengths (m), planning time (s)."""
+        return {
+            "garden": self.garden.name,
+            "crs": self.garden.frame.crs_name,
+            "pieces": {
+                "planned": self.counts(),
+                "reached": self.counts(self.reached),
+                "givenUp": self.counts(self.given_up),
+            },
+            "slicesLength": sum(p.length for p in self.pieces),
+            "path": {
+                "points": len(self.path),
+                "length": self.length,
+                "mowing": self.mowing_length,
+                "transit": self.transit_length,
+            },
+            "planningSeconds": self.seconds,
+            "settings": self.settings.to_dict(),
+            "warnings": self.garden.warnings + self.warnings,
+            "notes": list(self.garden.notes),
+        }
+
+    # --- GIS ---------------------------------------------------------------------
+
+    def to_geojson(self, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+        """The route as a GeoJSON FeatureCollection in the garden's source CRS.
+
+        One feature per piece (``role`` "piece": ``index``, ``kind``,
+        ``order``, ``reached``, ``length`` in metres), one per transit stretch
+        (``role`` "transit"), one for the whole path (``role`` "path"), the
+        start (``role`` "start"), the unmown gaps (``role`` "gaps": a
+        MultiPolygon, ``area`` in m²), and ``summary`` (by default
+        :meth:`figures`) flattened into the scalar properties of a feature
+        with ``role`` "summary" and no geometry.  Lengths are true metres.
+        """
+        frame = self.garden.frame
+        digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
+
+        def line(points: Sequence[XY]) -> dict[str, Any]:
+            coords = frame.to_source(list(points))
+            return {"type": "LineString", "coordinates": [[round(x, digits), round(y, digits)] for x, y in coords]}
+
+        def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
+            return {"type": "Feature", "properties": properties, "geometry": geometry}
+
+        features = []
+        for piece in self.pieces:
+            points = piece.line if len(piece.line) >= 2 else piece.line * 2
+            features.append(feature(
+                {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
+                 "reached": piece.reached, "length": piece.length},
+                line(points) if points else None,
+            ))
+        for order, stretch in enumerate(self.transit_stretches(), start=1):
+            features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
+                                    line(stretch)))
+        features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
+                                line(self.path) if len(self.path) >= 2 else None))
+        gaps = self.coverage.gaps
+        features.append(feature(
+            {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
+            {"type": "MultiPolygon", "coordinates": [
+                [line(list(ring.coords))["coordinates"] for ring in (g.exterior, *g.interiors)]
+                for g in gaps.geoms]} if not gaps.is_empty else None))
+        (sx, sy), = frame.to_source([self.start])
+        features.append(feature({"role": "start"},
+                                {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
+        flat = flatten(self.figures() if summary is None else summary)
+        features.append(feature({"role": "summary", **flat}, None))
+
+        collection: dict[str, Any] = {"type": "FeatureCollection"}
+        crs = frame.crs
+        if crs is not None and crs_label(crs) not in ("OGC:CRS84", "EPSG:4326"):
+            collection["crs"] = {"type": "name", "properties": {"name": crs_urn(crs)}}
+        properties: dict[str, Any] = {"crs": frame.crs_name}
+        if self.garden.name:
+            properties["name"] = self.garden.name
+        collection["properties"] = properties
+        collection["features"] = features
+        return collection
+
+    @property
+    def __geo_interface__(self) -> dict[str, Any]:
+        """The route as GeoJSON (see :meth:`to_geojson`)."""
+        return self.to_geojson()
+
+    def to_geodataframe(self, summary: Mapping[str, Any] | None = None) -> Any:
+        """The route as a geopandas GeoDataFrame (one row per feature of
+        :meth:`to_geojson`) in the garden's CRS; needs geopandas."""
+        try:
+            import geopandas
+        except ImportError:
+            raise ImportError("Plan.to_geodataframe needs geopandas: pip install 'swathwise[gis]'") from None
+        collection = self.to_geojson(summary)
+        return geopandas.GeoDataFrame.from_features(collection["features"], crs=self.garden.frame.crs)
+
+
+def flatten(values: Mapping[str, Any], prefix: str = "") -> dict[str, Any]:
+    """Nested figures as scalar properties: ``{"path": {"length": 3}}`` gives
+    ``{"path_length": 3}``; lists become text joined by ``"; "``."""
+    flat: dict[str, Any] = {}
+    for key, value in values.items():
+        name = f"{prefix}{key}"
+        if isinstance(value, Mapping):
+            flat.update(flatten(value, f"{name}_"))
+        elif isinstance(value, (list, tuple)):
+            flat[name] = "; ".join(str(v) for v in value)
+        else:
+            flat[name] = value
+    return flat
+
+
+# --- planning --------------------------------------------------------------------
 
 
 def _points(line: sw.LineString) -> list[XY]:
@@ -97,11 +318,8 @@ def _sw_points(points: Sequence[XY]) -> list[sw.Point]:
     return [sw.Point(x, y) for x, y in points]
 
 
-def _length(points: Sequence[XY]) -> float:
-    return sum(math.dist(a, b) for a, b in zip(points, points[1:]))
-
-
 def build_environment(garden: Garden) -> sw.Environment:
+    """The garden as the module's ``Environment`` (planning frame)."""
     env = sw.Environment(sw.Polygon(_sw_points(garden.lawn)))
     for ring in garden.obstacles:
         env.addObstacle(sw.Polygon(_sw_points(ring)))
@@ -114,59 +332,104 @@ def build_environment(garden: Garden) -> sw.Environment:
     return env
 
 
+def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None) -> Settings:
+    """A :class:`Settings` as given, or the garden's settings with ``settings``
+    (a mapping of file keys or attribute names) put over them as ``"option"``."""
+    if isinstance(settings, Settings):
+        return settings
+    return garden.settings.updated(settings or {}, source="option")
+
+
 def plan_garden(
     garden: Garden,
-    overrides: Mapping[str, Any] | None = None,
+    settings: Settings | Mapping[str, Any] | None = None,
+    *,
     start: XY | None = None,
 ) -> Plan:
-    """Plan the garden with its own settings, overridden by ``overrides``.
+    """Plan the garden.
 
-    ``start`` is in the planning frame; by default the garden's start point.
+    Args:
+        garden: the garden (planning frame).
+        settings: a :class:`Settings`, or a mapping of settings that override
+            the garden's own (file keys or attribute names; angle in degrees).
+        start: where the mower starts, in the planning frame; by default the
+            garden's start point (see :meth:`Garden.default_start`).  Up to
+            :data:`MAX_START_OUTSIDE_M` metres outside the lawn, the route
+            first drives to the nearest lawn point, with a warning.
+
+    Raises :class:`PlanError` for a start farther outside.
     """
-    values = merged(garden.settings, overrides or {})
+    resolved = resolve_settings(garden, settings)
     start = start if start is not None else garden.default_start()
+    entry, warning = _entry(garden, start)
     env = build_environment(garden)
     service = sw.PathService()
-    origin = sw.Point(*start)
+    origin = sw.Point(*(entry or start))
+    path_settings = resolved.to_path_settings()
 
     began = time.perf_counter()
-    result = service.computeFullTask(env, to_path_settings(values), origin)
+    result = service.computeFullTask(env, path_settings, origin)
     seconds = time.perf_counter() - began
 
     slices = [_points(s) for s in result.slices]
     path = _points(result.path)
-    categories, how = _classify(garden, env, values, origin, service, slices)
-    pieces = [Piece(i, c, pts) for i, (c, pts) in enumerate(zip(categories, slices))]
+    if entry is not None and path:
+        path.insert(0, start)
+    kinds, how = _classify(garden, env, resolved, origin, service, slices)
+    pieces = [Piece(i, kind, pts) for i, (kind, pts) in enumerate(zip(kinds, slices))]
     mowing = trace_pieces(path, pieces)
-    return Plan(garden, values, start, path, pieces, mowing, seconds, classified_by=how)
+    return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
+                classified_by=how, warnings=[warning] if warning else [])
+
+
+def _entry(garden: Garden, start: XY) -> tuple[XY | None, str]:
+    """Where to start the planner when ``start`` lies outside the lawn."""
+    lawn = garden.lawn_shape
+    where = Point(start)
+    if not lawn.is_valid or lawn.covers(where):
+        return None, ""
+    outside = float(lawn.distance(where))
+    if outside > MAX_START_OUTSIDE_M:
+        raise PlanError(
+            f"the start lies {outside:.2f} m outside the lawn; move the start (or the docking wire's "
+            f"first point) onto the lawn: up to {MAX_START_OUTSIDE_M:g} m outside, the route drives in"
+        )
+    inner = lawn.buffer(-START_INSET_M)
+    target = inner if not inner.is_empty else lawn
+    point = nearest_points(target, where)[0]
+    entry = (float(point.x), float(point.y))
+    return entry, (f"the start lies {outside:.2f} m outside the lawn; the route first drives "
+                   f"{path_length([start, entry]):.2f} m to the nearest lawn point")
 
 
 def _classify(
     garden: Garden,
     env: sw.Environment,
-    values: Mapping[str, Any],
+    settings: Settings,
     origin: sw.Point,
     service: sw.PathService,
     slices: list[list[XY]],
 ) -> tuple[list[str], str]:
     tails: list[tuple[str, list[list[XY]]]] = []
     stages = (
-        (PERIMETER, "mowBorder", "borderLaps", {"mowArea": False, "mowExclusionsBoder": False}),
-        (OBSTACLE, "mowExclusionsBoder", "exclusionsBorderLaps", {"mowArea": False, "mowBorder": False}),
+        (PERIMETER, settings.mow_border and settings.border_laps > 0,
+         {"mow_area": False, "mow_exclusions_border": False}),
+        (OBSTACLE, settings.mow_exclusions_border and settings.exclusions_border_laps > 0,
+         {"mow_area": False, "mow_border": False}),
     )
-    for category, switch, count, alone in stages:
+    for kind, switched_on, alone in stages:
         laps: list[list[XY]] = []
-        if values[switch] and values[count] > 0:
-            only = service.computeFullTask(env, to_path_settings({**values, **alone}), origin)
+        if switched_on:
+            only = service.computeFullTask(env, settings.updated(alone).to_path_settings(), origin)
             laps = [_points(s) for s in only.slices]
-        tails.append((category, laps))
+        tails.append((kind, laps))
     lap_slices = [lap for _, laps in tails for lap in laps]
     area_count = len(slices) - len(lap_slices)
     if area_count >= 0 and slices[area_count:] == lap_slices:
-        categories = [AREA] * area_count
-        for category, laps in tails:
-            categories += [category] * len(laps)
-        return categories, "stage"
+        kinds = [AREA] * area_count
+        for kind, laps in tails:
+            kinds += [kind] * len(laps)
+        return kinds, "stage"
     return [_classify_by_shape(garden, pts) for pts in slices], "shape"
 
 
@@ -179,194 +442,3 @@ def _classify_by_shape(garden: Garden, points: list[XY]) -> str:
     to_obstacle = min(ring.hausdorff_distance(LinearRing(r)) for r in garden.obstacles)
     return OBSTACLE if to_obstacle < to_outer else PERIMETER
 
-
-def _key(p: XY) -> tuple[int, int]:
-    return (round(p[0] * 1e6), round(p[1] * 1e6))
-
-
-def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
-    """Find each piece's run in the path; returns the mowing flag per segment."""
-    mowing = [False] * max(len(path) - 1, 0)
-    at: dict[tuple[int, int], list[int]] = defaultdict(list)
-    for k, p in enumerate(path):
-        at[_key(p)].append(k)
-
-    def free(segments: range) -> bool:
-        return not any(mowing[i] for i in segments)
-
-    for piece in pieces:
-        pts = piece.points
-        if not pts:
-            continue
-        found = _find_lap(path, at, pts, free) if piece.is_lap else _find_lane(path, at, pts, free)
-        if found is None:
-            continue
-        piece.reached = True
-        piece.segments = found
-        for i in found:
-            mowing[i] = True
-    return mowing
-
-
-def _same(a: XY, b: XY) -> bool:
-    return _key(a) == _key(b)
-
-
-def _find_lane(path, at, pts, free) -> range | None:
-    for order in (pts, pts[::-1]):
-        for k in at.get(_key(order[0]), ()):
-            end = k + len(order) - 1
-            if end < len(path) and all(_same(path[k + j], order[j]) for j in range(len(order))):
-                segments = range(k, end)
-                if free(segments):
-                    return segments
-    return None
-
-
-def _find_lap(path, at, ring, free) -> range | None:
-    n = len(ring)
-    for k in at.get(_key(ring[0]), ()):
-        ahead = 0
-        while ahead < n and k + ahead < len(path) and _same(path[k + ahead], ring[ahead]):
-            ahead += 1
-        behind = 0
-        while behind < n - 1 and k - behind - 1 >= 0 and _same(path[k - behind - 1], ring[n - 1 - behind]):
-            behind += 1
-        if ahead + behind < n:
-            continue
-        first = k - behind
-        # The run holds at least the n vertices; the lap also drives the edge
-        # back to where it began, which is either one more vertex or the
-        # position the mower entered from.
-        count = min(ahead + behind, n + 1)
-        if count == n + 1:
-            segments = range(first, first + n)
-        else:
-            last = first + n - 1
-            entry = ring[(n - behind - 1) % n]  # the vertex before path[first]
-            if first > 0 and math.dist(path[first - 1], entry) < SAME_POSITION_M:
-                segments = range(first - 1, last)
-            elif last + 1 < len(path) and math.dist(path[last + 1], path[first]) < SAME_POSITION_M:
-                segments = range(first, last + 1)
-            else:
-                segments = range(first, last)
-        if free(segments):
-            return segments
-    return None
-
-
-# --- summary -----------------------------------------------------------------
-
-
-def _swept(lines: list[list[XY]], width: float):
-    geoms = [LineString(p) for p in lines if len(p) >= 2 and _length(p) > 0]
-    if not geoms or width <= 0:
-        return None
-    return MultiLineString(geoms).buffer(width / 2.0, quad_segs=4)
-
-
-def summarise(plan: Plan, speed: float = 0.3) -> dict[str, Any]:
-    """The numbers the console command prints, as plain JSON-ready values."""
-    def by_category(selected) -> dict[str, int]:
-        counts = {c: 0 for c in CATEGORIES}
-        for piece in selected:
-            counts[piece.category] += 1
-        counts["total"] = sum(counts[c] for c in CATEGORIES)
-        return counts
-
-    path_length = _length(plan.path)
-    mowing_length = sum(
-        math.dist(plan.path[i], plan.path[i + 1]) for i, m in enumerate(plan.mowing) if m
-    )
-    width = float(plan.settings["offset"])
-    mowable = plan.garden.mowable_area()
-    area = float(mowable.area)
-
-    def share(lines: list[list[XY]]) -> float:
-        swept = _swept(lines, width)
-        if swept is None or area <= 0:
-            return 0.0
-        return float(swept.intersection(mowable).area) / area
-
-    slice_lines = [p.points + p.points[:1] if p.is_lap else p.points for p in plan.pieces]
-    return {
-        "garden": plan.garden.name,
-        "crs": plan.garden.frame.crs_name,
-        "pieces": {
-            "planned": by_category(plan.pieces),
-            "reached": by_category(p for p in plan.pieces if p.reached),
-            "givenUp": by_category(p for p in plan.pieces if not p.reached),
-        },
-        "slicesLength": sum(p.length for p in plan.pieces),
-        "path": {
-            "points": len(plan.path),
-            "length": path_length,
-            "mowing": mowing_length,
-            "transit": path_length - mowing_length,
-        },
-        "speed": speed,
-        "mowingTimeSeconds": path_length / speed if speed > 0 and len(plan.path) >= 2 else None,
-        "mowableArea": area,
-        "coverage": share([plan.path]),
-        "plannedCoverage": share(slice_lines),
-        "planningSeconds": plan.seconds,
-        "lapsClassifiedBy": plan.classified_by,
-        "settings": dict(plan.settings),
-        "warnings": list(plan.garden.warnings),
-    }
-
-
-def _duration(seconds: float | None) -> str:
-    if seconds is None:
-        return "- (no path)"
-    minutes = round(seconds / 60.0)
-    if minutes < 60:
-        return f"{minutes} min"
-    return f"{minutes // 60} h {minutes % 60:02d} min"
-
-
-def _seconds(seconds: float) -> str:
-    return f"{seconds * 1000:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
-
-
-def format_summary(summary: Mapping[str, Any]) -> str:
-    """The summary as a few aligned lines of text."""
-    pieces = summary["pieces"]
-    lap_word = "rings" if summary["settings"].get("pattern") not in ("lines", "squares") else "lanes"
-
-    def counts(c: Mapping[str, int]) -> str:
-        return (
-            f"{c['total']} ({c[AREA]} area {lap_word}, {c[PERIMETER]} perimeter laps, "
-            f"{c[OBSTACLE]} obstacle laps)"
-        )
-
-    path = summary["path"]
-    lines = []
-    if summary["garden"]:
-        lines.append(("garden", summary["garden"]))
-    lines += [
-        ("planned", counts(pieces["planned"])),
-        ("reached", counts(pieces["reached"])),
-        ("given up", counts(pieces["givenUp"])),
-    ]
-    if path["points"] >= 2:
-        lines.append((
-            "path",
-            f"{path['length']:.1f} m: {path['mowing']:.1f} m mowing, "
-            f"{path['transit']:.1f} m transit ({path['points']} points)",
-        ))
-    else:
-        lines.append(("path", f"none (slices total {summary['slicesLength']:.1f} m)"))
-    lines += [
-        ("mowing time", f"{_duration(summary['mowingTimeSeconds'])} at {summary['speed']:g} m/s"
-         if summary["mowingTimeSeconds"] is not None else _duration(None)),
-        (
-            "coverage",
-            f"{100 * summary['coverage']:.1f} % of {summary['mowableArea']:.1f} m² mowable "
-            f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, "
-            f"swath {summary['settings']['offset']:g} m)",
-        ),
-        ("planning", _seconds(summary["planningSeconds"])),
-    ]
-    width = max(len(k) for k, _ in lines)
-    return "\n".join(f"{k:<{width}}  {v}" for k, v in lines)

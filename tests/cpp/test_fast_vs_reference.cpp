@@ -67,6 +67,20 @@ std::string compareResults(const PathPlanner::PlanningResult& fast,
     return d;
 }
 
+// A task planned without the search details: the same path and slices as
+// the reference, no connectors and no search edges.
+std::string compareLean(const Environment& environment, const PathSettings& settings,
+                        const Point& start, const PathPlanner::PlanningResult& reference) {
+    PlanningOptions options;
+    options.collectSearchDetails = false;
+    const auto lean = computeFullTask(environment, settings, start, options);
+    std::string d = comparePoints(lean.path.points, reference.path.points, "lean path");
+    if (d.empty()) d = compareLines(lean.slices, reference.slices, "lean slice");
+    if (d.empty() && !(lean.connectors.empty() && lean.searchEdges.empty()))
+        d = "lean result holds search details";
+    return d;
+}
+
 // ---- Random gardens: small, so that thousands run quickly, with the
 // degeneracies that the tolerances are about made common: coordinates on a
 // coarse grid (moves through vertices and along edges), obstacles inside,
@@ -226,6 +240,8 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
             Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
         const std::string d = compareResults(fast, reference);
         ASSERT_TRUE(d.empty()) << "garden " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "garden " << i << ": " << lean;
         searches += tally.transitSearches;
         edges += fast.searchEdges.size();
         paths += fast.path.points.size() > 1;
@@ -239,6 +255,8 @@ TEST(FastVersusReference, WholeTasksOnRandomGardens) {
             Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
         const std::string d = compareResults(fast, reference);
         ASSERT_TRUE(d.empty()) << "busy garden " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "busy garden " << i << ": " << lean;
         searches += tally.transitSearches;
         edges += fast.searchEdges.size();
         paths += fast.path.points.size() > 1;
@@ -319,7 +337,7 @@ TEST(FastVersusReference, TransitSearchesSharingOneCache) {
         for (int k = 0; k < 6; ++k) {
             const Point a = maker.probe(env, 14.0);
             const Point b = maker.probe(env, 14.0);
-            const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
+            const auto fast = findTransitPath(context, cache, &fastEdges, a.x, a.y, b.x, b.y);
             const auto reference =
                 Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
             std::string d = comparePoints(fast, reference, "transit path");
@@ -403,7 +421,7 @@ TEST(FastVersusReference, TransitAmongPositionsAMillimetreApart) {
                 wire[static_cast<std::size_t>(maker.integer(0, static_cast<int>(wire.size()) - 1))];
             const Point b(w.x + maker.uniform(-0.0009, 0.0009),
                           w.y + maker.uniform(-0.0009, 0.0009));
-            const auto fast = findTransitPath(context, cache, fastEdges, a.x, a.y, b.x, b.y);
+            const auto fast = findTransitPath(context, cache, &fastEdges, a.x, a.y, b.x, b.y);
             const auto reference =
                 Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y);
             std::string d = comparePoints(fast, reference, "transit path");

@@ -9,7 +9,8 @@ import pytest
 
 from swathwise_tools import cli
 from swathwise_tools.garden import load_garden
-from swathwise_tools.plan import plan_garden, summarise
+from swathwise_tools.plan import plan_garden
+from swathwise_tools.summary import summarise
 from swathwise_tools.route import write_route
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -50,20 +51,20 @@ def test_plan_writes_route_and_picture(tmp_path, square, capsys):
     assert "10 area lanes" in out and "planning" in out
     data = json.loads(route.read_text())
     assert data["properties"]["crs"] == "local-metres"
-    features = {f["properties"]["role"]: f for f in data["features"]}
-    assert set(features) == {"path", "slices", "transit", "start"}
-    slices = features["slices"]
-    assert slices["geometry"]["type"] == "MultiLineString"
-    assert slices["properties"]["kind"] == ["area"] * 10
+    roles = [f["properties"]["role"] for f in data["features"]]
+    assert roles.count("piece") == 10 and roles.count("path") == roles.count("summary") == 1
+    pieces = [f for f in data["features"] if f["properties"]["role"] == "piece"]
+    assert all(f["properties"]["kind"] == "area" and f["properties"]["reached"] for f in pieces)
+    assert sorted(f["properties"]["order"] for f in pieces) == list(range(1, 11))
     # Written back in the file's own coordinates.
-    first = slices["geometry"]["coordinates"][0]
-    assert first == [[100.0, 200.5], [110.0, 200.5]]
-    assert features["start"]["geometry"]["coordinates"] == [100.0, 200.0]
-    path = features["path"]["geometry"]
-    if path is not None:
-        assert path["type"] == "LineString"
-        assert path["coordinates"][0] == [100.0, 200.0]
-        assert all(slices["properties"]["reached"])
+    assert pieces[0]["geometry"]["coordinates"] == [[100.0, 200.5], [110.0, 200.5]]
+    start = next(f for f in data["features"] if f["properties"]["role"] == "start")
+    assert start["geometry"]["coordinates"] == [100.0, 200.0]
+    path = next(f for f in data["features"] if f["properties"]["role"] == "path")["geometry"]
+    assert path["type"] == "LineString" and path["coordinates"][0] == [100.0, 200.0]
+    summary = next(f for f in data["features"] if f["properties"]["role"] == "summary")["properties"]
+    assert summary["pieces_reached_total"] == 10
+    assert all(not isinstance(v, (list, dict)) for f in data["features"] for v in f["properties"].values())
     assert picture.read_text().lstrip().startswith("<?xml")
 
 
@@ -74,7 +75,7 @@ def test_json_summary_and_setting_flags(square, capsys):
     summary = json.loads(out)
     settings = summary["settings"]
     assert settings["offset"] == 2.0 and settings["mowBorder"] is True and settings["borderLaps"] == 1
-    assert settings["angle"] == pytest.approx(1.5707963267948966)
+    assert settings["angle"] == 90.0  # degrees, as given
     assert settings["mowExclusionsBoder"] is False  # from the file
     assert summary["speed"] == 0.5
     assert summary["pieces"]["planned"]["area"] == 5
@@ -113,10 +114,10 @@ def test_unwritable_output_is_an_error_line(tmp_path, square, capsys):
     assert err.startswith("swathwise: error: ") and err.count("\n") == 1
 
 
-def test_start_outside_the_lawn_is_a_warning(square, capsys):
-    code, _, err = run(capsys, "plan", square, "--start", "50", "50")
-    assert code == 0
-    assert "warning: --start lies outside the lawn" in err
+def test_start_far_outside_the_lawn_is_an_error(square, capsys):
+    code, out, err = run(capsys, "plan", square, "--start", "50", "50")
+    assert code == 1 and out == ""
+    assert "m outside the lawn" in err and err.count("\n") == 1
 
 
 @pytest.mark.parametrize("suffix, magic", [(".png", b"\x89PNG\r\n\x1a\n"), (".svg", b"<?xml")])
@@ -139,7 +140,8 @@ def test_route_of_a_lonlat_garden_stays_in_lonlat(tmp_path):
     lawn = json.loads((ROOT / "examples" / "park_lawn.geojson").read_text())["features"][0]
     lons = [p[0] for p in lawn["geometry"]["coordinates"][0]]
     lats = [p[1] for p in lawn["geometry"]["coordinates"][0]]
-    points = [p for line in data["features"][1]["geometry"]["coordinates"] for p in line]
+    points = [p for f in data["features"] if f["properties"]["role"] == "piece"
+              for p in f["geometry"]["coordinates"]]
     assert points
     assert all(min(lons) - 1e-5 <= x <= max(lons) + 1e-5 for x, _ in points)
     assert all(min(lats) - 1e-5 <= y <= max(lats) + 1e-5 for _, y in points)
@@ -166,3 +168,5 @@ def test_console_script_is_installed():
         pytest.skip("the swathwise command is not installed in this environment")
     done = subprocess.run([str(script), "plan", "--help"], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0 and "--distance-to-border" in done.stdout
+    for fragment in ("(default: 0.5)", '"role"', "local-metres", "example:", "exit codes:"):
+        assert fragment in done.stdout

@@ -42,7 +42,7 @@ def metres_garden(features=None, settings=None):
     [
         ("front_lawn", "local-metres", 3, 0, (60, 200)),
         ("back_garden", "local-metres", 4, 0, (200, 500)),
-        ("park_lawn", "wgs84", 20, 2, (8000, 12000)),
+        ("park_lawn", "OGC:CRS84", 20, 2, (8000, 12000)),
     ],
 )
 def test_samples_load_and_plan(name, crs, obstacles, mow_areas, area_range):
@@ -58,7 +58,7 @@ def test_samples_load_and_plan(name, crs, obstacles, mow_areas, area_range):
     assert min(xs) == pytest.approx(-max(xs), abs=0.5)
     assert garden.start is not None and garden.contains(garden.start)
     plan = plan_garden(garden)
-    assert any(p.category == AREA for p in plan.pieces)
+    assert any(p.kind == AREA for p in plan.pieces)
     if plan.path:
         assert all(p.reached for p in plan.pieces)
 
@@ -112,13 +112,10 @@ MALFORMED = [
     ("lawn as MultiPolygon",
      mutate(set_geometry(0, "MultiPolygon", [square(0, 0, 5, 5), square(6, 0, 9, 5)])),
      ['feature 0 ("lawn")', "MultiPolygon"]),
-    ("hole in the lawn",
-     mutate(set_geometry(0, "Polygon", square(0, 0, 20, 12) + square(2, 2, 3, 3))),
-     ['feature 0 ("lawn")', "hole", "obstacle"]),
     ("lawn as LineString", mutate(set_geometry(0, "LineString", [[0, 0], [5, 5]])),
      ["lawn", "expected a Polygon, got a LineString"]),
     ("obstacle as Point", mutate(set_geometry(1, "Point", [9, 5])),
-     ['feature 1 ("shed")', "got a Point"]),
+     ['feature 1 ("shed")', 'Point obstacle needs a "radius"']),
     ("start as LineString", mutate(set_geometry(2, "LineString", [[1, 1], [2, 2]])),
      ["start feature 2", "expected a Point"]),
     ("wire as Polygon", mutate(add(feature("virtualWire", "Polygon", square(1, 1, 2, 2), "wire"))),
@@ -208,10 +205,14 @@ def convert(data, fn):
     data = copy.deepcopy(data)
     for f in data["features"]:
         g = f["geometry"]
+        if g is None:
+            continue
         if g["type"] == "Point":
             g["coordinates"] = list(fn(*g["coordinates"]))
         elif g["type"] == "LineString":
             g["coordinates"] = [list(fn(*p)) for p in g["coordinates"]]
+        elif g["type"] == "MultiPolygon":
+            g["coordinates"] = [[[list(fn(*p)) for p in ring] for ring in poly] for poly in g["coordinates"]]
         else:
             g["coordinates"] = [[list(fn(*p)) for p in ring] for ring in g["coordinates"]]
     return data
@@ -227,7 +228,7 @@ def test_lonlat_garden_plans_like_the_same_garden_in_metres():
             feature("virtualWire", "LineString", [[2, 2], [16, 11], [28, 6]]),
             feature("start", "Point", [1.5, 1.0]),
         ],
-        settings={"offset": 0.5, "angle": 0.3, "distanceToBorder": 0.4,
+        settings={"offset": 0.5, "angle": math.degrees(0.3), "distanceToBorder": 0.4,
                   "borderLaps": 2, "exclusionsBorderLaps": 1},
     )
     lonlat = convert(metres, to_lonlat)
@@ -235,13 +236,15 @@ def test_lonlat_garden_plans_like_the_same_garden_in_metres():
 
     plan_m = plan_garden(parse_garden(metres))
     plan_l = plan_garden(parse_garden(lonlat))
-    assert [p.category for p in plan_l.pieces] == [p.category for p in plan_m.pieces]
+    assert [p.kind for p in plan_l.pieces] == [p.kind for p in plan_m.pieces]
     assert len(plan_l.path) == len(plan_m.path)
 
     route_m = route_collection(plan_m)
     route_l = convert(route_collection(plan_l), from_lonlat)
     for fm, fl in zip(route_m["features"], route_l["features"]):
         assert fm["properties"]["role"] == fl["properties"]["role"]
+        if fm["properties"]["role"] == "gaps":
+            continue  # slivers differ with the projection; compared by area elsewhere
         if fm["geometry"] is None:
             assert fl["geometry"] is None
             continue

@@ -1,16 +1,9 @@
 import pytest
 
 from swathwise_tools.garden import Garden
-from swathwise_tools.plan import (
-    AREA,
-    OBSTACLE,
-    PERIMETER,
-    Piece,
-    format_summary,
-    plan_garden,
-    summarise,
-    trace_pieces,
-)
+from swathwise_tools.pieces import AREA, OBSTACLE, PERIMETER, Piece, trace_pieces
+from swathwise_tools.plan import plan_garden
+from swathwise_tools.summary import format_summary, summarise
 
 SQUARE = [(0.0, 0.0), (10.0, 0.0), (10.0, 10.0), (0.0, 10.0)]
 LANES_ONLY = {"offset": 1.0, "distanceToBorder": 0.0, "mowBorder": False, "mowExclusionsBoder": False}
@@ -61,7 +54,7 @@ def test_coverage_counts_only_the_mowable_area():
     summary = summarise(plan)
     assert summary["mowableArea"] == pytest.approx(80.0 - 4.0)
     assert summary["plannedCoverage"] == pytest.approx(1.0, abs=1e-6)
-    assert all(p.category == AREA for p in plan.pieces)
+    assert all(p.kind == AREA for p in plan.pieces)
     assert all(max(y for _, y in p.points) < 8.0 for p in plan.pieces)
 
 
@@ -70,11 +63,11 @@ def test_laps_are_told_apart_by_stage():
                     start=(0.5, 0.5))
     plan = plan_garden(garden, {"offset": 0.5, "distanceToBorder": 0.5,
                                 "borderLaps": 2, "exclusionsBorderLaps": 3})
-    laps = [p for p in plan.pieces if p.category != AREA]
+    laps = [p for p in plan.pieces if p.kind != AREA]
     if not laps:
         pytest.skip("this planner build lays no laps")
     assert plan.classified_by == "stage"
-    assert [p.category for p in laps] == [PERIMETER] * 2 + [OBSTACLE] * 3
+    assert [p.kind for p in laps] == [PERIMETER] * 2 + [OBSTACLE] * 3
     # The first perimeter lap runs just inside the lawn, the first obstacle
     # lap just outside the obstacle.
     assert laps[0].length == pytest.approx(40.0, abs=0.02)
@@ -128,6 +121,6 @@ def test_two_identical_lanes_need_two_runs():
 def test_text_summary_names_every_number():
     plan = plan_garden(Garden(lawn=list(SQUARE), start=(0.0, 0.0)), LANES_ONLY)
     text = format_summary(summarise(plan, speed=0.3))
-    for label in ("planned", "reached", "given up", "path", "mowing time", "coverage", "planning"):
+    for label in ("planned", "reached", "given up", "path", "mowing time", "coverage", "times"):
         assert any(line.startswith(label) for line in text.splitlines())
     assert "10 area lanes" in text

@@ -37,3 +37,23 @@ def test_typed_example_runs():
     corners, count = example["plan"](1.0, 2)
     assert sorted(corners) == [(0.0, 0.0), (0.0, 8.0), (12.0, 0.0), (12.0, 8.0)]
     assert count == 2 + 1 + 3
+
+
+def test_mypy_finds_the_installed_stubs_in_a_fresh_venv(tmp_path):
+    pytest.importorskip("mypy")
+    tag = f"cp{sys.version_info.major}{sys.version_info.minor}"
+    wheels = sorted(ROOT.glob(f"build/dist*/swathwise-*-{tag}-*.whl"), key=lambda p: p.stat().st_mtime)
+    if not wheels:
+        pytest.skip("no wheel of the package for this interpreter (scripts/setup.sh builds one)")
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", str(venv)], check=True, timeout=120)
+    python = venv / "bin" / "python"
+    subprocess.run([sys.executable, "-m", "pip", "--python", str(python), "install", "-q", "--no-deps",
+                    "--no-index", "--disable-pip-version-check", str(wheels[-1])],
+                   check=True, capture_output=True, timeout=120)
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--python-executable", str(python),
+         "--cache-dir", str(tmp_path / "cache"), str(TYPING / "usage.py")],
+        capture_output=True, text=True, timeout=300, cwd=tmp_path, env={"PATH": ""},
+    )
+    assert done.returncode == 0, done.stdout + done.stderr

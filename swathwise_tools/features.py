@@ -1,0 +1,172 @@
+"""Features of a garden: each source's items read, typed and checked with shapely.
+
+Every way into a garden ends here: a feature with a role and a shapely
+geometry in source coordinates, or a :class:`GardenError` whose one-line
+message names the feature and the fix.
+"""
+
+from __future__ import annotations
+
+import json
+import math
+from dataclasses import dataclass
+from typing import Any, Mapping
+
+import numpy as np
+import shapely
+from shapely.geometry import LineString, Point, Polygon, shape
+
+ROLES = ("lawn", "obstacle", "mowArea", "virtualWire", "dockingWire", "start")
+
+
+class GardenError(ValueError):
+    """A garden that cannot be planned; the message is one line."""
+
+
+@dataclass
+class Feature:
+    """One feature of a garden: its role and shapely geometry in source coordinates."""
+
+    label: str  # how messages name it: 'obstacle feature 3 ("shed")'
+    role: str
+    geometry: Any  # shapely geometry in source coordinates
+    radius: float | None = None
+
+
+def read_feature(index: int, feature: Any) -> Feature:
+    """A GeoJSON feature (mapping) checked for its role, geometry and optional ``radius`` (metres)."""
+    where = f"feature {index}"
+    if not isinstance(feature, Mapping) or feature.get("type") != "Feature":
+        raise GardenError(f"{where}: not a GeoJSON Feature")
+    props = feature.get("properties")
+    if not isinstance(props, Mapping):
+        raise GardenError(f'{where}: no "properties" with a "role"')
+    name = props.get("name")
+    if isinstance(name, str) and name:
+        where = f'{where} ("{name}")'
+    role = props.get("role")
+    if role is None or (isinstance(role, float) and math.isnan(role)):
+        raise GardenError(f'{where}: no "role" property; use one of {", ".join(ROLES)}')
+    if role not in ROLES:
+        raise GardenError(f"{where}: unknown role {json.dumps(role)}; use one of {', '.join(ROLES)}")
+    label = f"{role} {where}"
+    geometry = to_shape(label, feature.get("geometry"))
+    radius = props.get("radius")
+    if radius is not None and not (isinstance(radius, float) and math.isnan(radius)):
+        if isinstance(radius, bool) or not isinstance(radius, (int, float)) or not 0 < radius < math.inf:
+            raise GardenError(f'{label}: "radius" must be a positive number of metres, got {radius!r}')
+        return Feature(label, role, geometry, float(radius))
+    return Feature(label, role, geometry)
+
+
+def to_shape(label: str, geometry: Any) -> Any:
+    """A GeoJSON geometry mapping as a 2D shapely geometry (``shapely.geometry.shape``)."""
+    if isinstance(geometry, shapely.Geometry):
+        return geometry
+    if not isinstance(geometry, Mapping) or not isinstance(geometry.get("type"), str):
+        raise GardenError(f"{label}: no geometry")
+    key = "geometries" if geometry["type"] == "GeometryCollection" else "coordinates"
+    if key not in geometry:
+        raise GardenError(f"{label}: the {geometry['type']} has no {key}")
+    if key == "coordinates":
+        check_numbers(label, geometry["coordinates"])
+    try:
+        return shapely.force_2d(shape(geometry))
+    except (ValueError, TypeError, shapely.errors.GEOSException) as exc:
+        if "linearring requires at least 4" in str(exc).lower():
+            raise GardenError(f"{label}: the polygon needs at least 3 distinct corners") from None
+        raise GardenError(f"{label}: {exc}") from None
+
+
+def check_numbers(label: str, coordinates: Any) -> None:
+    """Every coordinate a finite number (shapely would read ``"10"`` as 10)."""
+    if isinstance(coordinates, np.ndarray):
+        if coordinates.dtype.kind not in "fiu" or not np.isfinite(coordinates).all():
+            raise GardenError(f"{label}: the coordinates must be finite numbers")
+        return
+    if isinstance(coordinates, (list, tuple)):
+        for item in coordinates:
+            check_numbers(label, item)
+        return
+    if isinstance(coordinates, bool) or not isinstance(coordinates, (int, float, np.number)) \
+            or not math.isfinite(coordinates):
+        shown = json.dumps(coordinates) if isinstance(coordinates, (str, int, float)) else repr(coordinates)
+        raise GardenError(f"{label}: coordinate {shown} is not a finite number")
+
+
+def lawn_polygon(feature: Feature) -> Polygon:
+    """The lawn: a Polygon, or a MultiPolygon of one part, valid."""
+    geometry = feature.geometry
+    if geometry.geom_type == "MultiPolygon":
+        if len(geometry.geoms) != 1:
+            raise GardenError(
+                f"{feature.label}: the lawn must be a single Polygon, not a MultiPolygon of "
+                f"{len(geometry.geoms)} parts; join the parts with a passage or plan them as separate gardens"
+            )
+        geometry = geometry.geoms[0]
+    if geometry.geom_type != "Polygon":
+        raise GardenError(f"{feature.label}: expected a Polygon, got a {geometry.geom_type}")
+    return valid_polygon(feature.label, geometry)
+
+
+def obstacle_parts(feature: Feature) -> list[Polygon]:
+    """An obstacle's polygons; none for a round one (a Point with a radius, drawn later in metres)."""
+    if feature.geometry.geom_type == "Point":
+        if feature.radius is None:
+            raise GardenError(f'{feature.label}: a Point obstacle needs a "radius" property in metres')
+        return []  # drawn as a circle in the planning frame
+    return polygon_parts(feature, holes=False)
+
+
+def polygon_parts(feature: Feature, *, holes: bool) -> list[Polygon]:
+    """The valid parts of a Polygon or MultiPolygon; holes refused unless ``holes``."""
+    geometry = feature.geometry
+    if geometry.geom_type == "Polygon":
+        parts = [geometry]
+    elif geometry.geom_type == "MultiPolygon":
+        parts = list(geometry.geoms)
+        if not parts:
+            raise GardenError(f"{feature.label}: the MultiPolygon has no polygons")
+    else:
+        wanted = "a Polygon, MultiPolygon or a Point with a radius" if feature.role == "obstacle" \
+            else "a Polygon or MultiPolygon"
+        raise GardenError(f"{feature.label}: expected {wanted}, got a {geometry.geom_type}")
+    for part in parts:
+        if part.interiors and not holes:
+            raise GardenError(f"{feature.label}: the polygon has holes, which are not supported here; "
+                              "give the outline only")
+    return [valid_polygon(feature.label, p) for p in parts]
+
+
+def valid_polygon(label: str, polygon: Polygon) -> Polygon:
+    """The polygon, if shapely finds it valid and it has three distinct corners."""
+    if polygon.is_empty:
+        raise GardenError(f"{label}: the polygon has no outline")
+    if len(set(polygon.exterior.coords)) < 3:
+        raise GardenError(f"{label}: the polygon needs at least 3 distinct corners")
+    reason = shapely.is_valid_reason(polygon)
+    if reason != "Valid Geometry":
+        raise GardenError(f"{label}: the outline is not a simple polygon ({reason})")
+    return polygon
+
+
+def line_of(feature: Feature) -> LineString:
+    """A wire: a LineString (or a one-part MultiLineString) of two or more positions."""
+    geometry = feature.geometry
+    if geometry.geom_type == "MultiLineString" and len(geometry.geoms) == 1:
+        geometry = geometry.geoms[0]
+    if geometry.geom_type != "LineString":
+        raise GardenError(f"{feature.label}: expected a LineString, got a {geometry.geom_type}")
+    if len(geometry.coords) < 2:
+        raise GardenError(f"{feature.label}: a LineString needs at least 2 positions")
+    return geometry
+
+
+def point_of(feature: Feature) -> Point:
+    """A start: a Point (or a one-part MultiPoint)."""
+    geometry = feature.geometry
+    if geometry.geom_type == "MultiPoint" and len(geometry.geoms) == 1:
+        geometry = geometry.geoms[0]
+    if geometry.geom_type != "Point" or geometry.is_empty:
+        raise GardenError(f"{feature.label}: expected a Point, got a {geometry.geom_type}")
+    return geometry

@@ -1,0 +1,149 @@
+"""Outlines made ready for planning: recorded edges simplified, clearance kept.
+
+What an outline means: the line the mower's centre may reach.  An outline
+drawn at the real edge of the lawn (or of a bed, a wall, a trunk) lets half
+the mower hang over it; a ``clearance`` of half the mower's width keeps the
+whole mower off.  With a clearance the lawn is shrunk and every obstacle
+grown by it before planning, so the planned path, transit included, keeps
+that distance from every drawn outline.
+
+A boundary recorded by driving along the edge has thousands of points a few
+centimetres apart, with jitter and repeats; it is simplified within a
+tolerance (``simplify``, metres) that keeps every outline within that
+distance of the recorded one.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass, field, replace
+from typing import Any
+
+import shapely
+from shapely.geometry import LineString, Point, Polygon
+from shapely.geometry.base import BaseGeometry
+
+XY = tuple[float, float]
+
+DEFAULT_SIMPLIFY_M = 0.01
+# Round joins are drawn with chords; this many per quarter circle, and the
+# radius raised so that the chords, not the corners, lie at the clearance.
+QUAD_SEGS = 8
+# Extra distance that absorbs the planner's millimetre grid.
+CLEARANCE_MARGIN_M = 0.002
+
+
+@dataclass
+class OutlineReport:
+    """Vertex counts before and after simplification, and notes for the user."""
+
+    vertices_before: int = 0
+    vertices_after: int = 0
+    tolerance: float = 0.0
+    clearance: float = 0.0
+    notes: list[str] = field(default_factory=list)
+
+
+def _ring(geometry: Polygon) -> list[XY]:
+    coords = list(geometry.exterior.coords)[:-1]
+    return [(float(x), float(y)) for x, y in coords]
+
+
+def simplify_ring(ring: list[XY], tolerance: float) -> list[XY]:
+    """The ring with repeats dropped and simplified within ``tolerance`` metres.
+
+    A ring that simplification would break (fewer than 3 corners, or not
+    simple) is kept as it was.
+    """
+    if tolerance <= 0 or len(ring) < 4:
+        return ring
+    polygon = Polygon(ring)
+    simpler = polygon.simplify(tolerance, preserve_topology=True)
+    if not isinstance(simpler, Polygon) or simpler.is_empty or len(simpler.exterior.coords) < 4:
+        return ring
+    if not simpler.is_valid and polygon.is_valid:
+        return ring
+    return _ring(simpler)
+
+
+def simplify_garden(garden: Any, tolerance: float = DEFAULT_SIMPLIFY_M) -> tuple[Any, OutlineReport]:
+    """A copy of the garden with every polygon outline simplified."""
+    report = OutlineReport(tolerance=tolerance)
+    rings = [garden.lawn, *garden.obstacles, *garden.mow_areas]
+    report.vertices_before = sum(len(r) for r in rings)
+    lawn = simplify_ring(garden.lawn, tolerance)
+    obstacles = [simplify_ring(r, tolerance) for r in garden.obstacles]
+    mow_areas = [simplify_ring(r, tolerance) for r in garden.mow_areas]
+    report.vertices_after = len(lawn) + sum(map(len, obstacles)) + sum(map(len, mow_areas))
+    return replace(garden, lawn=lawn, obstacles=obstacles, mow_areas=mow_areas), report
+
+
+def _grow(geometry: BaseGeometry, distance: float) -> BaseGeometry:
+    radius = distance / math.cos(math.pi / (4 * QUAD_SEGS))
+    return geometry.buffer(radius, quad_segs=QUAD_SEGS)
+
+
+def _parts(geometry: BaseGeometry) -> list[Polygon]:
+    if isinstance(geometry, Polygon):
+        return [] if geometry.is_empty else [geometry]
+    return [p for g in getattr(geometry, "geoms", []) for p in _parts(g)]
+
+
+def apply_clearance(garden: Any, clearance: float, report: OutlineReport | None = None) -> tuple[Any, OutlineReport]:
+    """A copy of the garden with the lawn shrunk and obstacles grown by ``clearance``.
+
+    Grown obstacles that overlap are merged; those that reach the shrunk
+    lawn's edge are cut out of the lawn.  Should the lawn fall apart, the
+    part the mower starts in (else the largest) is kept and the rest is
+    named in a note.
+    """
+    report = report or OutlineReport()
+    report.clearance = clearance
+    if clearance <= 0:
+        return garden, report
+    distance = clearance + CLEARANCE_MARGIN_M
+    lawn = _grow(Polygon(garden.lawn), -distance)
+    grown = shapely.union_all([_grow(Polygon(r), distance) for r in garden.obstacles]) \
+        if garden.obstacles else Polygon()
+    area = lawn.difference(grown) if not grown.is_empty else lawn
+    parts = _parts(area)
+    if not parts:
+        report.notes.append(f"a clearance of {clearance:g} m leaves no lawn to mow")
+        return replace(garden, lawn=[], obstacles=[]), report
+    start = garden.start if garden.start is not None else (garden.docking_wire[0] if garden.docking_wire else None)
+    keep = max(parts, key=lambda p: (start is not None and p.distance(Point(start)) == 0, p.area))
+    lost = sum(p.area for p in parts if p is not keep)
+    if lost > 0:
+        report.notes.append(
+            f"with a clearance of {clearance:g} m the lawn falls apart; "
+            f"{lost:.1f} m² in {len(parts) - 1} part(s) cannot be reached and is left out")
+    obstacles = [_ring(Polygon(hole)) for hole in keep.interiors]
+    wire = _wire_within(keep, garden.virtual_wire, clearance, report)
+    line = garden.docking_wire
+    if line and len(line) >= 2 and not keep.buffer(1e-6).contains(LineString(line)):
+        report.notes.append("the docking wire comes closer than the clearance to an outline; "
+                            "the route starts on it all the same")
+    return replace(garden, lawn=_ring(Polygon(keep.exterior)), obstacles=obstacles,
+                   virtual_wire=wire), report
+
+
+def _wire_within(area: Polygon, wire: list[XY], clearance: float, report: OutlineReport) -> list[XY]:
+    """The longest stretch of the virtual wire that keeps the clearance."""
+    if len(wire) < 2:
+        return wire
+    line = LineString(wire)
+    if area.buffer(1e-6).contains(line):
+        return wire
+    inside = [part for part in _lines(area.intersection(line)) if part.length > 0]
+    kept = max(inside, key=lambda part: part.length) if inside else None
+    report.notes.append(
+        f"the virtual wire comes closer than the clearance ({clearance:g} m) to an outline; "
+        + (f"transit follows only its longest stretch that keeps it ({kept.length:.1f} of {line.length:.1f} m)"
+           if kept is not None else "transit does not follow it"))
+    return [(float(x), float(y)) for x, y in kept.coords] if kept is not None else []
+
+
+def _lines(geometry: BaseGeometry) -> list[LineString]:
+    if isinstance(geometry, LineString):
+        return [geometry]
+    return [p for g in getattr(geometry, "geoms", []) for p in _lines(g)]

@@ -1,0 +1,160 @@
+"""The summary of a plan: its figures, the share of the lawn it sweeps, and
+the text the command prints.  Reads a :class:`~swathwise_tools.plan.Plan`,
+never changes it."""
+
+from __future__ import annotations
+
+from typing import Any, Mapping
+
+from shapely.geometry import Polygon
+
+from .advice import bands
+from .pieces import AREA, OBSTACLE, PERIMETER
+from .plan import Plan
+
+# Mowing speed for the time estimate, in metres per second.
+DEFAULT_SPEED = 0.3
+
+
+def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
+    """The plan's figures plus time and coverage, as plain JSON-ready values.
+
+    ``speed`` in metres per second (default 0.3) gives ``mowingTimeSeconds``;
+    ``coverage`` and ``plannedCoverage`` are the shares (0 to 1) of the
+    mowable area that the mowing passes of the route and of all planned
+    pieces sweep at the swath width; ``mowableArea`` and ``gapArea`` (what
+    stays unmown) are in m²; ``bands`` names bands that the settings leave
+    unmown by construction, with the setting that closes each.
+    """
+    summary = plan.figures()
+    coverage = plan.coverage
+    length = summary["path"]["length"]
+    planned_in = plan.prepared or plan.garden
+    has_obstacles = bool(planned_in.obstacles)
+    lengths = {"edge": planned_in.lawn_shape.length,
+               "obstacles": sum(Polygon(ring).length for ring in planned_in.obstacles)}
+    summary.update({
+        "speed": speed,
+        "mowingTimeSeconds": length / speed if speed > 0 and len(plan.path) >= 2 else None,
+        "mowableArea": coverage.mowable_area,
+        "coverage": coverage.share,
+        "plannedCoverage": plan.planned_coverage.share,
+        "gapArea": coverage.gap_area,
+        "gaps": len(coverage.gaps.geoms),
+        "swath": coverage.swath,
+        "bands": [b.text() for b in bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths)],
+        "coverageSeconds": coverage.seconds,
+        "lapsClassifiedBy": plan.classified_by,
+    })
+    summary.update(_search_summary(plan))
+    return summary
+
+
+def _search_summary(plan: Plan) -> dict[str, Any]:
+    out: dict[str, Any] = {"angleSource": plan.settings.source("angle")}
+    report = plan.outline
+    if report is not None:
+        out["outline"] = {"verticesBefore": report.vertices_before, "verticesAfter": report.vertices_after,
+                          "simplify": report.tolerance, "clearance": report.clearance}
+    choice = plan.angle_search
+    if choice is not None:
+        out["angleSearch"] = {
+            "degrees": choice.degrees,
+            "jobSeconds": choice.best.seconds,
+            "savedAgainstZeroSeconds": choice.saved_against_zero,
+            "edgeDegrees": choice.along_edge.degrees,
+            "savedAgainstEdgeSeconds": choice.saved_against_edge,
+            "plans": choice.plans,
+            "workers": choice.workers,
+            "speed": plan.speed,
+            "turnTime": plan.turn_time,
+        }
+        out["angleSearchSeconds"] = choice.search_seconds
+    return out
+
+
+def _duration(seconds: float | None) -> str:
+    if seconds is None:
+        return "- (no path)"
+    minutes = round(seconds / 60.0)
+    if minutes < 60:
+        return f"{minutes} min"
+    return f"{minutes // 60} h {minutes % 60:02d} min"
+
+
+def _saved(seconds: float) -> str:
+    if abs(seconds) < 90:
+        return f"{seconds:.0f} s"
+    return ("-" if seconds < 0 else "") + _duration(abs(seconds))
+
+
+def _seconds(seconds: float) -> str:
+    return f"{seconds * 1000:.1f} ms" if seconds < 1 else f"{seconds:.2f} s"
+
+
+def format_summary(summary: Mapping[str, Any]) -> str:
+    """The summary as a few aligned lines of text."""
+    pieces = summary["pieces"]
+    lap_word = "rings" if summary["settings"].get("pattern") not in ("lines", "squares") else "lanes"
+
+    def counts(c: Mapping[str, int]) -> str:
+        return (
+            f"{c['total']} ({c[AREA]} area {lap_word}, {c[PERIMETER]} perimeter laps, "
+            f"{c[OBSTACLE]} obstacle laps)"
+        )
+
+    path = summary["path"]
+    lines = []
+    if summary["garden"]:
+        lines.append(("garden", summary["garden"]))
+    lines += [
+        ("planned", counts(pieces["planned"])),
+        ("reached", counts(pieces["reached"])),
+        ("given up", counts(pieces["givenUp"])),
+    ]
+    if path["points"] >= 2:
+        lines.append((
+            "path",
+            f"{path['length']:.1f} m: {path['mowing']:.1f} m mowing, "
+            f"{path['transit']:.1f} m transit ({path['points']} points)",
+        ))
+    else:
+        lines.append(("path", f"none (slices total {summary['slicesLength']:.1f} m)"))
+    lines += [
+        ("mowing time", f"{_duration(summary['mowingTimeSeconds'])} at {summary['speed']:g} m/s"
+         if summary["mowingTimeSeconds"] is not None else _duration(None)),
+        (
+            "coverage",
+            f"{100 * summary['coverage']:.1f} % of {summary['mowableArea']:.1f} m² mowable, "
+            f"{summary['gapArea']:.1f} m² unmown in {summary['gaps']} places "
+            f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, swath {summary['swath']:g} m)",
+        ),
+    ]
+    search = summary.get("angleSearch")
+    if search is not None:
+        lines.append(("angle", (
+            f"{search['degrees']:.1f}° (searched: {_saved(search['savedAgainstZeroSeconds'])} less than at 0°, "
+            f"{_saved(search['savedAgainstEdgeSeconds'])} less than along the longest edge at "
+            f"{search['edgeDegrees']:.1f}°; {_duration(search['jobSeconds'])} estimated with "
+            f"{search['turnTime']:g} s per turn)")))
+    else:
+        source = summary.get("angleSource", "default")
+        told = {"default": "the default", "file": "from the garden file", "option": "from --angle",
+                "longest edge": "along the lawn's longest edge"}.get(source, source)
+        lines.append(("angle", f"{summary['settings']['angle']:.1f}° ({told})"))
+    outline = summary.get("outline")
+    if outline is not None:
+        text = (f"{outline['verticesBefore']} vertices, {outline['verticesAfter']} after simplifying "
+                f"within {100 * outline['simplify']:g} cm")
+        if outline["clearance"] > 0:
+            text += f"; clearance {outline['clearance']:g} m"
+        lines.append(("outlines", text))
+    lines += [("unmown band", text) for text in summary.get("bands", [])]
+    times = [f"planning {_seconds(summary['planningSeconds'])}"]
+    for key, label in (("angleSearchSeconds", "angle search"), ("coverageSeconds", "coverage"),
+                       ("drawingSeconds", "drawing")):
+        if summary.get(key) is not None:
+            times.append(f"{label} {_seconds(summary[key])}")
+    lines.append(("times", ", ".join(times)))
+    width = max(len(k) for k, _ in lines)
+    return "\n".join(f"{k:<{width}}  {v}" for k, v in lines)

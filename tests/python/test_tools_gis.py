@@ -1,0 +1,229 @@
+"""Gardens from GIS sources and coordinate systems; routes back out to GIS tools."""
+
+import json
+
+import numpy as np
+import pytest
+from pyproj import Transformer
+from shapely.geometry import MultiPolygon, Point, Polygon
+
+from swathwise_tools import cli
+from swathwise_tools.garden import GardenError, load_garden, make_garden, parse_garden, read_garden
+from swathwise_tools.plan import MAX_START_OUTSIDE_M, PlanError, plan_garden
+from swathwise_tools.settings import Settings
+
+# A garden drawn in UTM zone 31N near Dijon (metres).
+UTM = "EPSG:32631"
+ORIGIN = (640_000.0, 5_245_000.0)
+LAWN = [(0, 0), (30, 0), (32, 14), (18, 22), (0, 19)]
+SHED = [(9, 5), (12, 5), (12, 9), (9, 9)]
+TREE = (22.0, 11.0)
+DOCK = (1.0, 1.0)
+SETTINGS = {"offset": 0.5, "distanceToBorder": 0.3, "borderLaps": 1, "exclusionsBorderLaps": 1, "angle": 30}
+
+
+def utm(points):
+    return [(ORIGIN[0] + x, ORIGIN[1] + y) for x, y in points]
+
+
+def closed(ring):
+    return [list(p) for p in ring + ring[:1]]
+
+
+def collection(target, *, crs_member=None, crs_property=None):
+    """The garden in ``target`` (an EPSG code, or None for lon/lat without a CRS)."""
+    move = Transformer.from_crs(UTM, target or "OGC:CRS84", always_xy=True).transform
+
+    def conv(points):
+        return [list(move(x, y)) for x, y in utm(points)]
+
+    properties = {"settings": SETTINGS}
+    if crs_property:
+        properties["crs"] = crs_property
+    data = {
+        "type": "FeatureCollection",
+        "properties": properties,
+        "features": [
+            {"type": "Feature", "properties": {"role": "lawn"},
+             "geometry": {"type": "Polygon", "coordinates": [closed([tuple(p) for p in conv(LAWN)])]}},
+            {"type": "Feature", "properties": {"role": "obstacle", "name": "shed"},
+             "geometry": {"type": "Polygon", "coordinates": [closed([tuple(p) for p in conv(SHED)])]}},
+            {"type": "Feature", "properties": {"role": "obstacle", "radius": 0.8},
+             "geometry": {"type": "Point", "coordinates": conv([TREE])[0]}},
+            {"type": "Feature", "properties": {"role": "start"},
+             "geometry": {"type": "Point", "coordinates": conv([DOCK])[0]}},
+        ],
+    }
+    if crs_member:
+        data["crs"] = {"type": "name", "properties": {"name": crs_member}}
+    return data
+
+
+SOURCES = {
+    "lon/lat without crs": collection(None),
+    "top-level CRS84": collection(None, crs_member="urn:ogc:def:crs:OGC:1.3:CRS84"),
+    "UTM 31N as property": collection(UTM, crs_property=UTM),
+    "Web Mercator as QGIS writes it": collection("EPSG:3857", crs_member="urn:ogc:def:crs:EPSG::3857"),
+}
+TRUE_AREA = Polygon(LAWN).area - Polygon(SHED).area - Point(TREE).buffer(0.8, quad_segs=8).area
+
+
+@pytest.fixture(scope="module")
+def plans():
+    return {name: plan_garden(parse_garden(data)) for name, data in SOURCES.items()}
+
+
+def test_every_crs_plans_the_same_garden(plans):
+    from swathwise_tools.summary import summarise
+
+    # Grid north differs from true north by a degree or two, so lanes differ
+    # slightly; the area and what the route mows of it may not.
+    for name, plan in plans.items():
+        summary = summarise(plan)
+        assert summary["mowableArea"] == pytest.approx(TRUE_AREA, rel=0.005), name
+        assert summary["coverage"] * summary["mowableArea"] == pytest.approx(TRUE_AREA, rel=0.005), name
+        assert plan.pieces and len(plan.reached) == len(plan.pieces), name
+
+
+@pytest.mark.parametrize("lawn, fragment", [
+    ([(0, 0), (400, 0), (400, 300), (0, 300)], "is no longitude/latitude"),
+    ([(0, 0), (30, 0), (30, 20), (0, 20)], "km across"),
+])
+def test_metres_without_crs_is_an_error_naming_crs(lawn, fragment):
+    with pytest.raises(GardenError, match=fragment) as caught:
+        make_garden(lawn)
+    assert '"crs"' in str(caught.value) and "local-metres" in str(caught.value)
+
+
+def test_route_file_reads_back_in_geopandas(plans, tmp_path):
+    geopandas = pytest.importorskip("geopandas")
+    pytest.importorskip("pyogrio")
+    from swathwise_tools.route import write_route
+    from swathwise_tools.summary import summarise
+
+    plan = plans["Web Mercator as QGIS writes it"]
+    target = tmp_path / "route.geojson"
+    write_route(target, plan, summarise(plan))
+    table = geopandas.read_file(target, engine="pyogrio")
+    assert table.crs.to_epsg() == 3857
+    pieces = table[table["role"] == "piece"]
+    assert len(pieces) == len(plan.pieces)
+    assert sorted(pieces["order"].astype(int)) == list(range(1, len(plan.pieces) + 1))
+    assert set(pieces["kind"]) == {"area", "perimeter", "obstacle"}
+    assert (table["role"] == "transit").sum() == len(plan.transit_stretches())
+    summary = table[table["role"] == "summary"].iloc[0]
+    assert summary["pieces_planned_total"] == len(plan.pieces)
+    # Lengths in the file are true metres, not Web Mercator units.
+    assert pieces["length"].sum() == pytest.approx(sum(p.length for p in plan.pieces))
+    assert plan.to_geodataframe().crs.to_epsg() == 3857
+
+
+def _shapely_inputs():
+    lawn, shed = Polygon(LAWN), Polygon(SHED)
+    return {
+        "shapely": dict(lawn=lawn, obstacles=[shed]),
+        "numpy": dict(lawn=np.array(LAWN, dtype=float), obstacles=[np.array(SHED)]),
+        "tuples": dict(lawn=tuple(LAWN), obstacles=(tuple(SHED),)),
+        "one-part MultiPolygon": dict(lawn=MultiPolygon([lawn]), obstacles=[shed.__geo_interface__]),
+        "lawn with a hole": dict(lawn=Polygon(LAWN, [SHED])),
+    }
+
+
+@pytest.mark.parametrize("name", list(_shapely_inputs()))
+def test_geometry_from_anywhere(name):
+    garden = make_garden(crs="local-metres", start=DOCK, **_shapely_inputs()[name])
+    assert garden.mowable_area().area == pytest.approx(Polygon(LAWN).area - Polygon(SHED).area)
+    assert garden.notes == (["the lawn's 1 hole(s) are planned as obstacles"] if "hole" in name else [])
+
+
+def test_geodataframe_and_byte_order_mark(tmp_path):
+    geopandas = pytest.importorskip("geopandas")
+    data = SOURCES["UTM 31N as property"]
+    table = geopandas.GeoDataFrame.from_features(data["features"], crs=UTM)
+    from_table = read_garden(table)
+    path = tmp_path / "garden.geojson"
+    path.write_bytes(b"\xef\xbb\xbf" + json.dumps(data).encode())
+    from_file = load_garden(path)
+    assert from_table.crs.to_epsg() == from_file.crs.to_epsg() == 32631
+    assert from_table.mowable_area().area == pytest.approx(from_file.mowable_area().area, rel=1e-9)
+    gpkg = tmp_path / "garden.gpkg"
+    table.to_file(gpkg, driver="GPKG")
+    assert load_garden(gpkg).mowable_area().area == pytest.approx(from_file.mowable_area().area, rel=1e-9)
+
+
+@pytest.mark.parametrize("outside", [0.05, 0.4])
+def test_dock_a_little_outside_gives_a_full_route(outside):
+    start = (-outside, 1.0)
+    garden = make_garden(LAWN, obstacles=[SHED], start=start, crs="local-metres")
+    plan = plan_garden(garden, SETTINGS)
+    assert plan.path[0] == pytest.approx(garden.frame.to_local([start])[0])
+    assert plan.pieces and len(plan.reached) == len(plan.pieces)
+    assert f"{outside:.2f} m outside the lawn" in plan.warnings[0]
+    far = make_garden(LAWN, start=(-MAX_START_OUTSIDE_M - 0.5, 1.0), crs="local-metres")
+    with pytest.raises(PlanError, match="2.50 m outside"):
+        plan_garden(far)
+
+
+def test_settings_are_degrees_and_show_their_sources():
+    settings = Settings().updated({"angle": 90, "offset": 0.4}, source="option")
+    assert settings.to_path_settings().angle == pytest.approx(np.pi / 2)
+    assert (settings.source("angle"), settings.source("pattern")) == ("option", "default")
+    assert "angle = 90.0° (option)" in str(settings)
+
+
+# --- the command ---------------------------------------------------------------------
+
+def _write(tmp_path, data):
+    path = tmp_path / "garden.geojson"
+    path.write_text(json.dumps(data))
+    return path
+
+
+def _metres(lawn, *, obstacles=(), mow_areas=(), start=DOCK):
+    features = [{"type": "Feature", "properties": {"role": "lawn"},
+                 "geometry": {"type": "Polygon", "coordinates": [closed(lawn)]}}]
+    for role, rings in (("obstacle", obstacles), ("mowArea", mow_areas)):
+        features += [{"type": "Feature", "properties": {"role": role},
+                      "geometry": {"type": "Polygon", "coordinates": [closed(r)]}} for r in rings]
+    features.append({"type": "Feature", "properties": {"role": "start"},
+                     "geometry": {"type": "Point", "coordinates": list(start)}})
+    return {"type": "FeatureCollection", "features": features,
+            "properties": {"crs": "local-metres",
+                           "settings": {"offset": 1, "distanceToBorder": 0, "mowBorder": False,
+                                        "mowExclusionsBoder": False}}}
+
+
+FIELD = [(0, 0), (20, 0), (20, 10), (0, 10)]
+HEDGE = [(9, -1), (11, -1), (11, 11), (9, 11)]
+
+
+@pytest.mark.parametrize("garden, code", [
+    (_metres(FIELD), cli.EXIT_OK),
+    (_metres(FIELD, obstacles=[HEDGE]), cli.EXIT_GIVEN_UP),
+    (_metres(FIELD, obstacles=[HEDGE], mow_areas=[[(12, 0), (20, 0), (20, 10), (12, 10)]]),
+     cli.EXIT_NOTHING_REACHED),
+], ids=["all reached", "some given up", "none reached"])
+def test_exit_codes(tmp_path, capsys, garden, code):
+    assert cli.main(["plan", str(_write(tmp_path, garden))]) == code
+    err = capsys.readouterr().err
+    if code == cli.EXIT_GIVEN_UP:
+        assert "10 of 20 pieces given up" in err and "area pieces 1, 3" in err
+
+
+def test_stdin_stdout_version_and_picture_suffix(tmp_path, capsys, monkeypatch):
+    import io
+
+    monkeypatch.setattr("sys.stdin", io.StringIO(json.dumps(_metres(FIELD))))
+    assert cli.main(["plan", "-", "-o", "-"]) == 0
+    out, err = capsys.readouterr()
+    assert json.loads(out)["type"] == "FeatureCollection" and "planned" in err
+    garden = _write(tmp_path, _metres(FIELD))
+    assert cli.main(["plan", str(garden), "--picture", str(tmp_path / "plan.gif")]) == cli.EXIT_ERROR
+    assert ".png" in capsys.readouterr().err
+    assert cli.main(["plan", str(garden), "--picture", str(tmp_path / "plan.pdf")]) == 0
+    assert (tmp_path / "plan.pdf").read_bytes().startswith(b"%PDF")
+    with pytest.raises(SystemExit) as done:
+        cli.main(["--version"])
+    assert done.value.code == 0 and "planner 1.3" in capsys.readouterr().out
+
+
