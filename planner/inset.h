@@ -32,9 +32,11 @@ std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCo
                                     double spacing, double firstInset);
 
 // Whether an obstacle goes with a mow area: both need at least 3 points, and
-// every edge of the obstacle lies in the area (boundary allowed) or some edge
-// properly crosses the area's boundary.  An obstacle outside the area, one
-// that only touches it and one that encloses it do not.
+// every edge of the obstacle lies in the area (boundary allowed), or some
+// edge properly crosses the area's boundary, or some piece of an edge runs
+// strictly inside the area (their interiors overlap, however they meet).
+// An obstacle outside the area, one that only touches it and one that
+// encloses it do not.
 bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter);
 
 // One area run of computeInsetRings.  `fullScene` supplies the obstacles of
