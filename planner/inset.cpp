@@ -38,19 +38,6 @@ constexpr double kSinglePointDeltaLimit = 2147483647.0;
 // dropped by the ring filter (an area lying inside an obstacle of the scene).
 constexpr std::size_t kIterationCap = kRingCap + 1;
 
-// Scales a ring to the grid.  False if any coordinate cannot be placed on it.
-bool toPath(const std::vector<Point>& ring, Path64& path) {
-    path.clear();
-    path.reserve(ring.size());
-    for (const Point& p : ring) {
-        std::int64_t x = 0;
-        std::int64_t y = 0;
-        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
-        path.emplace_back(x, y);
-    }
-    return true;
-}
-
 Ring toRing(const Path64& path, bool closed) {
     Ring ring;
     ring.reserve(path.size() + 1);
@@ -222,6 +209,18 @@ bool toGrid(double metres, std::int64_t& units) {
     return true;
 }
 
+bool toGridPath(const std::vector<Point>& ring, Path64& path) {
+    path.clear();
+    path.reserve(ring.size());
+    for (const Point& p : ring) {
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
+        path.emplace_back(x, y);
+    }
+    return true;
+}
+
 bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter) {
     const std::vector<Point>& o = obstacle.points;
     const std::vector<Point>& a = areaPerimeter.points;
@@ -276,12 +275,12 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
     Outlines frontier;
     frontier.paths.reserve(1 + area.obstacles.size());
     Path64 path;
-    if (!toPath(area.perimeter.points, path)) return output;
+    if (!toGridPath(area.perimeter.points, path)) return output;
     frontier.paths.push_back(path);
     Clipper2Lib::StripDuplicates(path, true);
     frontier.reversed = Clipper2Lib::Area(path) < 0.0;
     for (const Polygon& obstacle : area.obstacles) {
-        if (!toPath(obstacle.points, path)) return output;
+        if (!toGridPath(obstacle.points, path)) return output;
         frontier.paths.push_back(path);
     }
 

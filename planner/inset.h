@@ -6,6 +6,7 @@
 #include <climits>
 #include <vector>
 
+#include "clipper2/clipper.core.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -20,6 +21,9 @@ bool toGrid(double metres, std::int64_t& units);
 
 // Grid units back to metres (a division by 1000).
 inline double fromGrid(std::int64_t units) { return static_cast<double>(units) / 1000.0; }
+
+// Scales a ring to the grid.  False if any coordinate cannot be placed on it.
+bool toGridPath(const std::vector<Point>& ring, Clipper2Lib::Path64& path);
 
 // Insets the perimeter and grows the obstacles of `scene` step by step and
 // returns every outline: outer outlines counter-clockwise, holes clockwise.

@@ -141,17 +141,6 @@ bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
     return isPointInPolygon(b, a[0].x, a[0].y) || isPointInPolygon(a, b[0].x, b[0].y);
 }
 
-bool toPath(const std::vector<Point>& ring, Path64& path) {
-    path.clear();
-    for (const Point& p : ring) {
-        std::int64_t x = 0;
-        std::int64_t y = 0;
-        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
-        path.emplace_back(x, y);
-    }
-    return true;
-}
-
 Polygon ringFromPath(const Path64& path, bool counterClockwise) {
     Polygon ring;
     for (const Point64& p : path) ring.points.emplace_back(fromGrid(p.x), fromGrid(p.y));
@@ -181,7 +170,7 @@ bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, Paths64&
     Paths64 members;
     for (const std::vector<Point>* ring : rings) {
         Path64 path;
-        if (!toPath(*ring, path)) return false;
+        if (!toGridPath(*ring, path)) return false;
         // Each ring on its own first, so that its orientation does not matter.
         Clipper64 single;
         single.AddSubject(Paths64{path});
@@ -394,7 +383,7 @@ void clipMowAreasToLawn(Environment& scene) {
     const std::vector<Point>& perimeter = scene.perimeter.points;
     if (!isUsableRing(perimeter) || scene.mowAreas.empty()) return;
     Path64 lawn;
-    if (!toPath(perimeter, lawn)) return;
+    if (!toGridPath(perimeter, lawn)) return;
     std::vector<Polygon> result;
     bool changed = false;
     for (const Polygon& area : scene.mowAreas) {
@@ -406,7 +395,7 @@ void clipMowAreasToLawn(Environment& scene) {
             inside = isSegmentInPolygon(perimeter, p.x, p.y, q.x, q.y);
         }
         Path64 path;
-        if (inside || !isUsableRing(ring) || !toPath(ring, path)) {
+        if (inside || !isUsableRing(ring) || !toGridPath(ring, path)) {
             result.push_back(area);
             continue;
         }
