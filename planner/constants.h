@@ -18,6 +18,8 @@ constexpr double kMergeTolerance = 1e-7;        // equal abscissae, collinear st
 constexpr double kSamePosition = 0.001;         // two positions counting as one; crossings near ends
 constexpr double kSightShrink = 0.01;           // end shrink and minimum length of the sight test
 constexpr double kPieceBoundaryBand = 1e-7;     // a piece of a move this close to an outline runs along it
+constexpr double kCrossingDepth = 0.001;        // a move deeper than this in an obstacle runs through it
+constexpr double kEdgeSealDepth = 0.01;         // strip beyond the lawn's edge sealing an obstacle against it
 
 // Lanes.
 constexpr double kScanlineHalfWidth = 1000.0;   // the scanline runs from -1000 to +1000 ...
@@ -38,6 +40,10 @@ constexpr double kGridScale = 1000.0;           // metres to integer units (one 
 constexpr double kGapInsetFactor = 0.85;        // gap areas are inset by 0.85 x spacing
 constexpr std::size_t kRingCap = 5000;          // an area run stops beyond this many rings
 constexpr double kLapFirstInset = 0.001;        // first inset of laps and of the ring pattern
+constexpr double kMergeSimplify = 0.0015;       // merged obstacles: vertices this near their neighbours'
+                                                // line go (clipped mow areas this thin, too) ...
+constexpr double kMergeGrowth = 0.001;          // ... and they grow by this: slivers up to twice it close
+constexpr double kMergeMiterLimit = 4.0;        // ... corners down to about 30 degrees keep their tips
 
 // Rotation by a quarter turn for the second lane set of "squares":
 // cos 90 degrees as evaluated in double precision; sin 90 degrees is exactly 1.

@@ -66,12 +66,6 @@ bool piecesLie(const std::vector<Point>& ring, double ax, double ay, double dx, 
     return false;
 }
 
-namespace {
-
-// True if some piece of AB between two meetings with the ring has its
-// midpoint strictly inside the ring (strictlyInside) or outside it
-// (otherwise), farther than kPieceBoundaryBand from the outline: pieces that
-// run along the outline, up to rounding, never count.
 bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
                    bool strictlyInside, std::vector<double>& params) {
     params.clear();
@@ -80,8 +74,6 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
     ringMeetings(ring, ax, ay, bx, by, params);
     return piecesLie(ring, ax, ay, bx - ax, by - ay, strictlyInside, params);
 }
-
-}  // namespace
 
 
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
@@ -173,7 +165,7 @@ bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay
     if (!(dx * dx + dy * dy > 0.0)) return false;
     auto deepInside = [&ring](double x, double y) {
         return isPointStrictlyInPolygon(ring, x, y) &&
-               distanceToOutline(ring, x, y) > kPieceBoundaryBand;
+               distanceToOutline(ring, x, y) > kCrossingDepth;
     };
     params.clear();
     params.push_back(0.0);

@@ -46,12 +46,20 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 // lawn without entering an obstacle.  Reads the perimeter and the obstacles.
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by);
 
+// True if some piece of AB between two meetings with the ring has its
+// midpoint strictly inside the ring (strictlyInside) or outside it
+// (otherwise), farther than kPieceBoundaryBand from the outline: pieces that
+// run along the outline, up to rounding, never count.  `params` is scratch.
+bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
+                   bool strictlyInside, std::vector<double>& params);
+
 // True if the stretch AB of a move runs through the obstacle ring from one
 // side to the other: some piece of AB between two meetings with the outline
-// lies strictly inside it, farther than kPieceBoundaryBand from the outline.
-// A move may start or end inside an obstacle: where A is an end of the move
-// (startIsMoveEnd) and lies that deep inside, the inside pieces from A on do
-// not count, and likewise those up to B (endIsMoveEnd).  The line-of-sight
+// has its midpoint strictly inside it, deeper than kCrossingDepth (outlines
+// placed on the 1 mm grid are no deeper than that).  A move may start or end
+// inside an obstacle: where A is an end of the move (startIsMoveEnd) and
+// lies that deep inside, the inside pieces from A on do not count, and
+// likewise those up to B (endIsMoveEnd).  The line-of-sight
 // test uses it for the stretches within the end shrink of a move and for
 // moves shorter than the shrink, so that no move crosses a thin fence.
 bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,

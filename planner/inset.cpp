@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "clipper2/clipper.h"
 #include "planner/constants.h"
@@ -36,19 +37,6 @@ constexpr double kSinglePointDeltaLimit = 2147483647.0;
 // all kept reaches the ring cap first; this bounds runs whose rings are
 // dropped by the ring filter (an area lying inside an obstacle of the scene).
 constexpr std::size_t kIterationCap = kRingCap + 1;
-
-// Scales a ring to the grid.  False if any coordinate cannot be placed on it.
-bool toPath(const std::vector<Point>& ring, Path64& path) {
-    path.clear();
-    path.reserve(ring.size());
-    for (const Point& p : ring) {
-        std::int64_t x = 0;
-        std::int64_t y = 0;
-        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
-        path.emplace_back(x, y);
-    }
-    return true;
-}
 
 Ring toRing(const Path64& path, bool closed) {
     Ring ring;
@@ -183,12 +171,16 @@ bool startsInsideObstacle(const Environment& fullScene, const Ring& ring) {
     return false;
 }
 
+// Appends the paths as rings, each unless it starts inside an obstacle;
+// paths from `unfilteredFrom` on are appended without that test.
 void appendRings(const Environment& fullScene, const Paths64& paths, bool closed,
-                 std::vector<Ring>& output) {
-    for (const Path64& path : paths) {
+                 std::vector<Ring>& output, std::size_t unfilteredFrom = SIZE_MAX) {
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        const Path64& path = paths[k];
         if (path.empty()) continue;
         Ring ring = toRing(path, closed);
-        if (!startsInsideObstacle(fullScene, ring)) output.push_back(std::move(ring));
+        if (k >= unfilteredFrom || !startsInsideObstacle(fullScene, ring))
+            output.push_back(std::move(ring));
     }
 }
 
@@ -217,6 +209,18 @@ bool toGrid(double metres, std::int64_t& units) {
     return true;
 }
 
+bool toGridPath(const std::vector<Point>& ring, Path64& path) {
+    path.clear();
+    path.reserve(ring.size());
+    for (const Point& p : ring) {
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        if (!toGrid(p.x, x) || !toGrid(p.y, y)) return false;
+        path.emplace_back(x, y);
+    }
+    return true;
+}
+
 bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter) {
     const std::vector<Point>& o = obstacle.points;
     const std::vector<Point>& a = areaPerimeter.points;
@@ -233,6 +237,15 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
         const Point& p = o[i];
         const Point& q = o[(i + 1) % n];
         if (segmentCrossesPolygon(a, p.x, p.y, q.x, q.y)) return true;
+    }
+    // However else they meet (corners or edges on the area's outline): the
+    // interiors overlap where some piece of the obstacle's outline runs
+    // strictly inside the area.
+    std::vector<double> params;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = o[i];
+        const Point& q = o[(i + 1) % n];
+        if (somePieceLies(a, p.x, p.y, q.x, q.y, true, params)) return true;
     }
     return false;
 }
@@ -262,12 +275,12 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
     Outlines frontier;
     frontier.paths.reserve(1 + area.obstacles.size());
     Path64 path;
-    if (!toPath(area.perimeter.points, path)) return output;
+    if (!toGridPath(area.perimeter.points, path)) return output;
     frontier.paths.push_back(path);
     Clipper2Lib::StripDuplicates(path, true);
     frontier.reversed = Clipper2Lib::Area(path) < 0.0;
     for (const Polygon& obstacle : area.obstacles) {
-        if (!toPath(obstacle.points, path)) return output;
+        if (!toGridPath(obstacle.points, path)) return output;
         frontier.paths.push_back(path);
     }
 
@@ -282,9 +295,13 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
         Outlines solution;
         if (!offsetStep(frontier, delta, solution)) break;
 
+        // Too small for the first inset: the area yields its own outline.
+        // Its obstacles' outlines then bound it as they stand; on the grid
+        // one may start inside its own obstacle, so the ring filter, which
+        // looks for lawn that starts inside an obstacle, does not drop them.
+        const bool ownOutlines = iteration == 0 && solution.paths.empty();
         if (solution.paths.empty()) {
             if (iteration == 0) {
-                // Too small for the first inset: the area yields its own outline.
                 solution = frontier;
             } else {
                 appendGapRings(fullScene, frontier, spacing, output);
@@ -292,7 +309,7 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
             }
         }
 
-        appendRings(fullScene, solution.paths, true, output);
+        appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
 
         if (iteration > 0) {
             // What the previous frontier covered and the new outlines, pushed

@@ -6,6 +6,7 @@
 #include <climits>
 #include <vector>
 
+#include "clipper2/clipper.core.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -21,6 +22,9 @@ bool toGrid(double metres, std::int64_t& units);
 // Grid units back to metres (a division by 1000).
 inline double fromGrid(std::int64_t units) { return static_cast<double>(units) / 1000.0; }
 
+// Scales a ring to the grid.  False if any coordinate cannot be placed on it.
+bool toGridPath(const std::vector<Point>& ring, Clipper2Lib::Path64& path);
+
 // Insets the perimeter and grows the obstacles of `scene` step by step and
 // returns every outline: outer outlines counter-clockwise, holes clockwise.
 // Closed rings repeat their first point at the end; gap rings (what an inset
@@ -32,9 +36,11 @@ std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCo
                                     double spacing, double firstInset);
 
 // Whether an obstacle goes with a mow area: both need at least 3 points, and
-// every edge of the obstacle lies in the area (boundary allowed) or some edge
-// properly crosses the area's boundary.  An obstacle outside the area, one
-// that only touches it and one that encloses it do not.
+// every edge of the obstacle lies in the area (boundary allowed), or some
+// edge properly crosses the area's boundary, or some piece of an edge runs
+// strictly inside the area (their interiors overlap, however they meet).
+// An obstacle outside the area, one that only touches it and one that
+// encloses it do not.
 bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter);
 
 // One area run of computeInsetRings.  `fullScene` supplies the obstacles of

@@ -1,11 +1,272 @@
 #include "planner/normalise.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <numeric>
+#include <utility>
 
+#include "clipper2/clipper.h"
 #include "planner/constants.h"
 #include "planner/geometry.h"
+#include "planner/inset.h"
 
 namespace Planner {
+
+namespace {
+
+using Clipper2Lib::ClipType;
+using Clipper2Lib::Clipper64;
+using Clipper2Lib::FillRule;
+using Clipper2Lib::Path64;
+using Clipper2Lib::Paths64;
+using Clipper2Lib::Point64;
+
+struct Box {
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+};
+
+Box boxOf(const Point& p, const Point& q) {
+    return Box{std::min(p.x, q.x), std::min(p.y, q.y), std::max(p.x, q.x), std::max(p.y, q.y)};
+}
+
+Box boxOf(const std::vector<Point>& ring) {
+    Box b = boxOf(ring.front(), ring.front());
+    for (const Point& p : ring) {
+        b.x0 = std::min(b.x0, p.x);
+        b.y0 = std::min(b.y0, p.y);
+        b.x1 = std::max(b.x1, p.x);
+        b.y1 = std::max(b.y1, p.y);
+    }
+    return b;
+}
+
+bool boxesMeet(const Box& a, const Box& b) {
+    return a.x0 <= b.x1 + kBoundaryTolerance && b.x0 <= a.x1 + kBoundaryTolerance &&
+           a.y0 <= b.y1 + kBoundaryTolerance && b.y0 <= a.y1 + kBoundaryTolerance;
+}
+
+// Calls visit(i, j), i < j, for every pair of boxes that meet, found by a
+// sweep along x.  visit returns true to stop; then so does this.
+template <class Visit>
+bool forEachMeetingPair(const std::vector<Box>& boxes, Visit&& visit) {
+    std::vector<std::size_t> order(boxes.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const Box& a = boxes[order[k]];
+        for (std::size_t m = k + 1; m < order.size(); ++m) {
+            const Box& b = boxes[order[m]];
+            if (b.x0 > a.x1 + kBoundaryTolerance) break;
+            if (!boxesMeet(a, b)) continue;
+            if (visit(std::min(order[k], order[m]), std::max(order[k], order[m]))) return true;
+        }
+    }
+    return false;
+}
+
+// Which side of the line P -> Q the point R lies on: +1 left, -1 right, 0 on
+// it (a cross product below the boundary tolerance, as the point-in-ring
+// test counts a point on an edge).
+int sideOf(const Point& p, const Point& q, const Point& r) {
+    const double c = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x);
+    if (std::fabs(c) < kBoundaryTolerance) return 0;
+    return c > 0.0 ? 1 : -1;
+}
+
+bool withinBox(const Point& p, const Point& q, const Point& r) {
+    return boxesMeet(boxOf(p, q), boxOf(r, r));
+}
+
+// True if the segments PQ and RS cross or touch.
+bool segmentsMeet(const Point& p, const Point& q, const Point& r, const Point& s) {
+    const int d1 = sideOf(r, s, p);
+    const int d2 = sideOf(r, s, q);
+    const int d3 = sideOf(p, q, r);
+    const int d4 = sideOf(p, q, s);
+    if (d1 * d2 < 0 && d3 * d4 < 0) return true;
+    return (d1 == 0 && withinBox(r, s, p)) || (d2 == 0 && withinBox(r, s, q)) ||
+           (d3 == 0 && withinBox(p, q, r)) || (d4 == 0 && withinBox(p, q, s));
+}
+
+bool isFiniteRing(const std::vector<Point>& ring) {
+    return std::all_of(ring.begin(), ring.end(),
+                       [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+}
+
+// A ring the repairs look at: at least 3 points, all finite.
+bool isUsableRing(const std::vector<Point>& ring) {
+    return ring.size() >= 3 && isFiniteRing(ring);
+}
+
+// The ring without repeated consecutive points (nor a closing repeat).
+std::vector<Point> withoutRepeats(const std::vector<Point>& ring) {
+    std::vector<Point> out;
+    for (const Point& p : ring) {
+        if (out.empty() || p.x != out.back().x || p.y != out.back().y) out.push_back(p);
+    }
+    while (out.size() > 1 && out.back().x == out.front().x && out.back().y == out.front().y)
+        out.pop_back();
+    return out;
+}
+
+// True if two edges of the ring that are not neighbours cross or touch.
+bool isSelfIntersecting(const std::vector<Point>& original) {
+    const std::vector<Point> ring = withoutRepeats(original);
+    const std::size_t n = ring.size();
+    if (n < 4) return false;
+    std::vector<Box> edges(n);
+    for (std::size_t i = 0; i < n; ++i) edges[i] = boxOf(ring[i], ring[(i + 1) % n]);
+    return forEachMeetingPair(edges, [&](std::size_t i, std::size_t j) {
+        if (j == i + 1 || (i == 0 && j == n - 1)) return false;  // neighbours share a vertex
+        return segmentsMeet(ring[i], ring[(i + 1) % n], ring[j], ring[(j + 1) % n]);
+    });
+}
+
+// True if the outlines of two rings cross or touch, or one holds the other.
+bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
+    const std::size_t n = a.size();
+    const std::size_t m = b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = a[i];
+        const Point& q = a[(i + 1) % n];
+        const Box e = boxOf(p, q);
+        for (std::size_t j = 0; j < m; ++j) {
+            const Point& r = b[j];
+            const Point& s = b[(j + 1) % m];
+            if (boxesMeet(e, boxOf(r, s)) && segmentsMeet(p, q, r, s)) return true;
+        }
+    }
+    return isPointInPolygon(b, a[0].x, a[0].y) || isPointInPolygon(a, b[0].x, b[0].y);
+}
+
+Polygon ringFromPath(const Path64& path, bool counterClockwise) {
+    Polygon ring;
+    for (const Point64& p : path) ring.points.emplace_back(fromGrid(p.x), fromGrid(p.y));
+    orientRing(ring.points, counterClockwise);
+    return ring;
+}
+
+Paths64 offsetOutlines(const Paths64& paths, double delta) {
+    Clipper2Lib::ClipperOffset offsetter(kMergeMiterLimit);
+    offsetter.AddPaths(paths, Clipper2Lib::JoinType::Miter, Clipper2Lib::EndType::Polygon);
+    Paths64 solution;
+    offsetter.Execute(delta, solution);
+    return solution;
+}
+
+Paths64 closeGaps(const Paths64& paths) {
+    // Steps of a few grid units where members met (a corner placed just
+    // beside the other's edge) go first: offsetting them leaves notches.
+    return offsetOutlines(Clipper2Lib::SimplifyPaths(paths, kGridScale * kMergeSimplify),
+                          kGridScale * kMergeGrowth);
+}
+
+// The area the rings enclose (each counted whole, as the non-zero rule
+// counts a self-intersecting ring), as outer outlines on the grid; enclosed
+// holes are filled.  False if a ring cannot be placed on the grid.
+bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, Paths64& outlines) {
+    Paths64 members;
+    for (const std::vector<Point>* ring : rings) {
+        Path64 path;
+        if (!toGridPath(*ring, path)) return false;
+        // Each ring on its own first, so that its orientation does not matter.
+        Clipper64 single;
+        single.AddSubject(Paths64{path});
+        Paths64 area;
+        single.Execute(ClipType::Union, FillRule::NonZero, area);
+        for (Path64& p : area) members.push_back(std::move(p));
+    }
+    Clipper64 clipper;
+    clipper.AddSubject(members);
+    Paths64 merged;
+    clipper.Execute(ClipType::Union, FillRule::NonZero, merged);
+    // Where the members only touched, placing them on the grid may have left
+    // a sliver between them; growing the union a little seals it.
+    merged = closeGaps(merged);
+    outlines.clear();
+    for (Path64& p : merged) {
+        if (Clipper2Lib::Area(p) > 0.0) outlines.push_back(std::move(p));
+    }
+    return true;
+}
+
+// Union-find over obstacle indices.
+std::size_t findRoot(std::vector<std::size_t>& parent, std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+}
+
+// ---- Obstacle edges on the lawn's edge.
+
+struct Stretch {
+    double from = 0.0;  // positions along the obstacle edge, 0 at P, 1 at Q
+    double to = 0.0;
+};
+
+// The stretch of the obstacle edge P -> Q that lies on the perimeter edge
+// E -> F with the obstacle on the lawn's side (the clockwise obstacle edge
+// runs against the counter-clockwise perimeter edge), as positions along
+// P -> Q (0 at P, 1 at Q).  False if there is none.
+bool stretchOnPerimeterEdge(const Point& p, const Point& q, const Point& e, const Point& f,
+                            Stretch& stretch) {
+    const double dx = q.x - p.x;
+    const double dy = q.y - p.y;
+    const double dd = dx * dx + dy * dy;
+    if (!(dd > 0.0) || !((f.x - e.x) * dx + (f.y - e.y) * dy < 0.0)) return false;
+    std::vector<Point> overlap;
+    if (!getCollinearOverlap(overlap, p.x, p.y, q.x, q.y, e.x, e.y, f.x, f.y)) return false;
+    double a = ((overlap[0].x - p.x) * dx + (overlap[0].y - p.y) * dy) / dd;
+    double b = ((overlap[1].x - p.x) * dx + (overlap[1].y - p.y) * dy) / dd;
+    if (a > b) std::swap(a, b);
+    stretch = Stretch{std::max(a, 0.0), std::min(b, 1.0)};
+    return true;
+}
+
+void pushDistinct(std::vector<Point>& ring, const Point& p) {
+    if (ring.empty() || ring.back().x != p.x || ring.back().y != p.y) ring.push_back(p);
+}
+
+// Seals an obstacle against the lawn's edge along the given stretches of its
+// edges (stretches[i] for the edge from point i): each gets a strip
+// kEdgeSealDepth deep on the far side, outside the lawn, so that the stretch
+// runs through the obstacle rather than along two outlines with nothing
+// between them.  Inside the lawn the obstacle keeps every point.
+void sealAlong(Polygon& obstacle, std::vector<std::vector<Stretch>>& stretches) {
+    const std::vector<Point>& ring = obstacle.points;
+    const std::size_t n = ring.size();
+    std::vector<Point> sealed;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        pushDistinct(sealed, p);
+        std::vector<Stretch>& along = stretches[i];
+        if (along.empty()) continue;
+        std::sort(along.begin(), along.end(),
+                  [](const Stretch& s, const Stretch& t) { return s.from < t.from; });
+        const double dx = q.x - p.x;
+        const double dy = q.y - p.y;
+        const double length = std::sqrt(dx * dx + dy * dy);
+        // Left of a clockwise outline is outside the obstacle, here outside the lawn.
+        const double nx = -dy / length * kEdgeSealDepth;
+        const double ny = dx / length * kEdgeSealDepth;
+        for (const Stretch& s : along) {
+            const Point a(p.x + s.from * dx, p.y + s.from * dy);
+            const Point b(p.x + s.to * dx, p.y + s.to * dy);
+            pushDistinct(sealed, s.from == 0.0 ? p : a);
+            sealed.emplace_back(a.x + nx, a.y + ny);
+            sealed.emplace_back(b.x + nx, b.y + ny);
+            pushDistinct(sealed, s.to == 1.0 ? q : b);
+        }
+    }
+    while (sealed.size() > 1 && sealed.back().x == sealed.front().x &&
+           sealed.back().y == sealed.front().y)
+        sealed.pop_back();
+    obstacle.points = std::move(sealed);
+}
+
+}  // namespace
 
 void dropRepeatedWirePoints(LineString& wire) {
     std::vector<Point>& points = wire.points;
@@ -18,6 +279,154 @@ void dropRepeatedWirePoints(LineString& wire) {
     points.resize(kept);
 }
 
-void normaliseScene(Environment& scene) { dropRepeatedWirePoints(scene.virtualWire); }
+void sealObstaclesAgainstPerimeter(Environment& scene) {
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    if (!isUsableRing(perimeter)) return;
+    // Every edge of the perimeter and of the usable obstacles, found in
+    // pairs by a sweep: which obstacle (or the perimeter, -1) and which edge.
+    struct EdgeRef {
+        std::ptrdiff_t ring;
+        std::size_t edge;
+    };
+    std::vector<Box> boxes;
+    std::vector<EdgeRef> refs;
+    const std::size_t m = perimeter.size();
+    for (std::size_t i = 0; i < m; ++i) {
+        boxes.push_back(boxOf(perimeter[i], perimeter[(i + 1) % m]));
+        refs.push_back(EdgeRef{-1, i});
+    }
+    std::vector<Polygon>& obstacles = scene.obstacles;
+    for (std::size_t k = 0; k < obstacles.size(); ++k) {
+        const std::vector<Point>& ring = obstacles[k].points;
+        if (!isUsableRing(ring) || isSelfIntersecting(ring)) continue;  // no side to tell
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            boxes.push_back(boxOf(ring[i], ring[(i + 1) % ring.size()]));
+            refs.push_back(EdgeRef{static_cast<std::ptrdiff_t>(k), i});
+        }
+    }
+    std::vector<std::vector<std::vector<Stretch>>> stretches(obstacles.size());
+    forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
+        const EdgeRef& ra = refs[a];
+        const EdgeRef& rb = refs[b];
+        if ((ra.ring < 0) == (rb.ring < 0)) return false;
+        const EdgeRef& o = ra.ring < 0 ? rb : ra;
+        const EdgeRef& pe = ra.ring < 0 ? ra : rb;
+        const std::vector<Point>& ring = obstacles[static_cast<std::size_t>(o.ring)].points;
+        Stretch stretch;
+        if (stretchOnPerimeterEdge(ring[o.edge], ring[(o.edge + 1) % ring.size()],
+                                   perimeter[pe.edge], perimeter[(pe.edge + 1) % m], stretch)) {
+            std::vector<std::vector<Stretch>>& byEdge = stretches[static_cast<std::size_t>(o.ring)];
+            if (byEdge.empty()) byEdge.resize(ring.size());
+            byEdge[o.edge].push_back(stretch);
+        }
+        return false;
+    });
+    for (std::size_t k = 0; k < obstacles.size(); ++k) {
+        if (!stretches[k].empty()) sealAlong(obstacles[k], stretches[k]);
+    }
+}
+
+void mergeObstacles(Environment& scene) {
+    std::vector<Polygon>& obstacles = scene.obstacles;
+    const std::size_t count = obstacles.size();
+    std::vector<std::size_t> usable;
+    std::vector<Box> boxes;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!isUsableRing(obstacles[i].points)) continue;
+        usable.push_back(i);
+        boxes.push_back(boxOf(obstacles[i].points));
+    }
+    std::vector<std::size_t> parent(count);
+    std::iota(parent.begin(), parent.end(), 0);
+    std::vector<char> repair(count, 0);
+    for (std::size_t i : usable) {
+        if (isSelfIntersecting(obstacles[i].points)) repair[i] = 1;
+    }
+    forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
+        const std::size_t i = usable[a];
+        const std::size_t j = usable[b];
+        if (ringsMeet(obstacles[i].points, obstacles[j].points)) {
+            repair[i] = repair[j] = 1;
+            parent[findRoot(parent, j)] = findRoot(parent, i);
+        }
+        return false;
+    });
+    if (std::find(repair.begin(), repair.end(), 1) == repair.end()) return;
+
+    // Each group of meeting obstacles becomes its union, in the place of its
+    // first member; the other obstacles keep their places and points.
+    std::vector<Polygon> result;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!repair[i]) {
+            result.push_back(std::move(obstacles[i]));
+            continue;
+        }
+        const std::size_t root = findRoot(parent, i);
+        bool first = true;
+        for (std::size_t k = 0; k < i && first; ++k) first = !(repair[k] && findRoot(parent, k) == root);
+        if (!first) continue;
+        std::vector<const std::vector<Point>*> members;
+        for (std::size_t k = i; k < count; ++k) {
+            if (repair[k] && findRoot(parent, k) == root) members.push_back(&obstacles[k].points);
+        }
+        Paths64 outlines;
+        if (!unionOutlines(members, outlines)) {
+            for (const std::vector<Point>* m : members) result.emplace_back(*m);
+            continue;
+        }
+        for (const Path64& path : outlines) result.push_back(ringFromPath(path, false));
+    }
+    obstacles = std::move(result);
+}
+
+void clipMowAreasToLawn(Environment& scene) {
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    if (!isUsableRing(perimeter) || scene.mowAreas.empty()) return;
+    Path64 lawn;
+    if (!toGridPath(perimeter, lawn)) return;
+    std::vector<Polygon> result;
+    bool changed = false;
+    for (const Polygon& area : scene.mowAreas) {
+        const std::vector<Point>& ring = area.points;
+        bool inside = isUsableRing(ring);
+        for (std::size_t i = 0; i < ring.size() && inside; ++i) {
+            const Point& p = ring[i];
+            const Point& q = ring[(i + 1) % ring.size()];
+            inside = isSegmentInPolygon(perimeter, p.x, p.y, q.x, q.y);
+        }
+        Path64 path;
+        if (inside || !isUsableRing(ring) || !toGridPath(ring, path)) {
+            result.push_back(area);
+            continue;
+        }
+        changed = true;
+        Clipper64 clipper;
+        clipper.AddSubject(Paths64{path});
+        clipper.AddClip(Paths64{lawn});
+        Paths64 pieces;
+        clipper.Execute(ClipType::Intersection, FillRule::NonZero, pieces);
+        std::size_t kept = 0;
+        for (const Path64& piece : pieces) {
+            // Slivers along the lawn's edge, left where a mow area met it
+            // outside, are not mow areas.
+            if (!(Clipper2Lib::Area(piece) > 0.0) ||
+                offsetOutlines(Paths64{piece}, -kGridScale * kMergeSimplify).empty())
+                continue;
+            result.push_back(ringFromPath(piece, true));
+            ++kept;
+        }
+        // Nothing of it on the lawn: it stays a mow area that holds nothing,
+        // so that the other mow areas still restrict the mowing.
+        if (kept == 0) result.emplace_back();
+    }
+    if (changed) scene.mowAreas = std::move(result);
+}
+
+void normaliseScene(Environment& scene) {
+    dropRepeatedWirePoints(scene.virtualWire);
+    sealObstaclesAgainstPerimeter(scene);
+    mergeObstacles(scene);
+    clipMowAreasToLawn(scene);
+}
 
 }  // namespace Planner

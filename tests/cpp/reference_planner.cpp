@@ -21,6 +21,7 @@ using Planner::kMergeTolerance;
 using Planner::kNoChoiceDistance;
 using Planner::kParallelTolerance;
 using Planner::kParameterHigh;
+using Planner::kCrossingDepth;
 using Planner::kPieceBoundaryBand;
 using Planner::kRingEntrySearchStart;
 using Planner::kSamePosition;
@@ -130,7 +131,7 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
 }
 
 // True if the stretch AB runs through the obstacle from one side to the
-// other: an inside piece (beyond the band) that belongs neither to the run of
+// other: an inside piece (deeper than kCrossingDepth) that belongs neither to the run of
 // inside pieces at A, when A is a move's end lying inside, nor to the run at
 // B, when B is.
 bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
@@ -141,7 +142,7 @@ bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay
     if (!(dx * dx + dy * dy > 0.0)) return false;
     auto deepInside = [&ring](double x, double y) {
         return Reference::isPointStrictlyInPolygon(ring, x, y) &&
-               distanceToOutline(ring, x, y) > kPieceBoundaryBand;
+               distanceToOutline(ring, x, y) > kCrossingDepth;
     };
     std::vector<double> params{0.0, 1.0};
     ringMeetings(ring, ax, ay, bx, by, params);

@@ -1,8 +1,12 @@
 """Gardens as people draw them: repeated points, overlapping and touching
 obstacles, mow areas over the lawn's edge, thin fences."""
+import math
+
 import pytest
+import shapely
 import shapely.geometry as sg
 import swathwise as sw
+from hypothesis import given, strategies as st
 
 from conftest import coords, polygon, ring
 
@@ -34,6 +38,36 @@ def driven_lanes(result):
     steps = {frozenset(step) for step in zip(path, path[1:])}
     lanes = [tuple(coords(s.getPoints())) for s in result.slices]
     return [lane for lane in lanes if len(lane) == 2 and frozenset(lane) in steps]
+
+
+def check_route(perimeter, obstacles, result, wire=None, stray=0.01, core=0.003):
+    """No piece lies, and no move (except along the wire) runs, inside an
+    obstacle or off the lawn, the lawn being the perimeter less the union of
+    the obstacles; moves may stray `stray` over an outline, pieces and moves
+    may reach `core` into an obstacle (merged obstacles lie on the 1 mm grid
+    of the lane frame)."""
+    union = shapely.union_all([shapely.make_valid(sg.Polygon(o)) for o in obstacles]) \
+        if obstacles else sg.Polygon()
+    lawn = sg.Polygon(perimeter).difference(union).buffer(stray)
+    inner = union.buffer(-core)
+    wire_steps = {frozenset(step) for step in zip(wire, wire[1:])} if wire else set()
+    steps = set()
+    for piece in result.slices:
+        pts = coords(piece.getPoints())
+        pairs = [tuple(pts)] if len(pts) == 2 else list(zip(pts, pts[1:] + pts[:1]))
+        for a, b in pairs:
+            steps.add(frozenset((a, b)))
+            seg = sg.LineString([a, b])
+            assert lawn.covers(seg), f"piece {a} -> {b} off the lawn"
+            assert not seg.intersects(inner), f"piece {a} -> {b} inside an obstacle"
+    path = coords(result.path.getPoints())
+    for a, b in zip(path, path[1:]):
+        step = frozenset((a, b))
+        if a == b or step in steps or step in wire_steps:
+            continue
+        seg = sg.LineString([a, b])
+        assert lawn.covers(seg), f"move {a} -> {b} off the lawn"
+        assert not seg.intersects(inner), f"move {a} -> {b} through an obstacle"
 
 
 def same_plan(a, b):
@@ -72,3 +106,85 @@ def test_no_move_crosses_a_thin_fence(thickness):
     path = coords(r.path.getPoints())
     assert len(driven_lanes(r)) == 10
     assert all(x < 10 for x, _ in path)
+
+
+SQUARE3 = ((0, 0), (3, 0), (3, 3), (0, 3))
+SQUARE20 = ((0, 0), (20, 0), (20, 20), (0, 20))
+OVERLAPPING = [((1, 1), (1, 2), (2, 2), (2, 1)), ((1.5, 1.5), (1.5, 0.5), (0.5, 0.5), (0.5, 1.5))]
+BEDS = [((5, 1), (15, 1), (15, 10), (5, 10)), ((5, 10), (15, 10), (15, 19), (5, 19))]
+EAST_STRIP = ((16, 0), (20, 0), (20, 20), (16, 20))
+BOW_TIE = ((5, 5), (15, 15), (15, 5), (5, 15))
+
+
+@pytest.mark.parametrize("perimeter, obstacles, mow_areas, start, values", [
+    # Overlapping obstacles with an inset the lawn cannot take, lanes and rings.
+    (SQUARE3, OVERLAPPING, [], (0, 0), {"offset": 0.5, "distanceToBorder": 2.0}),
+    (SQUARE3, OVERLAPPING, [], (0, 0), {"offset": 0.5, "distanceToBorder": 2.0,
+                                        "pattern": "rings"}),
+    (SQUARE3, OVERLAPPING, [], (0, 0), {"offset": 0.5, "distanceToBorder": 0.001,
+                                        "mowBorder": True, "mowExclusionsBoder": True}),
+    # Beds sharing an edge, and a bed on the lawn's edge: no transit between.
+    (SQUARE20, BEDS, [EAST_STRIP], (1, 10), {}),
+    (SQUARE20, [((5, 0), (15, 0), (15, 10), (5, 10))], [EAST_STRIP], (1, 0), {}),
+    (SQUARE20, BEDS, [EAST_STRIP], (1, 10), {"angle": 0.7}),
+    # An obstacle with two corners on a mow area's edge belongs to it.
+    (SQUARE20, [((5, 8), (7, 10), (5, 12), (3, 10))], [((5, 5), (15, 5), (15, 15), (5, 15))],
+     (0, 0), {"offset": 0.5, "distanceToBorder": 0.5}),
+    # Mow areas over the lawn's edge, or larger than the whole lawn.
+    (SQUARE20, [], [((10, -5), (25, -5), (25, 10), (10, 10))], (1, 1),
+     {"distanceToBorder": 0.5, "mowBorder": True}),
+    (SQUARE20, [], [((-0.5, -0.5), (20.5, -0.5), (20.5, 20.5), (-0.5, 20.5))], (1, 1),
+     {"distanceToBorder": 0.5, "offset": 0.5, "mowBorder": True, "pattern": "squares"}),
+    # A bow-tie obstacle: both lobes are obstacle.
+    (SQUARE20, [BOW_TIE], [], (1, 1), {"offset": 0.5}),
+    (SQUARE20, [BOW_TIE], [], (1, 1), {"offset": 0.5, "distanceToBorder": 0.5,
+                                       "mowExclusionsBoder": True}),
+])
+def test_drawn_gardens_keep_to_the_lawn(perimeter, obstacles, mow_areas, start, values):
+    r = plan(perimeter, obstacles, mow_areas, start=start, **values)
+    check_route(perimeter, obstacles, r)
+    lanes = [s for s in r.slices if len(s.getPoints()) == 2]
+    assert r.slices and len(driven_lanes(r)) == len(lanes)
+
+
+def test_obstacles_that_neither_touch_nor_overlap_plan_as_before():
+    # The beds 1 mm apart: no seam, nothing merged; the path runs between them.
+    apart = [BEDS[0], ((5, 10.001), (15, 10.001), (15, 19), (5, 19))]
+    r = plan(SQUARE20, apart, [EAST_STRIP], start=(1, 10))
+    assert coords(r.path.getPoints())[:2] == [(1, 10), (15, 10)]
+
+
+@st.composite
+def drawn_gardens(draw):
+    """Lawns with beds on a half-metre grid, so that they overlap, touch,
+    share edges with each other and with the lawn, and mow areas that reach
+    over the lawn's edge."""
+    w, h = draw(st.integers(8, 16)), draw(st.integers(6, 12))
+    perimeter = ((0, 0), (w, 0), (w, h), (0, h))
+    cell = st.integers(0, 2 * w), st.integers(0, 2 * h)
+
+    def box(x0, y0, dx, dy):
+        return ((x0, y0), (x0 + dx, y0), (x0 + dx, y0 + dy), (x0, y0 + dy))
+
+    obstacles = []
+    for _ in range(draw(st.integers(1, 5))):
+        x0, y0 = draw(cell[0]) / 2 - 1, draw(cell[1]) / 2 - 1
+        obstacles.append(box(x0, y0, draw(st.integers(1, 8)) / 2, draw(st.integers(1, 8)) / 2))
+    mow_areas = []
+    if draw(st.booleans()):
+        x0, y0 = draw(cell[0]) / 2 - 2, draw(cell[1]) / 2 - 2
+        mow_areas.append(box(x0, y0, draw(st.integers(4, 30)) / 2, draw(st.integers(4, 30)) / 2))
+    values = dict(pattern=draw(st.sampled_from(["lines", "squares", "rings"])),
+                  offset=draw(st.sampled_from([0.5, 0.7, 1.0])),
+                  angle=draw(st.sampled_from([0.0, 0.3, -1.1])),
+                  distanceToBorder=draw(st.sampled_from([0.0, 0.3, 2.0])),
+                  mowBorder=draw(st.booleans()), mowExclusionsBoder=draw(st.booleans()))
+    start = (draw(st.floats(0.1, w - 0.1)), draw(st.floats(0.1, h - 0.1)))
+    return perimeter, obstacles, mow_areas, start, values
+
+
+@given(drawn_gardens())
+def test_random_drawn_gardens_keep_to_the_lawn(garden):
+    perimeter, obstacles, mow_areas, start, values = garden
+    r = plan(perimeter, obstacles, mow_areas, start=start, **values)
+    check_route(perimeter, obstacles, r)
