@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -327,6 +328,10 @@ double pseudoAngle(double vx, double vy) {
     return vy < 0.0 ? 3.0 + p : 1.0 - p;
 }
 
+bool sameBits(const Point& a, const Point& b) {
+    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
+}
+
 std::uint32_t fanSector(const SightFan& fan, double vx, double vy) {
     const double a = pseudoAngle(vx, vy) * (static_cast<double>(fan.sectors) / 4.0);
     if (!(a > 0.0)) return 0;
@@ -410,6 +415,7 @@ private:
             return false;
         }
         const std::uint32_t sector = fanSector(fan, vx, vy);
+        const double reach = vx * vx + vy * vy;
         for (std::uint32_t k = fan.start[sector]; k < fan.start[sector + 1]; ++k) {
             const std::uint32_t id = fan.edges[k];
             const SightEdge& e = index_.edges[id];
@@ -418,6 +424,11 @@ private:
             const double sp = (e.p.x - fan.x) * vy - (e.p.y - fan.y) * vx;
             const double sq = (e.q.x - fan.x) * vy - (e.q.y - fan.y) * vx;
             if ((sp > 0.0 && sq > 0.0) || (sp < 0.0 && sq < 0.0)) continue;
+            // One wholly beyond the move's far end is not worth the test
+            // (leaving an edge out only leaves it to the later steps).
+            const double tp = (e.p.x - fan.x) * vx + (e.p.y - fan.y) * vy;
+            const double tq = (e.q.x - fan.x) * vx + (e.q.y - fan.y) * vy;
+            if (tp > reach && tq > reach) continue;
             if (crosses(e)) {
                 rememberBlocker(scratch_, id);
                 return true;
@@ -673,16 +684,30 @@ void buildSightFan(const SightIndex& index, double x, double y, SightFan& fan) {
     // Each edge covers the sectors from the direction of one end round to
     // that of the other, counter-clockwise; edges in line with the
     // viewpoint cover none.
+    // The sector of an edge's end Q is that of the next edge's P when the
+    // two are the same point (within a ring they are): found once.
+    std::uint32_t nextP = count > 0 ? fanSector(fan, index.edges[0].p.x - x,
+                                                index.edges[0].p.y - y)
+                                    : 0;
     for (std::size_t k = 0; k < count; ++k) {
         const SightEdge& e = index.edges[k];
         const double px = e.p.x - x, py = e.p.y - y;
         const double qx = e.q.x - x, qy = e.q.y - y;
         const double turn = px * qy - py * qx;
+        const std::uint32_t pSector = nextP;
+        std::uint32_t qSector = 0;
+        if (k + 1 < count) {
+            const SightEdge& next = index.edges[k + 1];
+            nextP = fanSector(fan, next.p.x - x, next.p.y - y);
+            qSector = sameBits(next.p, e.q) ? nextP : fanSector(fan, qx, qy);
+        } else {
+            qSector = fanSector(fan, qx, qy);
+        }
         std::uint32_t first = sectors, last = 0;
         if (turn > 0.0) {
-            first = fanSector(fan, px, py), last = fanSector(fan, qx, qy);
+            first = pSector, last = qSector;
         } else if (turn < 0.0) {
-            first = fanSector(fan, qx, qy), last = fanSector(fan, px, py);
+            first = qSector, last = pSector;
         }
         // An edge turns less than half round the viewpoint; more comes
         // from rounding at a sector's border.
