@@ -17,8 +17,8 @@ within one degree of the best few whole degrees, and keeps the cheapest
 (the smaller angle where two cost the same).  The planner holds the
 interpreter lock, so the angles are shared out to worker processes.
 
-This module imports only the module and the standard library, so that the
-workers start quickly.
+This module imports only the module, the standard library and `native`, so
+that the workers start quickly.
 """
 
 from __future__ import annotations
@@ -33,6 +33,8 @@ from dataclasses import dataclass
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
+
+from .native import build_environment
 
 XY = tuple[float, float]
 
@@ -75,19 +77,8 @@ class Scene:
         )
 
     def environment(self) -> sw.Environment:
-        def points(ring: Sequence[XY]) -> list[sw.Point]:
-            return [sw.Point(x, y) for x, y in ring]
-
-        env = sw.Environment(sw.Polygon(points(self.lawn)))
-        for ring in self.obstacles:
-            env.addObstacle(sw.Polygon(points(ring)))
-        for ring in self.mow_areas:
-            env.addMowArea(sw.Polygon(points(ring)))
-        if self.virtual_wire:
-            env.setVirtualWire(sw.LineString(points(self.virtual_wire)))
-        if self.docking_wire:
-            env.setDockingWire(sw.LineString(points(self.docking_wire)))
-        return env
+        """The module's ``Environment`` of these outlines."""
+        return build_environment(self)
 
 
 @dataclass(frozen=True)

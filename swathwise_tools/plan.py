@@ -31,6 +31,7 @@ from shapely.ops import nearest_points
 from .coverage import Coverage, find_gaps, mowing_lines
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
+from .native import build_environment
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
 from .settings import Settings
 
@@ -312,24 +313,6 @@ def flatten(values: Mapping[str, Any], prefix: str = "") -> dict[str, Any]:
 
 def _points(line: sw.LineString) -> list[XY]:
     return [(p.x, p.y) for p in line.getPoints()]
-
-
-def _sw_points(points: Sequence[XY]) -> list[sw.Point]:
-    return [sw.Point(x, y) for x, y in points]
-
-
-def build_environment(garden: Garden) -> sw.Environment:
-    """The garden as the module's ``Environment`` (planning frame)."""
-    env = sw.Environment(sw.Polygon(_sw_points(garden.lawn)))
-    for ring in garden.obstacles:
-        env.addObstacle(sw.Polygon(_sw_points(ring)))
-    for ring in garden.mow_areas:
-        env.addMowArea(sw.Polygon(_sw_points(ring)))
-    if garden.virtual_wire:
-        env.setVirtualWire(sw.LineString(_sw_points(garden.virtual_wire)))
-    if garden.docking_wire:
-        env.setDockingWire(sw.LineString(_sw_points(garden.docking_wire)))
-    return env
 
 
 def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None) -> Settings:
