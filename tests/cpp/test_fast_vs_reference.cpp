@@ -278,35 +278,27 @@ private:
 TEST(FastVersusReference, WholeTasksOnRandomGardens) {
     GardenMaker maker(20240611);
     std::size_t searches = 0, edges = 0, paths = 0, slices = 0;
-    for (int i = 0; i < 1200; ++i) {
-        const GardenMaker::Task t = maker.task();
+    auto check = [&](const GardenMaker::Task& t, const char* label, int i) {
         Reference::Tally tally;
         const auto fast = computeFullTask(t.environment, t.settings, t.start);
         const auto reference =
             Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
         const std::string d = compareResults(fast, reference);
-        ASSERT_TRUE(d.empty()) << "garden " << i << ": " << d;
+        ASSERT_TRUE(d.empty()) << label << i << ": " << d;
         const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
-        ASSERT_TRUE(lean.empty()) << "garden " << i << ": " << lean;
+        ASSERT_TRUE(lean.empty()) << label << i << ": " << lean;
         searches += tally.transitSearches;
         edges += fast.searchEdges.size();
         paths += fast.path.points.size() > 1;
         slices += fast.slices.size();
+    };
+    for (int i = 0; i < 1200; ++i) {
+        check(maker.task(), "garden ", i);
+        if (HasFatalFailure()) return;
     }
     for (int i = 0; i < 150; ++i) {
-        const GardenMaker::Task t = maker.task(true);
-        Reference::Tally tally;
-        const auto fast = computeFullTask(t.environment, t.settings, t.start);
-        const auto reference =
-            Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
-        const std::string d = compareResults(fast, reference);
-        ASSERT_TRUE(d.empty()) << "busy garden " << i << ": " << d;
-        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
-        ASSERT_TRUE(lean.empty()) << "busy garden " << i << ": " << lean;
-        searches += tally.transitSearches;
-        edges += fast.searchEdges.size();
-        paths += fast.path.points.size() > 1;
-        slices += fast.slices.size();
+        check(maker.task(true), "busy garden ", i);
+        if (HasFatalFailure()) return;
     }
     // The gardens must exercise what is compared: transit searches with
     // their edges, and paths over many slices.

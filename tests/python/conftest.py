@@ -23,6 +23,25 @@ def coords(points):
     return [(p.x, p.y) for p in points]
 
 
+def plan(perimeter, obstacles=(), mow_areas=(), wire=None, start=(0, 0), **values):
+    """A whole task with lanes 1 m apart, no border distance and no laps unless `values` say so."""
+    env = sw.Environment(polygon(*perimeter))
+    for o in obstacles:
+        env.addObstacle(polygon(*o))
+    for m in mow_areas:
+        env.addMowArea(polygon(*m))
+    if wire:
+        env.setVirtualWire(sw.LineString(ring(*wire)))
+    s = sw.PathSettings()
+    s.distanceToBorder = 0
+    s.mowBorder = False
+    s.mowExclusionsBoder = False
+    s.offset = 1
+    for k, v in values.items():
+        setattr(s, k, v)
+    return sw.PathService().computeFullTask(env, s, sw.Point(*start))
+
+
 @pytest.fixture
 def service():
     return sw.PathService()

@@ -8,28 +8,10 @@ import shapely.geometry as sg
 import swathwise as sw
 from hypothesis import given, strategies as st
 
-from conftest import coords, polygon, ring
+from conftest import coords, plan, polygon, ring
 
 LAWN = ((0, 0), (20, 0), (20, 10), (0, 10))
 HEDGE = ((9.9, -1), (10.1, -1), (10.1, 11), (9.9, 11))
-
-
-def plan(perimeter, obstacles=(), mow_areas=(), wire=None, start=(0, 0), **values):
-    env = sw.Environment(polygon(*perimeter))
-    for o in obstacles:
-        env.addObstacle(polygon(*o))
-    for m in mow_areas:
-        env.addMowArea(polygon(*m))
-    if wire:
-        env.setVirtualWire(sw.LineString(ring(*wire)))
-    s = sw.PathSettings()
-    s.distanceToBorder = 0
-    s.mowBorder = False
-    s.mowExclusionsBoder = False
-    s.offset = 1
-    for k, v in values.items():
-        setattr(s, k, v)
-    return sw.PathService().computeFullTask(env, s, sw.Point(*start))
 
 
 def driven_lanes(result):

@@ -5,7 +5,7 @@ import pytest
 import shapely.geometry as sg
 import swathwise as sw
 
-from conftest import coords, polygon, ring
+from conftest import coords, plan, polygon, ring
 
 # A lawn cut in two by a wall with one doorway (y 4 to 6); the walls reach
 # out of the lawn, so the doorway is the only way from one half to the other.
@@ -16,22 +16,6 @@ TWO_ROOMS = dict(perimeter=((0, 0), (20, 0), (20, 10), (0, 10)),
 SPLIT = dict(perimeter=((0, 0), (20, 0), (20, 10), (0, 10)),
              obstacles=[((9, -1), (11, -1), (11, 11), (9, 11))])
 THROUGH_WALL_WIRE = ((2, 5), (8, 5), (12, 5), (18, 5))
-
-
-def plan(perimeter, obstacles=(), wire=None, start=(0, 0), **values):
-    env = sw.Environment(polygon(*perimeter))
-    for o in obstacles:
-        env.addObstacle(polygon(*o))
-    if wire:
-        env.setVirtualWire(sw.LineString(ring(*wire)))
-    s = sw.PathSettings()
-    s.distanceToBorder = 0
-    s.mowBorder = False
-    s.mowExclusionsBoder = False
-    s.offset = 1
-    for k, v in values.items():
-        setattr(s, k, v)
-    return sw.PathService().computeFullTask(env, s, sw.Point(*start))
 
 
 def close(a, b, tol=1e-9):
