@@ -27,7 +27,8 @@ mkdir -p "$OUT/obj"
 
 CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra
           -I. -I.deps/clipper2/include)
-SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp benchmarks/bench_planner.cpp)
+SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp tests/cpp/reference_lanes.cpp
+         benchmarks/bench_planner.cpp)
 echo "bench: building $OUT/bench_planner" >&2
 printf '%s\n' "${SOURCES[@]}" | OUT_DIR="$OUT" xargs -P "$(nproc)" -I{} sh -c \
   'src="$1"; shift; obj="$OUT_DIR/obj/$(echo "$src" | tr / _).o"; g++ "$@" -c "$src" -o "$obj"' \

@@ -709,7 +709,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     std::vector<LineString> slices;
     if (settings.mowArea) {
         for (const Environment& area : workAreas(working, settings)) {
-            std::vector<LineString> areaSlices = Planner::patternSlices(area, settings);
+            std::vector<LineString> areaSlices = Reference::patternSlices(area, settings);
             for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
         }
     }

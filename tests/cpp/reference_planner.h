@@ -44,8 +44,12 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
 void appendSlice(LineString& path, const LineString& slice, bool reverse, std::size_t entry,
                  bool ring);
 
-// The whole task with the straightforward ordering stage; the other stages
-// are the planner's own.
+// The lane stage (reference_lanes.cpp): every scanline against every ring.
+std::vector<LineString> generateSlices(const Environment& area, double spacing);
+std::vector<LineString> patternSlices(const Environment& area, const PathSettings& settings);
+
+// The whole task with the straightforward lane and ordering stages; the
+// other stages are the planner's own.
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
                                             const PathSettings& settings, const Point& start,
                                             Tally* tally = nullptr);

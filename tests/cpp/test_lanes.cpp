@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
+#include "planner/constants.h"
 #include "planner/lanes.h"
+#include "reference_planner.h"
 #include "test_helpers.h"
 
 using namespace Planner;
@@ -178,6 +182,88 @@ TEST(Lanes, NonFiniteCoordinatesGiveNoCrash) {
     EXPECT_LE(got.size(), 30u);
     for (const LineString& s : got)
         for (const Point& p : s.points) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+}
+
+// The lane stage skips rings whose box misses a scanline or a lane's
+// midpoint: against the stage that tests every ring, on gardens whose
+// vertices lie on the scanlines, within rounding of them and about
+// kLaneBoxPad from them, with slivers, gaps of about twice kLaneBoxPad,
+// tiny and degenerate rings, mow areas, and now and then a ring the boxes
+// may not be used for.
+TEST(Lanes, RingBoxesChangeNoLane) {
+    std::mt19937_64 rng(14);
+    auto uniform = [&rng](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
+    auto integer = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const double pad = kLaneBoxPad;
+    const double nearOffsets[] = {0.0, 1e-12, -1e-12, 1e-9, -1e-9, pad, -pad, pad + 1e-12,
+                                  -pad - 1e-12, pad - 1e-12, 2 * pad, 1e-6};
+    for (int garden = 0; garden < 300; ++garden) {
+        const double spacing = integer(0, 2) == 0 ? 0.5 : uniform(0.2, 1.5);
+        const double w = uniform(5.0, 25.0);
+        const double h = uniform(5.0, 25.0);
+        Environment env(poly({{-w, -h}, {w, -h}, {w, h}, {-w, h}}));
+        std::vector<double> lines;
+        for (double y = -h + spacing * 0.5; y < h; y += spacing) lines.push_back(y);
+        // A coordinate on, near or about a pad away from a scanline.
+        auto nearLine = [&](double v) {
+            if (integer(0, 2) == 0) return v;
+            const double line = lines[static_cast<std::size_t>(integer(0, int(lines.size()) - 1))];
+            return line + nearOffsets[integer(0, 11)];
+        };
+        auto ring = [&](double cx, double cy, double size, int corners) {
+            std::vector<Point> points;
+            for (int k = 0; k < corners; ++k) {
+                const double a = 6.283185307179586 * (k + uniform(-0.3, 0.3)) / corners;
+                points.emplace_back(cx + size * std::cos(a), nearLine(cy + size * std::sin(a)));
+            }
+            return Polygon(points);
+        };
+        const int obstacles = integer(0, 40);
+        for (int i = 0; i < obstacles; ++i) {
+            const double cx = uniform(-1.1, 1.1) * w;
+            const double cy = uniform(-1.1, 1.1) * h;
+            const int kind = integer(0, 5);
+            if (kind == 0) {  // two boxes a gap of about two pads apart
+                const double gap = 2 * pad + nearOffsets[integer(0, 11)];
+                const double y0 = nearLine(cy), y1 = nearLine(cy + uniform(0.1, 3.0));
+                env.addObstacle(poly({{cx - 1, y0}, {cx, y0}, {cx, y1}, {cx - 1, y1}}));
+                env.addObstacle(poly({{cx + gap, y0}, {cx + 1, y0}, {cx + 1, y1}, {cx + gap, y1}}));
+            } else if (kind == 1) {  // a sliver along a scanline, or a ring of one or two points
+                const double y = nearLine(cy);
+                const double len = integer(0, 1) ? uniform(1e-4, 3e-3) : uniform(0.1, 2.0);
+                if (integer(0, 1))
+                    env.addObstacle(poly({{cx, y}, {cx + len, y + 1e-13}, {cx + len, y + 2e-13}}));
+                else
+                    env.addObstacle(Polygon(std::vector<Point>(integer(1, 2), Point(cx, y))));
+            } else {
+                env.addObstacle(ring(cx, cy, kind == 2 ? uniform(0.005, 0.05) : uniform(0.3, 3.0),
+                                     integer(3, 9)));
+            }
+        }
+        for (int i = integer(0, 4) == 0 ? integer(1, 3) : 0; i > 0; --i)
+            env.addMowArea(ring(uniform(-0.5, 0.5) * w, uniform(-0.5, 0.5) * h, uniform(1.0, w),
+                                integer(3, 8)));
+        if (integer(0, 9) == 0) {  // beyond the box limit, or not finite
+            const double far = integer(0, 1) ? 2 * kIndexCoordinateLimit
+                                             : std::numeric_limits<double>::quiet_NaN();
+            env.addObstacle(poly({{far, 0}, {1, 1}, {0, 2}}));
+        }
+        const auto fast = generateSlices(env, spacing);
+        const auto reference = Reference::generateSlices(env, spacing);
+        ASSERT_EQ(fast.size(), reference.size()) << "garden " << garden;
+        for (std::size_t i = 0; i < fast.size(); ++i) {
+            ASSERT_EQ(fast[i].points.size(), reference[i].points.size());
+            for (std::size_t k = 0; k < fast[i].points.size(); ++k) {
+                const Point& a = fast[i].points[k];
+                const Point& b = reference[i].points[k];
+                ASSERT_TRUE(std::memcmp(&a.x, &b.x, sizeof a.x) == 0 &&
+                            std::memcmp(&a.y, &b.y, sizeof a.y) == 0)
+                    << "garden " << garden << " lane " << i;
+            }
+        }
+    }
 }
 
 }  // namespace
