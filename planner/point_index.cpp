@@ -109,14 +109,62 @@ PointTree buildPointTree(const std::vector<Point>& points) {
     return tree;
 }
 
+namespace {
+
+// The box of the points below `node` not taken out (remaining > 0): of the
+// leaf's present points, or of the children that hold some.
+void shrinkBox(const PointTree& tree, PointTreeNode& node) {
+    bool first = true;
+    auto cover = [&node, &first](double x0, double y0, double x1, double y1) {
+        if (first) {
+            node.x0 = x0, node.y0 = y0, node.x1 = x1, node.y1 = y1;
+            first = false;
+            return;
+        }
+        node.x0 = std::min(node.x0, x0);
+        node.y0 = std::min(node.y0, y0);
+        node.x1 = std::max(node.x1, x1);
+        node.y1 = std::max(node.y1, y1);
+    };
+    if (node.left < 0) {
+        for (std::uint32_t i = node.begin; i < node.end; ++i) {
+            if (tree.present[i]) cover(tree.points[i].x, tree.points[i].y, tree.points[i].x,
+                                       tree.points[i].y);
+        }
+        return;
+    }
+    for (std::int32_t child : {node.left, node.right}) {
+        const PointTreeNode& c = tree.nodes[static_cast<std::size_t>(child)];
+        if (c.remaining > 0) cover(c.x0, c.y0, c.x1, c.y1);
+    }
+}
+
+bool sameBox(const PointTreeNode& a, const PointTreeNode& b) {
+    return a.x0 == b.x0 && a.y0 == b.y0 && a.x1 == b.x1 && a.y1 == b.y1;
+}
+
+}  // namespace
+
+// Boxes shrink to the points left in them, so that a walk does not open
+// nodes whose nearby points are all taken: a box still holds every point
+// left below it, and its sides are coordinates of such points, so the
+// distance bound of boxDistance holds as before and the walk hands out the
+// same points in the same order.
 void removePoint(PointTree& tree, std::uint32_t id) {
     if (id >= tree.slotOf.size()) return;
     const std::uint32_t slot = tree.slotOf[id];
     if (slot == UINT32_MAX || !tree.present[slot]) return;
     tree.present[slot] = 0;
+    bool shrinking = true;
     for (std::int32_t k = tree.leafOf[slot]; k >= 0;
-         k = tree.nodes[static_cast<std::size_t>(k)].parent)
-        --tree.nodes[static_cast<std::size_t>(k)].remaining;
+         k = tree.nodes[static_cast<std::size_t>(k)].parent) {
+        PointTreeNode& node = tree.nodes[static_cast<std::size_t>(k)];
+        --node.remaining;
+        if (!shrinking || node.remaining == 0) continue;
+        const PointTreeNode before = node;
+        shrinkBox(tree, node);
+        shrinking = !sameBox(before, node);
+    }
 }
 
 void startWalk(const PointTree& tree, const Point& from, PointWalk& walk) {
