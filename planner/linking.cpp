@@ -81,13 +81,14 @@ SliceChoice choiceOf(const std::vector<LineString>& slices, const Entry& entry, 
 // slices that keeps a candidate only when it is strictly nearer than the
 // best so far (and, with `needSight`, in sight) picks the least distance,
 // and of equal distances the entry it meets first.  The entries come here
-// in just that order, so the first one in sight is the choice.
+// in just that order, so the first one in sight is the choice.  With
+// `resume` the walk goes on from where it stopped (see linkSlices).
 SliceChoice chooseNearestSlice(const SightIndex& sight, SightScratch& scratch,
                                const std::vector<LineString>& slices, const Entries& list,
                                const PointTree& tree, PointWalk& walk, const Point& from,
-                               bool needSight) {
+                               bool needSight, bool resume = false) {
     if (!std::isfinite(from.x) || !std::isfinite(from.y)) return SliceChoice{};
-    startWalk(tree, from, walk);
+    if (!resume) startWalk(tree, from, walk);
     std::uint32_t id = 0;
     double distance = 0.0;
     while (nextNearest(tree, walk, id, distance)) {
@@ -147,6 +148,16 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
     // What the last failed search reached: a search known to fail is
     // skipped when nobody sees its edges.
     TransitReach reach;
+    // Where the walk of the last choice without sight started.  From the
+    // same place the next such choice goes on with that walk, if no walk
+    // testing sight came between (it hands out points that stay): the walk
+    // has handed out only the point chosen, which was taken out (or one at
+    // kNoChoiceDistance or farther, after which nothing is chosen from
+    // there), and every point left is in its heap, or below a box there, at
+    // no more than its distance (taking points out keeps that); so it hands
+    // out the nearest point left, as a new walk would.
+    bool walkGoesOn = false;
+    Point walkFrom;
 
     for (std::size_t iteration = 0; iteration < slices.size(); ++iteration) {
         SliceChoice choice;
@@ -154,12 +165,17 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
             choice = chooseNearestSlice(sight, scratch, slices, list, tree, walk, current, true);
             blind = !choice.found;
             blindAt = current;
+            walkGoesOn = false;
         }
         if (choice.found) {
             markVisited(choice.index);
             appendSlice(path, slices[choice.index], choice.reverse, choice.entry, choice.ring);
         } else {
-            choice = chooseNearestSlice(sight, scratch, slices, list, tree, walk, current, false);
+            const bool resume = walkGoesOn && sameBits(current, walkFrom);
+            choice = chooseNearestSlice(sight, scratch, slices, list, tree, walk, current, false,
+                                        resume);
+            walkGoesOn = true;
+            walkFrom = current;
             if (choice.found) {
                 const LineString& slice = slices[choice.index];
                 // A ring is ranked by its nearest vertex but reached at vertex 0.
