@@ -56,7 +56,8 @@ namespace Planner {
 // Indexes of the ordering stage and the transit search: they change no
 // result, only how soon it comes.
 constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this are searched without
-constexpr double kLaneBoxPad = 0.01;           // lanes: ring boxes grown by this skip rings far from a lane
+constexpr double kLaneBoxPad = 0.01;           // lanes: rings and edges this far from a lane are skipped
+constexpr std::size_t kLaneSweepMinEdges = 16;  // lanes: rings of this many edges list those near a lane
 constexpr double kSightCellMargin = 0.01;      // an edge is listed in every cell it comes this near
 constexpr double kSightQueryPad = 0.001;       // cells this near a move are visited
 constexpr double kShortEdgeLength = 1e-4;      // edges shorter than this are always tested

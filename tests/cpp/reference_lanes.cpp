@@ -95,7 +95,8 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
         return slices;
     }
     std::vector<LineString> slices;
-    if (!std::isfinite(settings.offset) || settings.offset < Planner::kMinimumSpacing) return slices;
+    if (!std::isfinite(settings.offset) || settings.offset < Planner::kMinimumSpacing)
+        return slices;
     for (Planner::Ring& ring :
          Planner::computeInsetRings(area, 0, settings.offset, Planner::kLapFirstInset))
         slices.emplace_back(std::move(ring));

@@ -185,32 +185,37 @@ TEST(Lanes, NonFiniteCoordinatesGiveNoCrash) {
 }
 
 // The lane stage skips rings whose box misses a scanline or a lane's
-// midpoint: against the stage that tests every ring, on gardens whose
-// vertices lie on the scanlines, within rounding of them and about
-// kLaneBoxPad from them, with slivers, gaps of about twice kLaneBoxPad,
-// tiny and degenerate rings, mow areas, and now and then a ring the boxes
-// may not be used for.
-TEST(Lanes, RingBoxesChangeNoLane) {
+// midpoint, and edges of long rings far from the scanline: against the
+// stage that tests every edge, on gardens whose vertices lie on the
+// scanlines, within rounding of them and about kLaneBoxPad from them, with
+// long outlines, slivers, gaps of about twice kLaneBoxPad, tiny and
+// degenerate rings, mow areas, and now and then a ring the boxes may not be
+// used for.
+TEST(Lanes, SkippedRingsAndEdgesChangeNoLane) {
     std::mt19937_64 rng(14);
     auto uniform = [&rng](double lo, double hi) {
         return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
-    auto integer = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto integer = [&rng](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(rng);
+    };
     const double pad = kLaneBoxPad;
-    const double nearOffsets[] = {0.0, 1e-12, -1e-12, 1e-9, -1e-9, pad, -pad, pad + 1e-12,
-                                  -pad - 1e-12, pad - 1e-12, 2 * pad, 1e-6};
+    const double nearOffsets[] = {0.0,   1e-12, -1e-12,       1e-9,        -1e-9,
+                                  5e-9,  -5e-9, 3e-8,         -3e-8,       pad,
+                                  -pad,  pad + 1e-12,         -pad - 1e-12, pad - 1e-12,
+                                  2 * pad, 1e-6};
+    const int offsets = static_cast<int>(sizeof nearOffsets / sizeof nearOffsets[0]);
     for (int garden = 0; garden < 300; ++garden) {
         const double spacing = integer(0, 2) == 0 ? 0.5 : uniform(0.2, 1.5);
         const double w = uniform(5.0, 25.0);
         const double h = uniform(5.0, 25.0);
-        Environment env(poly({{-w, -h}, {w, -h}, {w, h}, {-w, h}}));
         std::vector<double> lines;
         for (double y = -h + spacing * 0.5; y < h; y += spacing) lines.push_back(y);
         // A coordinate on, near or about a pad away from a scanline.
         auto nearLine = [&](double v) {
             if (integer(0, 2) == 0) return v;
             const double line = lines[static_cast<std::size_t>(integer(0, int(lines.size()) - 1))];
-            return line + nearOffsets[integer(0, 11)];
+            return line + nearOffsets[integer(0, offsets - 1)];
         };
         auto ring = [&](double cx, double cy, double size, int corners) {
             std::vector<Point> points;
@@ -220,13 +225,27 @@ TEST(Lanes, RingBoxesChangeNoLane) {
             }
             return Polygon(points);
         };
+        // A rectangle, or a long outline (its lowest point at -h).
+        std::vector<Point> lawn = {{-w, -h}, {w, -h}, {w, h}, {-w, h}};
+        if (integer(0, 1)) {
+            lawn.clear();
+            const int corners = integer(16, 300);
+            for (int k = 0; k < corners; ++k) {
+                const double a = 6.283185307179586 * (k + uniform(-0.3, 0.3)) / corners;
+                const double r = uniform(0.6, 1.0);
+                const double y = std::max(-h + 0.1, nearLine(h * r * std::sin(a)));
+                lawn.emplace_back(w * r * std::cos(a), y);
+            }
+            lawn.insert(lawn.begin() + static_cast<std::ptrdiff_t>(lawn.size() * 3 / 4), {0.0, -h});
+        }
+        Environment env{Polygon(lawn)};
         const int obstacles = integer(0, 40);
         for (int i = 0; i < obstacles; ++i) {
             const double cx = uniform(-1.1, 1.1) * w;
             const double cy = uniform(-1.1, 1.1) * h;
             const int kind = integer(0, 5);
             if (kind == 0) {  // two boxes a gap of about two pads apart
-                const double gap = 2 * pad + nearOffsets[integer(0, 11)];
+                const double gap = 2 * pad + nearOffsets[integer(0, offsets - 1)];
                 const double y0 = nearLine(cy), y1 = nearLine(cy + uniform(0.1, 3.0));
                 env.addObstacle(poly({{cx - 1, y0}, {cx, y0}, {cx, y1}, {cx - 1, y1}}));
                 env.addObstacle(poly({{cx + gap, y0}, {cx + 1, y0}, {cx + 1, y1}, {cx + gap, y1}}));
@@ -239,7 +258,7 @@ TEST(Lanes, RingBoxesChangeNoLane) {
                     env.addObstacle(Polygon(std::vector<Point>(integer(1, 2), Point(cx, y))));
             } else {
                 env.addObstacle(ring(cx, cy, kind == 2 ? uniform(0.005, 0.05) : uniform(0.3, 3.0),
-                                     integer(3, 9)));
+                                     kind == 5 ? integer(16, 80) : integer(3, 9)));
             }
         }
         for (int i = integer(0, 4) == 0 ? integer(1, 3) : 0; i > 0; --i)
