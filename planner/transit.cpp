@@ -182,6 +182,11 @@ public:
         });
         if (isFinitePosition(targetX, targetY))
             targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
+        alone_.assign(baseCount_, 0);
+        for (std::size_t k = 0; k < baseCount_; ++k) {
+            alone_[k] = context.nearStart[k + 1] - context.nearStart[k] == 1 &&
+                        context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
+        }
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
@@ -350,22 +355,26 @@ private:
             if (r.empty()) r.assign(baseCount_, 0);
             row = r.data();
         }
-        for (std::size_t k = 0; k <= baseCount_; ++k) {
-            const TransitNode& n = node(k);
+        auto consider = [&](std::size_t k, const TransitNode& n) {
+            // (The tests below are all needed; the cheapest come first.)
+            if (!keepAll && closedNear_[k]) return;
             // A non-finite position never matches a record, not even its
             // own, so stepping onto one could repeat without end.
-            if (!isFinitePosition(n.x, n.y)) continue;
-            if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
-            if (!keepAll && !couldImprove(cur, k)) continue;
+            if (!isFinitePosition(n.x, n.y)) return;
+            if (samePosition(cur.x, cur.y, n.x, n.y)) return;
+            if (!keepAll && !couldImprove(cur, k)) return;
             candidates_.push_back(static_cast<std::uint32_t>(k));
             // Consecutive wire points are joined without a sight test.
-            if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) continue;
+            if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return;
             if (row != nullptr && k < baseCount_ && row[k] != 0) {
                 verdict_[k] = row[k];
-                continue;
+                return;
             }
             pending_.push_back(static_cast<std::uint32_t>(k));
-        }
+        };
+        const std::vector<TransitNode>& nodes = context_.nodes;
+        for (std::size_t k = 0; k < baseCount_; ++k) consider(k, nodes[k]);
+        consider(baseCount_, target_);
         sortByDirection(cur.x, cur.y);
         for (std::uint32_t k : sorted_) {
             const TransitNode& n = node(k);
@@ -421,6 +430,10 @@ private:
     // The first open record within 1 mm of node k: the earliest created;
     // -1 if there is none.
     std::int32_t openRecordNear(std::size_t k) const {
+        if (k < baseCount_ && alone_[k]) {
+            const std::int32_t r = recordOfNode_[k];
+            return r >= 0 && records_[static_cast<std::size_t>(r)].open ? r : -1;
+        }
         std::int32_t known = -1;
         forEachNear(k, [&](std::size_t j) {
             const std::int32_t r = recordOfNode_[j];
@@ -568,6 +581,8 @@ private:
     std::vector<std::uint8_t> closedNear_;
     std::vector<std::uint8_t> nearTarget_;
     std::vector<std::uint32_t> targetNear_;
+    // Per node: no other node, nor the target, lies within 1 mm of it.
+    std::vector<std::uint8_t> alone_;
     std::vector<std::uint32_t> candidates_;
     std::vector<std::uint32_t> pending_;
     std::vector<std::uint32_t> sorted_;
