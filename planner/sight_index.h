@@ -88,7 +88,7 @@ struct SightScratch {
     std::vector<double> params;
     // Edges that blocked recent moves: tried first, as neighbouring moves
     // tend to be blocked by the same edge.
-    static constexpr std::size_t kRecentBlockers = 4;
+    static constexpr std::size_t kRecentBlockers = 2;
     std::uint32_t recentBlockers[kRecentBlockers] = {};
     std::size_t blockerCount = 0;
     std::size_t nextBlocker = 0;
