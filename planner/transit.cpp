@@ -188,6 +188,7 @@ public:
                         context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
         }
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
+        if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
     }
 
     std::vector<Point> run(std::vector<LineString>* searchEdges, TransitReach* reach) {
@@ -332,8 +333,8 @@ private:
         return row[to] == 1;
     }
 
-    bool sightTest(double ax, double ay, double bx, double by, std::int32_t hint = -1) {
-        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, hint);
+    bool sightTest(double ax, double ay, double bx, double by) {
+        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
     }
 
     // The nodes an expansion may accept an edge to, in increasing order,
@@ -378,10 +379,19 @@ private:
         sortByDirection(cur.x, cur.y);
         for (std::uint32_t k : sorted_) {
             const TransitNode& n = node(k);
-            // A move towards an obstacle's corner that is blocked at all
-            // is often blocked by that obstacle.
-            const std::int32_t hint = k < baseCount_ ? context_.nodeObstacle[k] : -1;
-            const std::uint8_t v = sightTest(cur.x, cur.y, n.x, n.y, hint) ? 1 : 2;
+            // Moves towards one node that are blocked are often blocked by
+            // the edge that blocked the last one, or by the obstacle the
+            // node is a corner of.
+            SightHints hints;
+            if (k < baseCount_) {
+                hints.edge = cache_.blockerTo[k];
+                hints.obstacle = context_.nodeObstacle[k];
+            }
+            const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y,
+                                            n.x, n.y, hints);
+            if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
+                cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+            const std::uint8_t v = free ? 1 : 2;
             verdict_[k] = v;
             if (row != nullptr && k < baseCount_) row[k] = v;
         }

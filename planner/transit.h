@@ -77,6 +77,9 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 struct TransitCache {
     std::vector<std::vector<std::uint8_t>> sight;
     SightScratch sightScratch;
+    // Per node: the edge that blocked the last move towards it found blocked
+    // by an edge (kNoEdge for none yet), tried first for the next.
+    std::vector<std::uint32_t> blockerTo;
 };
 
 // What a failed search reached: the nodes it closed, sorted.  `complete`
