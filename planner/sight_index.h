@@ -11,6 +11,8 @@
 
 namespace Planner {
 
+constexpr std::uint32_t kNoEdge = 0xFFFFFFFFu;
+
 // A uniform grid over the plane: cell (c, r) covers
 // [x0 + c * size, x0 + (c + 1) * size) x [y0 + r * size, y0 + (r + 1) * size).
 struct CellGrid {
@@ -88,38 +90,26 @@ struct SightScratch {
     std::vector<double> params;
     // Edges that blocked recent moves: tried first, as neighbouring moves
     // tend to be blocked by the same edge.
-    static constexpr std::size_t kRecentBlockers = 4;
+    static constexpr std::size_t kRecentBlockers = 2;
     std::uint32_t recentBlockers[kRecentBlockers] = {};
     std::size_t blockerCount = 0;
     std::size_t nextBlocker = 0;
+    std::uint32_t lastBlocker = kNoEdge;
 };
 
 SightIndex buildSightIndex(const Environment& scene);
 
-// The edges of a sight index as seen from one viewpoint, sorted into sectors
-// of direction: the edges listed in the sector of a move's direction are
-// the likely ones to block a move from (or to) the viewpoint, so that most
-// blocked moves are decided by a few single-edge tests.  It only proposes
-// edges; every answer still comes from the exact single-edge test.
-struct SightFan {
-    double x = 0.0;
-    double y = 0.0;
-    bool built = false;
-    std::uint32_t sectors = 0;
-    // Edges of sector k: edges[start[k] .. start[k + 1]).
-    std::vector<std::uint32_t> start;
-    std::vector<std::uint32_t> edges;
-    // Working lists of the build: each edge's first and last sector.
-    std::vector<std::uint32_t> firstSector;
-    std::vector<std::uint32_t> lastSector;
+// Edges a caller expects to block a move, tried early: one edge of the
+// index (kNoEdge for none) and the edges of one obstacle (-1 for none).
+struct SightHints {
+    std::uint32_t edge = kNoEdge;
+    std::int32_t obstacle = -1;
 };
 
-// Sorts the index's edges round (x, y) into `fan`, reusing its lists.
-void buildSightFan(const SightIndex& index, double x, double y, SightFan& fan);
-
-// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  A fan
-// built at A or at B (bit for bit) is used to find a blocking edge sooner.
+// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  When
+// an edge of the index is found to block the move, its number is left in
+// scratch.lastBlocker (kNoEdge otherwise).
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, const SightFan* fan = nullptr);
+                   double by, const SightHints& hints = SightHints());
 
 }  // namespace Planner

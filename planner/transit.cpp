@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cstddef>
 #include <limits>
-#include <tuple>
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
@@ -14,80 +13,36 @@ namespace Planner {
 
 namespace {
 
-// NaN never compares smaller, so a non-finite position is never "the same"
-// as anything, itself included.
-bool samePosition(double ax, double ay, double bx, double by) {
-    return distanceBetween(ax, ay, bx, by) < kSamePosition;
-}
-
 bool sameBits(const Point& a, const Point& b) {
     return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
-}
-
-bool isFinitePosition(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
-
-// Cells of twice the matching distance: positions within 1 mm of each other
-// lie in the same or neighbouring cells.
-constexpr double kNodeCell = 2.0 * kSamePosition;
-
-bool onNodeGrid(double x, double y) {
-    return std::fabs(x) <= kNodeGridLimit && std::fabs(y) <= kNodeGridLimit;
-}
-
-std::int64_t nodeCell(double v) { return static_cast<std::int64_t>(std::floor(v / kNodeCell)); }
-
-bool cellBefore(const NodeCellEntry& a, const NodeCellEntry& b) {
-    return std::tie(a.cx, a.cy, a.node) < std::tie(b.cx, b.cy, b.node);
-}
-
-// Calls visit(node) for every node of `lookup` that may lie within 1 mm of
-// (x, y); the caller makes the exact test.
-template <class Visit>
-void forEachNodeNear(const NodeLookup& lookup, double x, double y, Visit&& visit) {
-    if (!isFinitePosition(x, y)) return;
-    for (std::uint32_t node : lookup.far) visit(node);
-    if (!onNodeGrid(x, y)) {
-        // Next to the grid's edge a grid node may still be this close.
-        for (const NodeCellEntry& e : lookup.cells) visit(e.node);
-        return;
-    }
-    const std::int64_t cx = nodeCell(x);
-    const std::int64_t cy = nodeCell(y);
-    for (std::int64_t i = cx - 1; i <= cx + 1; ++i) {
-        const NodeCellEntry lo{i, cy - 1, 0};
-        auto it = std::lower_bound(lookup.cells.begin(), lookup.cells.end(), lo, cellBefore);
-        for (; it != lookup.cells.end() && it->cx == i && it->cy <= cy + 1; ++it) visit(it->node);
-    }
-}
-
-void addToLookup(NodeLookup& lookup, const TransitNode& node, std::uint32_t id) {
-    if (!isFinitePosition(node.x, node.y)) return;
-    if (!onNodeGrid(node.x, node.y)) {
-        lookup.far.push_back(id);
-        return;
-    }
-    lookup.cells.push_back({nodeCell(node.x), nodeCell(node.y), id});
 }
 
 NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
     NodeLookup lookup;
     for (std::size_t k = 0; k < nodes.size(); ++k)
-        addToLookup(lookup, nodes[k], static_cast<std::uint32_t>(k));
-    std::sort(lookup.cells.begin(), lookup.cells.end(), cellBefore);
+        addToLookup(lookup, nodes[k].x, nodes[k].y, static_cast<std::uint32_t>(k));
+    sortLookup(lookup);
     return lookup;
 }
 
-// Wire points, then the corners that no earlier node lies within 1 mm of.
-std::vector<TransitNode> baseNodes(const Environment& environment) {
+// Wire points, then the corners that no earlier node lies within 1 mm of;
+// `obstacleOf`, when given, receives the obstacle each node is a corner of
+// (-1 for wire points and perimeter corners).
+std::vector<TransitNode> baseNodes(const Environment& environment,
+                                   std::vector<std::int32_t>* obstacleOf = nullptr) {
     std::vector<TransitNode> candidates;
+    std::vector<std::int32_t> candidateObstacle;
     const std::vector<Point>& wire = environment.virtualWire.points;
     for (std::size_t i = 0; i < wire.size(); ++i) {
         candidates.push_back(
             TransitNode{wire[i].x, wire[i].y, true, static_cast<std::uint64_t>(i)});
     }
-    for (const Polygon& obstacle : environment.obstacles) {
-        for (const Point& corner : obstacle.points)
+    candidateObstacle.assign(candidates.size(), -1);
+    for (std::size_t o = 0; o < environment.obstacles.size(); ++o) {
+        for (const Point& corner : environment.obstacles[o].points) {
             candidates.push_back(TransitNode{corner.x, corner.y, false, 0});
+            candidateObstacle.push_back(static_cast<std::int32_t>(o));
+        }
     }
     for (const Point& corner : environment.perimeter.points)
         candidates.push_back(TransitNode{corner.x, corner.y, false, 0});
@@ -108,6 +63,8 @@ std::vector<TransitNode> baseNodes(const Environment& environment) {
         if (known) continue;
         kept[c] = 1;
         nodes.push_back(corner);
+        if (obstacleOf != nullptr)
+            obstacleOf->push_back(c < candidateObstacle.size() ? candidateObstacle[c] : -1);
     }
     return nodes;
 }
@@ -159,6 +116,7 @@ public:
           heapUsable_(isFinitePosition(startX, startY) && isFinitePosition(targetX, targetY)) {
         recordOfNode_.assign(baseCount_ + 1, -1);
         closedNear_.assign(baseCount_ + 1, 0);
+        verdict_.assign(baseCount_ + 1, 0);
         nearTarget_.assign(baseCount_, 0);
         forEachNodeNear(context.lookup, targetX, targetY, [&](std::uint32_t k) {
             const TransitNode& n = context.nodes[k];
@@ -169,7 +127,13 @@ public:
         });
         if (isFinitePosition(targetX, targetY))
             targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
+        alone_.assign(baseCount_, 0);
+        for (std::size_t k = 0; k < baseCount_; ++k) {
+            alone_[k] = context.nearStart[k + 1] - context.nearStart[k] == 1 &&
+                        context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
+        }
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
+        if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
     }
 
     std::vector<Point> run(std::vector<LineString>* searchEdges, TransitReach* reach) {
@@ -303,30 +267,105 @@ private:
     }
 
     // Line of sight from a record's position to node `to`: kept in the
-    // cache between nodes.  `fromExpanded` marks tests from the position
-    // being expanded, which may use the fan round it.
-    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to,
-                      bool fromExpanded = false) {
+    // cache between nodes, and for the position being expanded in the
+    // answers its expansion decided beforehand.
+    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
         const TransitNode& n = node(to);
-        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y, fromExpanded);
+        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y);
         std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
         if (row.empty()) row.assign(baseCount_, 0);
-        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y, fromExpanded) ? 1 : 2;
+        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y) ? 1 : 2;
         return row[to] == 1;
     }
 
-    // One expansion may test many moves from its position: after a few,
-    // the fan round it is built to find their blocking edges sooner.
-    bool sightTest(double ax, double ay, double bx, double by, bool fromExpanded) {
-        const SightFan* fan = nullptr;
-        if (fromExpanded) {
-            if (!fanReady_ && ++testsThisExpansion_ >= kTestsBeforeFan) {
-                buildSightFan(*context_.sight, ax, ay, cache_.fan);
-                fanReady_ = true;
-            }
-            if (fanReady_) fan = &cache_.fan;
+    bool sightTest(double ax, double ay, double bx, double by) {
+        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
+    }
+
+    // The nodes an expansion may accept an edge to, in increasing order,
+    // with the line-of-sight answers it needs found first, in the order of
+    // the moves' directions round the expanded position: neighbouring moves
+    // tend to be blocked by the same edge, which the sight test tries
+    // first.  An answer does not depend on the order in which it is found.
+    // Without search edges to keep, a node whose edge could change nothing
+    // needs no answer; accepting edges only makes later ones less likely to
+    // change something, so the nodes listed here are all the expansion can
+    // still use.
+    void listCandidates(const Record& current, bool keepAll) {
+        const SearchRecord& cur = current.record;
+        candidates_.clear();
+        pending_.clear();
+        std::uint8_t* row = nullptr;
+        if (current.node >= 0) {
+            std::vector<std::uint8_t>& r = cache_.sight[static_cast<std::size_t>(current.node)];
+            if (r.empty()) r.assign(baseCount_, 0);
+            row = r.data();
         }
-        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, fan);
+        auto consider = [&](std::size_t k, const TransitNode& n) {
+            // (The tests below are all needed; the cheapest come first.)
+            if (!keepAll && closedNear_[k]) return;
+            // A non-finite position never matches a record, not even its
+            // own, so stepping onto one could repeat without end.
+            if (!isFinitePosition(n.x, n.y)) return;
+            if (samePosition(cur.x, cur.y, n.x, n.y)) return;
+            if (!keepAll && !couldImprove(cur, k)) return;
+            candidates_.push_back(static_cast<std::uint32_t>(k));
+            // Consecutive wire points are joined without a sight test.
+            if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return;
+            if (row != nullptr && k < baseCount_ && row[k] != 0) {
+                verdict_[k] = row[k];
+                return;
+            }
+            pending_.push_back(static_cast<std::uint32_t>(k));
+        };
+        const std::vector<TransitNode>& nodes = context_.nodes;
+        for (std::size_t k = 0; k < baseCount_; ++k) consider(k, nodes[k]);
+        consider(baseCount_, target_);
+        sortByDirection(cur.x, cur.y);
+        for (std::uint32_t k : sorted_) {
+            const TransitNode& n = node(k);
+            // Moves towards one node that are blocked are often blocked by
+            // the edge that blocked the last one, or by the obstacle the
+            // node is a corner of.
+            SightHints hints;
+            if (k < baseCount_) {
+                hints.edge = cache_.blockerTo[k];
+                hints.obstacle = context_.nodeObstacle[k];
+            }
+            const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y,
+                                            n.x, n.y, hints);
+            if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
+                cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+            const std::uint8_t v = free ? 1 : 2;
+            verdict_[k] = v;
+            if (row != nullptr && k < baseCount_) row[k] = v;
+        }
+    }
+
+    // pending_ into sorted_ by sectors of direction round (x, y), stably.
+    void sortByDirection(double x, double y) {
+        constexpr std::uint32_t kSectors = 1024;
+        sectorCount_.assign(kSectors + 1, 0);
+        sectorOf_.resize(pending_.size());
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            const TransitNode& n = node(pending_[i]);
+            const std::uint32_t s = directionSector(n.x - x, n.y - y, kSectors);
+            sectorOf_[i] = s;
+            ++sectorCount_[s + 1];
+        }
+        for (std::uint32_t s = 0; s < kSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
+        sorted_.resize(pending_.size());
+        for (std::size_t i = 0; i < pending_.size(); ++i)
+            sorted_[sectorCount_[sectorOf_[i]]++] = pending_[i];
+    }
+
+    static std::uint32_t directionSector(double vx, double vy, std::uint32_t sectors) {
+        const double sum = std::fabs(vx) + std::fabs(vy);
+        if (!(sum > 0.0)) return 0;
+        const double p = vx / sum;
+        const double a = (vy < 0.0 ? 3.0 + p : 1.0 - p) * (static_cast<double>(sectors) / 4.0);
+        if (!(a > 0.0)) return 0;
+        return std::min(static_cast<std::uint32_t>(a), sectors - 1);
     }
 
     // Accepts the edge from the current record to node k (and gives its
@@ -340,12 +379,16 @@ private:
             multiplier = kWireCostMultiplier;
             return true;
         }
-        return sightBetween(current.node, cur.x, cur.y, k, true);
+        return verdict_[k] == 1;
     }
 
     // The first open record within 1 mm of node k: the earliest created;
     // -1 if there is none.
     std::int32_t openRecordNear(std::size_t k) const {
+        if (k < baseCount_ && alone_[k]) {
+            const std::int32_t r = recordOfNode_[k];
+            return r >= 0 && records_[static_cast<std::size_t>(r)].open ? r : -1;
+        }
         std::int32_t known = -1;
         forEachNear(k, [&](std::size_t j) {
             const std::int32_t r = recordOfNode_[j];
@@ -364,8 +407,14 @@ private:
         const TransitNode& n = node(k);
         const double multiplier =
             areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n) ? kWireCostMultiplier : 1.0;
+        const double g = records_[static_cast<std::size_t>(known)].record.g;
+        // The distance is at least the larger difference along an axis
+        // (sqrt(x * x) rounds back to |x|, and rounding keeps order), so a
+        // cost no greater than that bound settles it without the root.
+        const double axis = std::max(std::fabs(n.x - cur.x), std::fabs(n.y - cur.y));
+        if (!(g > cur.g + multiplier * axis)) return false;
         const double gNew = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
-        return records_[static_cast<std::size_t>(known)].record.g > gNew;
+        return g > gNew;
     }
 
     // Offers node k the cost gNew (heuristic hNew) through the closed
@@ -400,16 +449,9 @@ private:
     void expand(const Record& current, std::int32_t parentIndex,
                 std::vector<LineString>* searchEdges) {
         const SearchRecord& cur = current.record;
-        fanReady_ = false;
-        testsThisExpansion_ = 0;
-        for (std::size_t k = 0; k <= baseCount_; ++k) {
+        listCandidates(current, searchEdges != nullptr);
+        for (std::uint32_t k : candidates_) {
             const TransitNode& n = node(k);
-            // A non-finite position never matches a record, not even its
-            // own, so stepping onto one could repeat without end.
-            if (!isFinitePosition(n.x, n.y)) continue;
-            if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
-            // Without search edges to keep, an edge that could change
-            // nothing needs no sight test.
             if (searchEdges == nullptr && !couldImprove(cur, k)) continue;
             double multiplier = 1.0;
             if (!edgeAccepted(current, k, multiplier)) continue;
@@ -494,8 +536,14 @@ private:
     std::vector<std::uint8_t> closedNear_;
     std::vector<std::uint8_t> nearTarget_;
     std::vector<std::uint32_t> targetNear_;
-    bool fanReady_ = false;
-    std::size_t testsThisExpansion_ = 0;
+    // Per node: no other node, nor the target, lies within 1 mm of it.
+    std::vector<std::uint8_t> alone_;
+    std::vector<std::uint32_t> candidates_;
+    std::vector<std::uint32_t> pending_;
+    std::vector<std::uint32_t> sorted_;
+    std::vector<std::uint32_t> sectorOf_;
+    std::vector<std::uint32_t> sectorCount_;
+    std::vector<std::uint8_t> verdict_;
 };
 
 }  // namespace
@@ -511,7 +559,7 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     TransitContext context;
     context.scene = &scene;
     context.sight = &sight;
-    context.nodes = baseNodes(scene);
+    context.nodes = baseNodes(scene, &context.nodeObstacle);
     context.lookup = makeLookup(context.nodes);
 
     context.nearStart.assign(context.nodes.size() + 1, 0);
