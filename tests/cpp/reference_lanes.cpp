@@ -48,14 +48,14 @@ std::vector<LineString> generateSlices(const Environment& area, double spacing) 
             const double b = xs[i];
             if (std::fabs(b - a) < Planner::kMergeTolerance) continue;
             const double m = (a + b) * 0.5;
-            if (!isPointInPolygon(perimeter, m, y)) continue;
+            if (!Reference::isPointInPolygon(perimeter, m, y)) continue;
             bool blocked = false;
             for (const Polygon& obstacle : area.obstacles)
-                blocked = blocked || isPointInPolygon(obstacle.points, m, y);
+                blocked = blocked || Reference::isPointInPolygon(obstacle.points, m, y);
             if (blocked) continue;
             bool inArea = area.mowAreas.empty();
             for (const Polygon& mowArea : area.mowAreas)
-                inArea = inArea || isPointInPolygon(mowArea.points, m, y);
+                inArea = inArea || Reference::isPointInPolygon(mowArea.points, m, y);
             if (!inArea) continue;
             slices.push_back(LineString({Point(a, y), Point(b, y)}));
         }
