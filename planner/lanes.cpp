@@ -97,7 +97,7 @@ namespace {
 //   (that needs y within 1e-9 of the edge's y-range) nor straddles the
 //   ray's line, so the other edges alone decide.  A point more than pad
 //   outside a ring's box is on no edge (the on-edge test needs it within
-//   1e-9 of the edge's box).  Beside or beyond the ring's y-range no edge
+//   1e-9 of the edge's box).  Above or below the ring's y-range no edge
 //   straddles the ray's line, and left of the ring the ray crosses every
 //   straddling edge (the computed crossing abscissa lies within 1e-9 of
 //   the edge's x-range), which a closed ring has an even number of; right
