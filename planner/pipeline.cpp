@@ -1,7 +1,11 @@
 #include "planner/pipeline.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <system_error>
 
 #include "planner/constants.h"
 #include "planner/inset.h"
@@ -63,9 +67,17 @@ struct Laps {
     std::vector<Ring> exclusions;
 };
 
+bool wantsBorderLaps(const PathSettings& settings) {
+    return settings.mowBorder && settings.borderLaps != 0;
+}
+
+bool wantsExclusionLaps(const PathSettings& settings) {
+    return settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0;
+}
+
 Laps lapRings(const Environment& working, const PathSettings& settings) {
-    const bool border = settings.mowBorder && settings.borderLaps != 0;
-    const bool exclusions = settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0;
+    const bool border = wantsBorderLaps(settings);
+    const bool exclusions = wantsExclusionLaps(settings);
     std::vector<std::int32_t> counts;
     if (border) counts.push_back(lapCountForStage(settings.borderLaps, settings.offset));
     if (exclusions)
@@ -87,6 +99,13 @@ Laps lapRings(const Environment& working, const PathSettings& settings) {
         }
     }
     return laps;
+}
+
+std::size_t cornerCount(const Environment& scene) {
+    std::size_t corners = scene.perimeter.points.size();
+    for (const Polygon& obstacle : scene.obstacles) corners += obstacle.points.size();
+    for (const Polygon& mowArea : scene.mowAreas) corners += mowArea.points.size();
+    return corners;
 }
 
 std::vector<Environment> workAreas(const Environment& working, const PathSettings& settings) {
@@ -179,6 +198,19 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     std::vector<Point> startPoint{start};
     rotatePoints(startPoint, -settings.angle);
 
+    // The laps and the work areas' slices are independent: on a large scene
+    // the laps are laid on a second thread meanwhile.
+    std::future<Laps> lapsJob;
+    if (settings.mowArea && (wantsBorderLaps(settings) || wantsExclusionLaps(settings)) &&
+        cornerCount(working) >= kLapThreadCorners) {
+        try {
+            lapsJob = std::async(std::launch::async, lapRings, std::cref(working),
+                                 std::cref(settings));
+        } catch (const std::system_error&) {
+            // No thread to be had: the laps are laid after the slices.
+        }
+    }
+
     std::vector<LineString> slices;
 
     if (settings.mowArea) {
@@ -188,7 +220,7 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
         }
     }
 
-    Laps laps = lapRings(working, settings);
+    Laps laps = lapsJob.valid() ? lapsJob.get() : lapRings(working, settings);
     appendRings(slices, std::move(laps.border));
     appendRings(slices, std::move(laps.exclusions));
 
