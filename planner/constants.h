@@ -69,9 +69,5 @@ constexpr std::size_t kSightCellsPerEdge = 2;  // grid size: about this many cel
 constexpr std::int64_t kSightGridMaxSide = 4096;  // ... at most this many along a side ...
 constexpr double kSightGridMinCell = 0.05;     // ... and cells no smaller than this
 constexpr std::uint32_t kPointTreeLeafSize = 8;  // points in a leaf of the ordering stage's tree
-constexpr std::size_t kFanMinSectors = 32;     // sectors of a sight fan: one per 8 edges, ...
-constexpr std::size_t kFanMaxSectors = 512;    // ... within these bounds
-constexpr std::size_t kFanEdgesPerSector = 8;
-constexpr std::size_t kTestsBeforeFan = 8;      // an expansion builds its fan at this many tests
 
 }  // namespace Planner

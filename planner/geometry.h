@@ -24,6 +24,14 @@ inline double distanceBetween(const Point& a, const Point& b) {
     return distanceBetween(a.x, a.y, b.x, b.y);
 }
 
+// distanceBetween(ax, ay, bx, by) > kSamePosition.  sqrt(x * x) rounds back
+// to |x| and rounding keeps order, so the distance is at least the larger
+// difference along an axis: beyond kSamePosition that settles it.
+inline bool fartherThanSamePosition(double ax, double ay, double bx, double by) {
+    if (std::fabs(bx - ax) > kSamePosition || std::fabs(by - ay) > kSamePosition) return true;
+    return distanceBetween(ax, ay, bx, by) > kSamePosition;
+}
+
 // Even-odd test with a ray towards +x; the boundary counts as inside.
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y);
 
@@ -109,7 +117,7 @@ inline bool edgeCrossesSegment(const Point& p, const Point& q, double ax, double
     if (!insideOpenParameterRange(s)) return false;
     const double ix = ax + s * dx;
     const double iy = ay + s * dy;
-    return distanceBetween(ix, iy, ax, ay) > kSamePosition && distanceBetween(ix, iy, bx, by) > kSamePosition;
+    return fartherThanSamePosition(ix, iy, ax, ay) && fartherThanSamePosition(ix, iy, bx, by);
 }
 
 // One edge of isSegmentInPolygon: AB (d = B - A) and P -> Q cross inside

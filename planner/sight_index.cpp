@@ -321,21 +321,36 @@ namespace {
 // A direction's place in [0, 4), growing with its angle from +x
 // counter-clockwise (0 for +x, 1 for +y, 2 for -x, 3 for -y); no
 // trigonometry.  The zero vector gives 0.
-double pseudoAngle(double vx, double vy) {
-    const double sum = std::fabs(vx) + std::fabs(vy);
-    if (!(sum > 0.0)) return 0.0;
-    const double p = vx / sum;
-    return vy < 0.0 ? 3.0 + p : 1.0 - p;
+// The move A -> B shrunk by kSightShrink at both ends (its length given):
+// A2 -> B2, and d = B2 - A2.
+struct ShrunkMove {
+    double a2x, a2y, b2x, b2y, dx, dy;
+};
+
+ShrunkMove shrinkMove(double ax, double ay, double bx, double by, double length) {
+    ShrunkMove m;
+    const double ux = (bx - ax) * kSightShrink / length;
+    const double uy = (by - ay) * kSightShrink / length;
+    m.a2x = ax + ux, m.a2y = ay + uy;
+    m.b2x = bx - ux, m.b2y = by - uy;
+    m.dx = m.b2x - m.a2x;
+    m.dy = m.b2y - m.a2y;
+    return m;
 }
 
-bool sameBits(const Point& a, const Point& b) {
-    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
+// False when both ends of `e` lie strictly on one side of the move's line:
+// a cheap first look that only passes over edges, never decides a move.
+bool mayCrossMove(const SightEdge& e, const ShrunkMove& m) {
+    const double sp = (e.p.x - m.a2x) * m.dy - (e.p.y - m.a2y) * m.dx;
+    const double sq = (e.q.x - m.a2x) * m.dy - (e.q.y - m.a2y) * m.dx;
+    return !((sp > 0.0 && sq > 0.0) || (sp < 0.0 && sq < 0.0));
 }
 
-std::uint32_t fanSector(const SightFan& fan, double vx, double vy) {
-    const double a = pseudoAngle(vx, vy) * (static_cast<double>(fan.sectors) / 4.0);
-    if (!(a > 0.0)) return 0;
-    return std::min(static_cast<std::uint32_t>(a), fan.sectors - 1);
+// Whether edge `e` crosses the shrunk move as the line-of-sight test
+// counts a crossing; any that does blocks the move.
+bool edgeCrossesMove(const SightEdge& e, const ShrunkMove& m) {
+    return e.ring < 0 ? edgeCutsSegment(e.p, e.q, m.a2x, m.a2y, m.dx, m.dy)
+                      : edgeCrossesSegment(e.p, e.q, m.a2x, m.a2y, m.b2x, m.b2y, m.dx, m.dy);
 }
 
 // One indexed line-of-sight test, as a few steps over the shrunk move
@@ -343,15 +358,13 @@ std::uint32_t fanSector(const SightFan& fan, double vx, double vy) {
 class SightTest {
 public:
     SightTest(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-              double by, double length)
+              double by, const ShrunkMove& move)
         : index_(index), scene_(*index.scene), scratch_(scratch), ax_(ax), ay_(ay), bx_(bx),
-          by_(by) {
-        const double ux = (bx - ax) * kSightShrink / length;
-        const double uy = (by - ay) * kSightShrink / length;
-        a2x_ = ax + ux, a2y_ = ay + uy;
-        b2x_ = bx - ux, b2y_ = by - uy;
-        dx_ = b2x_ - a2x_;
-        dy_ = b2y_ - a2y_;
+          by_(by), move_(move) {
+        a2x_ = move.a2x, a2y_ = move.a2y;
+        b2x_ = move.b2x, b2y_ = move.b2y;
+        dx_ = move.dx;
+        dy_ = move.dy;
         dlen_ = std::sqrt(dx_ * dx_ + dy_ * dy_);
         // The least sine of an edge direction that keeps every far edge out
         // of the tests (see above).
@@ -368,10 +381,8 @@ public:
     // Moves so short that the sine bound would be large get the full test.
     bool needsFullTest() const { return !(sine_ <= kMaxNonParallelSine); }
 
-    bool run(const SightFan* fan) {
+    bool run() {
         nextStamp(scratch_, index_);
-        if (crossesRecentBlocker()) return false;
-        if (fan != nullptr && crossesFanEdge(*fan)) return false;
         if (crossesNearEdge()) return false;
         if (midpointInObstacle()) return false;
         if (!shrunkMoveInPerimeter()) return false;
@@ -383,57 +394,13 @@ public:
     }
 
 private:
-    bool crosses(const SightEdge& e) const {
-        return e.ring < 0 ? edgeCutsSegment(e.p, e.q, a2x_, a2y_, dx_, dy_)
-                          : edgeCrossesSegment(e.p, e.q, a2x_, a2y_, b2x_, b2y_, dx_, dy_);
-    }
+    bool crosses(const SightEdge& e) const { return edgeCrossesMove(e, move_); }
 
     // Tests one edge; false when it crosses the move.
     bool passes(std::uint32_t id) {
         scratch_.edgeMark[id] = scratch_.stamp;
         if (!crosses(index_.edges[id])) return true;
         rememberBlocker(scratch_, id);
-        return false;
-    }
-
-    bool crossesRecentBlocker() const {
-        for (std::size_t k = 0; k < scratch_.blockerCount; ++k) {
-            if (crosses(index_.edges[scratch_.recentBlockers[k]])) return true;
-        }
-        return false;
-    }
-
-    // Crossings with the edges of the fan's sector in the move's direction:
-    // any edge that crosses the move blocks it, wherever it lies.
-    bool crossesFanEdge(const SightFan& fan) {
-        double vx = 0.0, vy = 0.0;
-        if (fan.x == ax_ && fan.y == ay_) {
-            vx = bx_ - ax_, vy = by_ - ay_;
-        } else if (fan.x == bx_ && fan.y == by_) {
-            vx = ax_ - bx_, vy = ay_ - by_;
-        } else {
-            return false;
-        }
-        const std::uint32_t sector = fanSector(fan, vx, vy);
-        const double reach = vx * vx + vy * vy;
-        for (std::uint32_t k = fan.start[sector]; k < fan.start[sector + 1]; ++k) {
-            const std::uint32_t id = fan.edges[k];
-            const SightEdge& e = index_.edges[id];
-            // Only an edge with its ends on both sides of the move's line
-            // (or on it) can cross it.
-            const double sp = (e.p.x - fan.x) * vy - (e.p.y - fan.y) * vx;
-            const double sq = (e.q.x - fan.x) * vy - (e.q.y - fan.y) * vx;
-            if ((sp > 0.0 && sq > 0.0) || (sp < 0.0 && sq < 0.0)) continue;
-            // One wholly beyond the move's far end is not worth the test
-            // (leaving an edge out only leaves it to the later steps).
-            const double tp = (e.p.x - fan.x) * vx + (e.p.y - fan.y) * vy;
-            const double tq = (e.q.x - fan.x) * vx + (e.q.y - fan.y) * vy;
-            if (tp > reach && tq > reach) continue;
-            if (crosses(e)) {
-                rememberBlocker(scratch_, id);
-                return true;
-            }
-        }
         return false;
     }
 
@@ -646,6 +613,7 @@ private:
     const Environment& scene_;
     SightScratch& scratch_;
     const double ax_, ay_, bx_, by_;
+    const ShrunkMove move_;
     double a2x_, a2y_, b2x_, b2y_;
     double dx_, dy_, dlen_;
     double sine_;
@@ -656,85 +624,38 @@ private:
 }  // namespace
 
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, const SightFan* fan) {
+                   double by, std::int32_t likelyBlocker) {
     const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return isSegmentFree(*index.scene, ax, ay, bx, by);
     if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
         !withinIndexLimit(by)) {
         return isSegmentFree(*index.scene, ax, ay, bx, by);
     }
-    SightTest test(index, scratch, ax, ay, bx, by, length);
+    // Any edge that crosses the shrunk move blocks it, in the full test as
+    // in the indexed one: the edges that blocked recent moves are tried
+    // first, as neighbouring moves tend to be blocked by the same edge.
+    const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
+    if (scratch.edgeMark.size() == index.edges.size()) {
+        for (std::size_t k = 0; k < scratch.blockerCount; ++k) {
+            if (mayCrossMove(index.edges[scratch.recentBlockers[k]], move) &&
+                edgeCrossesMove(index.edges[scratch.recentBlockers[k]], move))
+                return false;
+        }
+    }
+    if (likelyBlocker >= 0 && static_cast<std::size_t>(likelyBlocker) < index.obstacleEdgeBegin.size()) {
+        const std::size_t ob = static_cast<std::size_t>(likelyBlocker);
+        const std::size_t first = index.obstacleEdgeBegin[ob];
+        const std::size_t end = first + (index.scene->obstacles[ob].points.size() >= 3
+                                             ? index.scene->obstacles[ob].points.size()
+                                             : 0);
+        for (std::size_t id = first; id < end; ++id) {
+            if (mayCrossMove(index.edges[id], move) && edgeCrossesMove(index.edges[id], move))
+                return false;
+        }
+    }
+    SightTest test(index, scratch, ax, ay, bx, by, move);
     if (test.needsFullTest()) return isSegmentFree(*index.scene, ax, ay, bx, by);
-    return test.run(fan != nullptr && fan->built && fan->sectors > 0 ? fan : nullptr);
-}
-
-void buildSightFan(const SightIndex& index, double x, double y, SightFan& fan) {
-    fan.x = x;
-    fan.y = y;
-    fan.built = true;
-    fan.sectors = 0;
-    if (!index.usable || !withinIndexLimit(x) || !withinIndexLimit(y)) return;
-    const std::size_t count = index.edges.size();
-    fan.sectors = static_cast<std::uint32_t>(
-        std::min(kFanMaxSectors, std::max(kFanMinSectors, count / kFanEdgesPerSector)));
-    const std::uint32_t sectors = fan.sectors;
-    fan.start.assign(sectors + 1, 0);
-    fan.firstSector.resize(count);
-    fan.lastSector.resize(count);
-    // Each edge covers the sectors from the direction of one end round to
-    // that of the other, counter-clockwise; edges in line with the
-    // viewpoint cover none.
-    // The sector of an edge's end Q is that of the next edge's P when the
-    // two are the same point (within a ring they are): found once.
-    std::uint32_t nextP = count > 0 ? fanSector(fan, index.edges[0].p.x - x,
-                                                index.edges[0].p.y - y)
-                                    : 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const SightEdge& e = index.edges[k];
-        const double px = e.p.x - x, py = e.p.y - y;
-        const double qx = e.q.x - x, qy = e.q.y - y;
-        const double turn = px * qy - py * qx;
-        const std::uint32_t pSector = nextP;
-        std::uint32_t qSector = 0;
-        if (k + 1 < count) {
-            const SightEdge& next = index.edges[k + 1];
-            nextP = fanSector(fan, next.p.x - x, next.p.y - y);
-            qSector = sameBits(next.p, e.q) ? nextP : fanSector(fan, qx, qy);
-        } else {
-            qSector = fanSector(fan, qx, qy);
-        }
-        std::uint32_t first = sectors, last = 0;
-        if (turn > 0.0) {
-            first = pSector, last = qSector;
-        } else if (turn < 0.0) {
-            first = qSector, last = pSector;
-        }
-        // An edge turns less than half round the viewpoint; more comes
-        // from rounding at a sector's border.
-        if (first != sectors && (last + sectors - first) % sectors > sectors / 2 + 1)
-            std::swap(first, last);
-        fan.firstSector[k] = first;
-        fan.lastSector[k] = last;
-        if (first == sectors) continue;
-        for (std::uint32_t s = first;; s = s + 1 == sectors ? 0 : s + 1) {
-            ++fan.start[s + 1];
-            if (s == last) break;
-        }
-    }
-    for (std::uint32_t s = 0; s < sectors; ++s) fan.start[s + 1] += fan.start[s];
-    fan.edges.resize(fan.start[sectors]);
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::uint32_t first = fan.firstSector[k];
-        if (first == sectors) continue;
-        const std::uint32_t last = fan.lastSector[k];
-        for (std::uint32_t s = first;; s = s + 1 == sectors ? 0 : s + 1) {
-            fan.edges[fan.start[s]++] = static_cast<std::uint32_t>(k);
-            if (s == last) break;
-        }
-    }
-    // The fill moved each start to the next sector's: shift back.
-    for (std::uint32_t s = sectors; s > 0; --s) fan.start[s] = fan.start[s - 1];
-    fan.start[0] = 0;
+    return test.run();
 }
 
 }  // namespace Planner

@@ -96,30 +96,9 @@ struct SightScratch {
 
 SightIndex buildSightIndex(const Environment& scene);
 
-// The edges of a sight index as seen from one viewpoint, sorted into sectors
-// of direction: the edges listed in the sector of a move's direction are
-// the likely ones to block a move from (or to) the viewpoint, so that most
-// blocked moves are decided by a few single-edge tests.  It only proposes
-// edges; every answer still comes from the exact single-edge test.
-struct SightFan {
-    double x = 0.0;
-    double y = 0.0;
-    bool built = false;
-    std::uint32_t sectors = 0;
-    // Edges of sector k: edges[start[k] .. start[k + 1]).
-    std::vector<std::uint32_t> start;
-    std::vector<std::uint32_t> edges;
-    // Working lists of the build: each edge's first and last sector.
-    std::vector<std::uint32_t> firstSector;
-    std::vector<std::uint32_t> lastSector;
-};
-
-// Sorts the index's edges round (x, y) into `fan`, reusing its lists.
-void buildSightFan(const SightIndex& index, double x, double y, SightFan& fan);
-
-// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  A fan
-// built at A or at B (bit for bit) is used to find a blocking edge sooner.
+// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  The
+// edges of obstacle `likelyBlocker` (if not -1) are tried early.
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, const SightFan* fan = nullptr);
+                   double by, std::int32_t likelyBlocker = -1);
 
 }  // namespace Planner

@@ -17,6 +17,9 @@ namespace {
 // NaN never compares smaller, so a non-finite position is never "the same"
 // as anything, itself included.
 bool samePosition(double ax, double ay, double bx, double by) {
+    // sqrt(x * x) rounds back to |x|, so a difference of kSamePosition or
+    // more along one axis settles it without the square root.
+    if (std::fabs(bx - ax) >= kSamePosition || std::fabs(by - ay) >= kSamePosition) return false;
     return distanceBetween(ax, ay, bx, by) < kSamePosition;
 }
 
@@ -77,17 +80,24 @@ NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
     return lookup;
 }
 
-// Wire points, then the corners that no earlier node lies within 1 mm of.
-std::vector<TransitNode> baseNodes(const Environment& environment) {
+// Wire points, then the corners that no earlier node lies within 1 mm of;
+// `obstacleOf`, when given, receives the obstacle each node is a corner of
+// (-1 for wire points and perimeter corners).
+std::vector<TransitNode> baseNodes(const Environment& environment,
+                                   std::vector<std::int32_t>* obstacleOf = nullptr) {
     std::vector<TransitNode> candidates;
+    std::vector<std::int32_t> candidateObstacle;
     const std::vector<Point>& wire = environment.virtualWire.points;
     for (std::size_t i = 0; i < wire.size(); ++i) {
         candidates.push_back(
             TransitNode{wire[i].x, wire[i].y, true, static_cast<std::uint64_t>(i)});
     }
-    for (const Polygon& obstacle : environment.obstacles) {
-        for (const Point& corner : obstacle.points)
+    candidateObstacle.assign(candidates.size(), -1);
+    for (std::size_t o = 0; o < environment.obstacles.size(); ++o) {
+        for (const Point& corner : environment.obstacles[o].points) {
             candidates.push_back(TransitNode{corner.x, corner.y, false, 0});
+            candidateObstacle.push_back(static_cast<std::int32_t>(o));
+        }
     }
     for (const Point& corner : environment.perimeter.points)
         candidates.push_back(TransitNode{corner.x, corner.y, false, 0});
@@ -108,6 +118,8 @@ std::vector<TransitNode> baseNodes(const Environment& environment) {
         if (known) continue;
         kept[c] = 1;
         nodes.push_back(corner);
+        if (obstacleOf != nullptr)
+            obstacleOf->push_back(c < candidateObstacle.size() ? candidateObstacle[c] : -1);
     }
     return nodes;
 }
@@ -159,6 +171,7 @@ public:
           heapUsable_(isFinitePosition(startX, startY) && isFinitePosition(targetX, targetY)) {
         recordOfNode_.assign(baseCount_ + 1, -1);
         closedNear_.assign(baseCount_ + 1, 0);
+        verdict_.assign(baseCount_ + 1, 0);
         nearTarget_.assign(baseCount_, 0);
         forEachNodeNear(context.lookup, targetX, targetY, [&](std::uint32_t k) {
             const TransitNode& n = context.nodes[k];
@@ -169,6 +182,11 @@ public:
         });
         if (isFinitePosition(targetX, targetY))
             targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
+        alone_.assign(baseCount_, 0);
+        for (std::size_t k = 0; k < baseCount_; ++k) {
+            alone_[k] = context.nearStart[k + 1] - context.nearStart[k] == 1 &&
+                        context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
+        }
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     }
 
@@ -303,30 +321,96 @@ private:
     }
 
     // Line of sight from a record's position to node `to`: kept in the
-    // cache between nodes.  `fromExpanded` marks tests from the position
-    // being expanded, which may use the fan round it.
-    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to,
-                      bool fromExpanded = false) {
+    // cache between nodes, and for the position being expanded in the
+    // answers its expansion decided beforehand.
+    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
         const TransitNode& n = node(to);
-        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y, fromExpanded);
+        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y);
         std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
         if (row.empty()) row.assign(baseCount_, 0);
-        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y, fromExpanded) ? 1 : 2;
+        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y) ? 1 : 2;
         return row[to] == 1;
     }
 
-    // One expansion may test many moves from its position: after a few,
-    // the fan round it is built to find their blocking edges sooner.
-    bool sightTest(double ax, double ay, double bx, double by, bool fromExpanded) {
-        const SightFan* fan = nullptr;
-        if (fromExpanded) {
-            if (!fanReady_ && ++testsThisExpansion_ >= kTestsBeforeFan) {
-                buildSightFan(*context_.sight, ax, ay, cache_.fan);
-                fanReady_ = true;
-            }
-            if (fanReady_) fan = &cache_.fan;
+    bool sightTest(double ax, double ay, double bx, double by, std::int32_t hint = -1) {
+        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, hint);
+    }
+
+    // The nodes an expansion may accept an edge to, in increasing order,
+    // with the line-of-sight answers it needs found first, in the order of
+    // the moves' directions round the expanded position: neighbouring moves
+    // tend to be blocked by the same edge, which the sight test tries
+    // first.  An answer does not depend on the order in which it is found.
+    // Without search edges to keep, a node whose edge could change nothing
+    // needs no answer; accepting edges only makes later ones less likely to
+    // change something, so the nodes listed here are all the expansion can
+    // still use.
+    void listCandidates(const Record& current, bool keepAll) {
+        const SearchRecord& cur = current.record;
+        candidates_.clear();
+        pending_.clear();
+        std::uint8_t* row = nullptr;
+        if (current.node >= 0) {
+            std::vector<std::uint8_t>& r = cache_.sight[static_cast<std::size_t>(current.node)];
+            if (r.empty()) r.assign(baseCount_, 0);
+            row = r.data();
         }
-        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, fan);
+        auto consider = [&](std::size_t k, const TransitNode& n) {
+            // (The tests below are all needed; the cheapest come first.)
+            if (!keepAll && closedNear_[k]) return;
+            // A non-finite position never matches a record, not even its
+            // own, so stepping onto one could repeat without end.
+            if (!isFinitePosition(n.x, n.y)) return;
+            if (samePosition(cur.x, cur.y, n.x, n.y)) return;
+            if (!keepAll && !couldImprove(cur, k)) return;
+            candidates_.push_back(static_cast<std::uint32_t>(k));
+            // Consecutive wire points are joined without a sight test.
+            if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return;
+            if (row != nullptr && k < baseCount_ && row[k] != 0) {
+                verdict_[k] = row[k];
+                return;
+            }
+            pending_.push_back(static_cast<std::uint32_t>(k));
+        };
+        const std::vector<TransitNode>& nodes = context_.nodes;
+        for (std::size_t k = 0; k < baseCount_; ++k) consider(k, nodes[k]);
+        consider(baseCount_, target_);
+        sortByDirection(cur.x, cur.y);
+        for (std::uint32_t k : sorted_) {
+            const TransitNode& n = node(k);
+            // A move towards an obstacle's corner that is blocked at all
+            // is often blocked by that obstacle.
+            const std::int32_t hint = k < baseCount_ ? context_.nodeObstacle[k] : -1;
+            const std::uint8_t v = sightTest(cur.x, cur.y, n.x, n.y, hint) ? 1 : 2;
+            verdict_[k] = v;
+            if (row != nullptr && k < baseCount_) row[k] = v;
+        }
+    }
+
+    // pending_ into sorted_ by sectors of direction round (x, y), stably.
+    void sortByDirection(double x, double y) {
+        constexpr std::uint32_t kSectors = 1024;
+        sectorCount_.assign(kSectors + 1, 0);
+        sectorOf_.resize(pending_.size());
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            const TransitNode& n = node(pending_[i]);
+            const std::uint32_t s = directionSector(n.x - x, n.y - y, kSectors);
+            sectorOf_[i] = s;
+            ++sectorCount_[s + 1];
+        }
+        for (std::uint32_t s = 0; s < kSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
+        sorted_.resize(pending_.size());
+        for (std::size_t i = 0; i < pending_.size(); ++i)
+            sorted_[sectorCount_[sectorOf_[i]]++] = pending_[i];
+    }
+
+    static std::uint32_t directionSector(double vx, double vy, std::uint32_t sectors) {
+        const double sum = std::fabs(vx) + std::fabs(vy);
+        if (!(sum > 0.0)) return 0;
+        const double p = vx / sum;
+        const double a = (vy < 0.0 ? 3.0 + p : 1.0 - p) * (static_cast<double>(sectors) / 4.0);
+        if (!(a > 0.0)) return 0;
+        return std::min(static_cast<std::uint32_t>(a), sectors - 1);
     }
 
     // Accepts the edge from the current record to node k (and gives its
@@ -340,12 +424,16 @@ private:
             multiplier = kWireCostMultiplier;
             return true;
         }
-        return sightBetween(current.node, cur.x, cur.y, k, true);
+        return verdict_[k] == 1;
     }
 
     // The first open record within 1 mm of node k: the earliest created;
     // -1 if there is none.
     std::int32_t openRecordNear(std::size_t k) const {
+        if (k < baseCount_ && alone_[k]) {
+            const std::int32_t r = recordOfNode_[k];
+            return r >= 0 && records_[static_cast<std::size_t>(r)].open ? r : -1;
+        }
         std::int32_t known = -1;
         forEachNear(k, [&](std::size_t j) {
             const std::int32_t r = recordOfNode_[j];
@@ -364,8 +452,14 @@ private:
         const TransitNode& n = node(k);
         const double multiplier =
             areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n) ? kWireCostMultiplier : 1.0;
+        const double g = records_[static_cast<std::size_t>(known)].record.g;
+        // The distance is at least the larger difference along an axis
+        // (sqrt(x * x) rounds back to |x|, and rounding keeps order), so a
+        // cost no greater than that bound settles it without the root.
+        const double axis = std::max(std::fabs(n.x - cur.x), std::fabs(n.y - cur.y));
+        if (!(g > cur.g + multiplier * axis)) return false;
         const double gNew = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
-        return records_[static_cast<std::size_t>(known)].record.g > gNew;
+        return g > gNew;
     }
 
     // Offers node k the cost gNew (heuristic hNew) through the closed
@@ -400,16 +494,9 @@ private:
     void expand(const Record& current, std::int32_t parentIndex,
                 std::vector<LineString>* searchEdges) {
         const SearchRecord& cur = current.record;
-        fanReady_ = false;
-        testsThisExpansion_ = 0;
-        for (std::size_t k = 0; k <= baseCount_; ++k) {
+        listCandidates(current, searchEdges != nullptr);
+        for (std::uint32_t k : candidates_) {
             const TransitNode& n = node(k);
-            // A non-finite position never matches a record, not even its
-            // own, so stepping onto one could repeat without end.
-            if (!isFinitePosition(n.x, n.y)) continue;
-            if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
-            // Without search edges to keep, an edge that could change
-            // nothing needs no sight test.
             if (searchEdges == nullptr && !couldImprove(cur, k)) continue;
             double multiplier = 1.0;
             if (!edgeAccepted(current, k, multiplier)) continue;
@@ -494,8 +581,14 @@ private:
     std::vector<std::uint8_t> closedNear_;
     std::vector<std::uint8_t> nearTarget_;
     std::vector<std::uint32_t> targetNear_;
-    bool fanReady_ = false;
-    std::size_t testsThisExpansion_ = 0;
+    // Per node: no other node, nor the target, lies within 1 mm of it.
+    std::vector<std::uint8_t> alone_;
+    std::vector<std::uint32_t> candidates_;
+    std::vector<std::uint32_t> pending_;
+    std::vector<std::uint32_t> sorted_;
+    std::vector<std::uint32_t> sectorOf_;
+    std::vector<std::uint32_t> sectorCount_;
+    std::vector<std::uint8_t> verdict_;
 };
 
 }  // namespace
@@ -511,7 +604,7 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     TransitContext context;
     context.scene = &scene;
     context.sight = &sight;
-    context.nodes = baseNodes(scene);
+    context.nodes = baseNodes(scene, &context.nodeObstacle);
     context.lookup = makeLookup(context.nodes);
 
     context.nearStart.assign(context.nodes.size() + 1, 0);

@@ -61,6 +61,7 @@ struct TransitContext {
     const Environment* scene = nullptr;
     const SightIndex* sight = nullptr;
     std::vector<TransitNode> nodes;
+    std::vector<std::int32_t> nodeObstacle;  // per node: the obstacle it is a corner of, or -1
     // The nodes within 1 mm of node k (k itself included, when finite):
     // nearNodes[nearStart[k] .. nearStart[k + 1]).
     std::vector<std::uint32_t> nearStart;
@@ -76,7 +77,6 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 struct TransitCache {
     std::vector<std::vector<std::uint8_t>> sight;
     SightScratch sightScratch;
-    SightFan fan;  // round the position being expanded
 };
 
 // What a failed search reached: the nodes it closed, sorted.  `complete`

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <utility>
 
 #include "planner/geometry.h"
 #include "test_helpers.h"
@@ -143,3 +145,25 @@ TEST(SegmentFree, NonFiniteMovesAreNotFree) {
 }
 
 }  // namespace
+
+// The shortcut skips the square root only where a difference along one axis
+// already exceeds the distance limit; it must agree with the root everywhere,
+// most of all next to the limit and at large coordinates.
+TEST(Distance, ShortcutAgreesWithTheRoot) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double scales[] = {1e-4, kSamePosition, 1e3, 1e12};
+    for (double base : scales) {
+        for (int i = 0; i < 20000; ++i) {
+            const double ax = base * unit(rng), ay = base * unit(rng);
+            double dx = kSamePosition * (1.0 + 1e-15 * static_cast<double>(i % 7 - 3));
+            double dy = kSamePosition * unit(rng) * (i % 2);
+            if (i % 3 == 0) std::swap(dx, dy);
+            const double bx = ax + dx * unit(rng), by = ay + dy;
+            ASSERT_EQ(fartherThanSamePosition(ax, ay, bx, by),
+                      distanceBetween(ax, ay, bx, by) > kSamePosition);
+            ASSERT_EQ(fartherThanSamePosition(ax, ay, ax + dx, ay + dy),
+                      distanceBetween(ax, ay, ax + dx, ay + dy) > kSamePosition);
+        }
+    }
+}
