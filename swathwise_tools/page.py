@@ -15,14 +15,14 @@ from __future__ import annotations
 import html
 import json
 from pathlib import Path
-from typing import Any, Mapping, Sequence
+from typing import Any, Iterable, Mapping, Sequence
 
 from .garden import XY
 from .plan import Plan
 
 
 
-def _pts(points: Sequence[XY]) -> list[list[float]]:
+def _pts(points: Iterable[Sequence[float]]) -> list[list[float]]:
     return [[round(x, 3), round(y, 3)] for x, y in points]
 
 
