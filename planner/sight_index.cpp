@@ -156,6 +156,7 @@ double foldedAngle(double ex, double ey) {
 }
 
 void rememberBlocker(SightScratch& scratch, std::uint32_t edge) {
+    scratch.lastBlocker = edge;
     scratch.recentBlockers[scratch.nextBlocker] = edge;
     scratch.nextBlocker = (scratch.nextBlocker + 1) % SightScratch::kRecentBlockers;
     scratch.blockerCount = std::min(scratch.blockerCount + 1, SightScratch::kRecentBlockers);
@@ -624,7 +625,8 @@ private:
 }  // namespace
 
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, std::int32_t likelyBlocker) {
+                   double by, const SightHints& hints) {
+    scratch.lastBlocker = kNoEdge;
     const double length = distanceBetween(ax, ay, bx, by);
     if (length < kSightShrink) return isSegmentFree(*index.scene, ax, ay, bx, by);
     if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
@@ -632,25 +634,30 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
         return isSegmentFree(*index.scene, ax, ay, bx, by);
     }
     // Any edge that crosses the shrunk move blocks it, in the full test as
-    // in the indexed one: the edges that blocked recent moves are tried
-    // first, as neighbouring moves tend to be blocked by the same edge.
+    // in the indexed one.  The likely ones are tried first: the edges that
+    // blocked recent moves (neighbouring moves tend to be blocked by the
+    // same edge), the caller's, and the edges of the caller's obstacle.
     const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
+    auto blocks = [&](std::uint32_t id) {
+        const SightEdge& e = index.edges[id];
+        if (!mayCrossMove(e, move) || !edgeCrossesMove(e, move)) return false;
+        scratch.lastBlocker = id;
+        return true;
+    };
+    if (hints.edge < index.edges.size() && blocks(hints.edge)) return false;
     if (scratch.edgeMark.size() == index.edges.size()) {
         for (std::size_t k = 0; k < scratch.blockerCount; ++k) {
-            if (mayCrossMove(index.edges[scratch.recentBlockers[k]], move) &&
-                edgeCrossesMove(index.edges[scratch.recentBlockers[k]], move))
-                return false;
+            if (blocks(scratch.recentBlockers[k])) return false;
         }
     }
-    if (likelyBlocker >= 0 && static_cast<std::size_t>(likelyBlocker) < index.obstacleEdgeBegin.size()) {
-        const std::size_t ob = static_cast<std::size_t>(likelyBlocker);
-        const std::size_t first = index.obstacleEdgeBegin[ob];
-        const std::size_t end = first + (index.scene->obstacles[ob].points.size() >= 3
-                                             ? index.scene->obstacles[ob].points.size()
-                                             : 0);
-        for (std::size_t id = first; id < end; ++id) {
-            if (mayCrossMove(index.edges[id], move) && edgeCrossesMove(index.edges[id], move))
-                return false;
+    if (hints.obstacle >= 0 &&
+        static_cast<std::size_t>(hints.obstacle) < index.obstacleEdgeBegin.size()) {
+        const std::size_t ob = static_cast<std::size_t>(hints.obstacle);
+        const std::size_t corners = index.scene->obstacles[ob].points.size();
+        const std::uint32_t first = index.obstacleEdgeBegin[ob];
+        const std::uint32_t end = first + static_cast<std::uint32_t>(corners >= 3 ? corners : 0);
+        for (std::uint32_t id = first; id < end; ++id) {
+            if (blocks(id)) return false;
         }
     }
     SightTest test(index, scratch, ax, ay, bx, by, move);

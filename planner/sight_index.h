@@ -11,6 +11,8 @@
 
 namespace Planner {
 
+constexpr std::uint32_t kNoEdge = 0xFFFFFFFFu;
+
 // A uniform grid over the plane: cell (c, r) covers
 // [x0 + c * size, x0 + (c + 1) * size) x [y0 + r * size, y0 + (r + 1) * size).
 struct CellGrid {
@@ -88,17 +90,26 @@ struct SightScratch {
     std::vector<double> params;
     // Edges that blocked recent moves: tried first, as neighbouring moves
     // tend to be blocked by the same edge.
-    static constexpr std::size_t kRecentBlockers = 4;
+    static constexpr std::size_t kRecentBlockers = 2;
     std::uint32_t recentBlockers[kRecentBlockers] = {};
     std::size_t blockerCount = 0;
     std::size_t nextBlocker = 0;
+    std::uint32_t lastBlocker = kNoEdge;
 };
 
 SightIndex buildSightIndex(const Environment& scene);
 
-// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  The
-// edges of obstacle `likelyBlocker` (if not -1) are tried early.
+// Edges a caller expects to block a move, tried early: one edge of the
+// index (kNoEdge for none) and the edges of one obstacle (-1 for none).
+struct SightHints {
+    std::uint32_t edge = kNoEdge;
+    std::int32_t obstacle = -1;
+};
+
+// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  When
+// an edge of the index is found to block the move, its number is left in
+// scratch.lastBlocker (kNoEdge otherwise).
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, std::int32_t likelyBlocker = -1);
+                   double by, const SightHints& hints = SightHints());
 
 }  // namespace Planner

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cstddef>
 #include <limits>
-#include <tuple>
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
@@ -14,69 +13,15 @@ namespace Planner {
 
 namespace {
 
-// NaN never compares smaller, so a non-finite position is never "the same"
-// as anything, itself included.
-bool samePosition(double ax, double ay, double bx, double by) {
-    // sqrt(x * x) rounds back to |x|, so a difference of kSamePosition or
-    // more along one axis settles it without the square root.
-    if (std::fabs(bx - ax) >= kSamePosition || std::fabs(by - ay) >= kSamePosition) return false;
-    return distanceBetween(ax, ay, bx, by) < kSamePosition;
-}
-
 bool sameBits(const Point& a, const Point& b) {
     return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
-}
-
-bool isFinitePosition(double x, double y) { return std::isfinite(x) && std::isfinite(y); }
-
-// Cells of twice the matching distance: positions within 1 mm of each other
-// lie in the same or neighbouring cells.
-constexpr double kNodeCell = 2.0 * kSamePosition;
-
-bool onNodeGrid(double x, double y) {
-    return std::fabs(x) <= kNodeGridLimit && std::fabs(y) <= kNodeGridLimit;
-}
-
-std::int64_t nodeCell(double v) { return static_cast<std::int64_t>(std::floor(v / kNodeCell)); }
-
-bool cellBefore(const NodeCellEntry& a, const NodeCellEntry& b) {
-    return std::tie(a.cx, a.cy, a.node) < std::tie(b.cx, b.cy, b.node);
-}
-
-// Calls visit(node) for every node of `lookup` that may lie within 1 mm of
-// (x, y); the caller makes the exact test.
-template <class Visit>
-void forEachNodeNear(const NodeLookup& lookup, double x, double y, Visit&& visit) {
-    if (!isFinitePosition(x, y)) return;
-    for (std::uint32_t node : lookup.far) visit(node);
-    if (!onNodeGrid(x, y)) {
-        // Next to the grid's edge a grid node may still be this close.
-        for (const NodeCellEntry& e : lookup.cells) visit(e.node);
-        return;
-    }
-    const std::int64_t cx = nodeCell(x);
-    const std::int64_t cy = nodeCell(y);
-    for (std::int64_t i = cx - 1; i <= cx + 1; ++i) {
-        const NodeCellEntry lo{i, cy - 1, 0};
-        auto it = std::lower_bound(lookup.cells.begin(), lookup.cells.end(), lo, cellBefore);
-        for (; it != lookup.cells.end() && it->cx == i && it->cy <= cy + 1; ++it) visit(it->node);
-    }
-}
-
-void addToLookup(NodeLookup& lookup, const TransitNode& node, std::uint32_t id) {
-    if (!isFinitePosition(node.x, node.y)) return;
-    if (!onNodeGrid(node.x, node.y)) {
-        lookup.far.push_back(id);
-        return;
-    }
-    lookup.cells.push_back({nodeCell(node.x), nodeCell(node.y), id});
 }
 
 NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
     NodeLookup lookup;
     for (std::size_t k = 0; k < nodes.size(); ++k)
-        addToLookup(lookup, nodes[k], static_cast<std::uint32_t>(k));
-    std::sort(lookup.cells.begin(), lookup.cells.end(), cellBefore);
+        addToLookup(lookup, nodes[k].x, nodes[k].y, static_cast<std::uint32_t>(k));
+    sortLookup(lookup);
     return lookup;
 }
 
@@ -188,6 +133,7 @@ public:
                         context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
         }
         if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
+        if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
     }
 
     std::vector<Point> run(std::vector<LineString>* searchEdges, TransitReach* reach) {
@@ -332,8 +278,8 @@ private:
         return row[to] == 1;
     }
 
-    bool sightTest(double ax, double ay, double bx, double by, std::int32_t hint = -1) {
-        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by, hint);
+    bool sightTest(double ax, double ay, double bx, double by) {
+        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
     }
 
     // The nodes an expansion may accept an edge to, in increasing order,
@@ -378,10 +324,19 @@ private:
         sortByDirection(cur.x, cur.y);
         for (std::uint32_t k : sorted_) {
             const TransitNode& n = node(k);
-            // A move towards an obstacle's corner that is blocked at all
-            // is often blocked by that obstacle.
-            const std::int32_t hint = k < baseCount_ ? context_.nodeObstacle[k] : -1;
-            const std::uint8_t v = sightTest(cur.x, cur.y, n.x, n.y, hint) ? 1 : 2;
+            // Moves towards one node that are blocked are often blocked by
+            // the edge that blocked the last one, or by the obstacle the
+            // node is a corner of.
+            SightHints hints;
+            if (k < baseCount_) {
+                hints.edge = cache_.blockerTo[k];
+                hints.obstacle = context_.nodeObstacle[k];
+            }
+            const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y,
+                                            n.x, n.y, hints);
+            if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
+                cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+            const std::uint8_t v = free ? 1 : 2;
             verdict_[k] = v;
             if (row != nullptr && k < baseCount_) row[k] = v;
         }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "planner/node_lookup.h"
 #include "planner/sight_index.h"
 #include "planner/scene.h"
 
@@ -39,21 +40,6 @@ std::vector<Point> findTransitPath(const Environment& environment,
                                    std::vector<LineString>& searchEdges, double startX,
                                    double startY, double targetX, double targetY);
 
-// Positions of nodes sorted by cells of 2 mm, to find the nodes within 1 mm
-// of a position without scanning them all.  Nodes that are not finite are
-// left out (they are within 1 mm of nothing); finite ones beyond
-// kNodeGridLimit are kept apart and scanned.
-struct NodeCellEntry {
-    std::int64_t cx = 0;
-    std::int64_t cy = 0;
-    std::uint32_t node = 0;
-};
-
-struct NodeLookup {
-    std::vector<NodeCellEntry> cells;  // sorted by (cx, cy, node)
-    std::vector<std::uint32_t> far;
-};
-
 // What every transit search of one scene shares: the nodes without the
 // target, which nodes lie within 1 mm of each other, and the scene's sight
 // index.  Refers to the scene and the index, which must outlive it.
@@ -77,6 +63,9 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
 struct TransitCache {
     std::vector<std::vector<std::uint8_t>> sight;
     SightScratch sightScratch;
+    // Per node: the edge that blocked the last move towards it found blocked
+    // by an edge (kNoEdge for none yet), tried first for the next.
+    std::vector<std::uint32_t> blockerTo;
 };
 
 // What a failed search reached: the nodes it closed, sorted.  `complete`

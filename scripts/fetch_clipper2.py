@@ -30,6 +30,14 @@ def log(msg):
     print(f"fetch_clipper2: {msg}", file=sys.stderr)
 
 
+def run_quietly(command):
+    """Runs a command with its output kept back, shown only if it fails."""
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if done.returncode != 0:
+        sys.stderr.write(done.stdout)
+        raise subprocess.CalledProcessError(done.returncode, command)
+
+
 def sha256(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:
@@ -62,9 +70,9 @@ def download(dest_dir):
     command = pip_command() + ["download", "--no-deps", "--no-binary", ":all:",
                                "--dest", dest_dir, f"{PACKAGE}=={VERSION}"]
     quick = subprocess.run(command + ["--no-build-isolation"],
-                           stdout=sys.stderr, stderr=subprocess.DEVNULL)
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if quick.returncode != 0 or not os.path.exists(archive):
-        subprocess.run(command, check=True, stdout=sys.stderr)
+        run_quietly(command)
     got = sha256(archive)
     if got != SHA256:
         os.remove(archive)
@@ -107,20 +115,18 @@ def main():
         build = os.path.join(work, "build")
         cmake = shutil.which("cmake") or "cmake"
         log(f"building Clipper2 {CLIPPER2_RELEASE} into {prefix}")
-        subprocess.run([cmake, "-S", src, "-B", build,
-                        "-DCMAKE_BUILD_TYPE=Release",
-                        "-DCMAKE_POSITION_INDEPENDENT_CODE=ON",
-                        "-DBUILD_SHARED_LIBS=OFF",
-                        "-DCLIPPER2_UTILS=OFF", "-DCLIPPER2_EXAMPLES=OFF",
-                        "-DCLIPPER2_TESTS=OFF", "-DCLIPPER2_USINGZ=OFF",
-                        "-DCMAKE_CXX_FLAGS=-ffp-contract=off",
-                        f"-DCMAKE_INSTALL_PREFIX={prefix}",
-                        "-DCMAKE_INSTALL_LIBDIR=lib"],
-                       check=True, stdout=sys.stderr)
+        run_quietly([cmake, "-S", src, "-B", build,
+                     "-DCMAKE_BUILD_TYPE=Release",
+                     "-DCMAKE_POSITION_INDEPENDENT_CODE=ON",
+                     "-DBUILD_SHARED_LIBS=OFF",
+                     "-DCLIPPER2_UTILS=OFF", "-DCLIPPER2_EXAMPLES=OFF",
+                     "-DCLIPPER2_TESTS=OFF", "-DCLIPPER2_USINGZ=OFF",
+                     "-DCMAKE_CXX_FLAGS=-ffp-contract=off",
+                     f"-DCMAKE_INSTALL_PREFIX={prefix}",
+                     "-DCMAKE_INSTALL_LIBDIR=lib"])
         jobs = str(os.cpu_count() or 2)
-        subprocess.run([cmake, "--build", build, "-j", jobs], check=True,
-                       stdout=sys.stderr)
-        subprocess.run([cmake, "--install", build], check=True, stdout=sys.stderr)
+        run_quietly([cmake, "--build", build, "-j", jobs])
+        run_quietly([cmake, "--install", build])
     with open(stamp, "w") as f:
         f.write(f"Clipper2 {CLIPPER2_RELEASE} from {PACKAGE} {VERSION}\n")
     print(prefix)
