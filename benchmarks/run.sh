@@ -25,7 +25,7 @@ scripts/setup.sh
 mkdir -p "$OUT/obj"
 "$VENV/bin/python" benchmarks/export_gardens.py "$OUT/gardens" examples/*.geojson
 
-CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra
+CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra -pthread
           -I. -I.deps/clipper2/include)
 SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp tests/cpp/reference_lanes.cpp
          benchmarks/bench_planner.cpp)
@@ -35,7 +35,7 @@ printf '%s\n' "${SOURCES[@]}" | OUT_DIR="$OUT" xargs -P "$(nproc)" -I{} sh -c \
   _ {} "${CXXFLAGS[@]}"
 OBJECTS=()
 for src in "${SOURCES[@]}"; do OBJECTS+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
-g++ "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
+g++ -pthread "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
 
 # Every garden is written out for the whole Python calls measured after.
 rm -rf "$OUT/export" && mkdir -p "$OUT/export"

@@ -196,6 +196,37 @@ bool appendGapRings(const Environment& fullScene, const Outlines& gapArea, doubl
     return true;
 }
 
+// Without a lap limit a run goes on while the spacing shrinks the outline;
+// a spacing that cannot shrink it would only repeat the outline.
+bool spacingShrinks(double spacing) {
+    return std::isfinite(spacing) && spacing >= kMinimumSpacing;
+}
+
+// The number of inset steps after which a run with `lapCount` stops of its
+// own accord (SIZE_MAX: only the caps, an empty inset or a failed step stop
+// it).  An unlimited run whose spacing cannot shrink stops as one of one lap.
+std::size_t stepLimit(std::int32_t lapCount, double spacing) {
+    if (lapCount > 0) return static_cast<std::size_t>(lapCount);
+    return spacingShrinks(spacing) ? SIZE_MAX : 1;
+}
+
+// Runs `run` on each area of the offsetting stage: the whole scene, or each
+// mow area with the obstacles that belong to it.
+template <typename Run>
+void forEachArea(const Environment& scene, Run run) {
+    if (scene.mowAreas.empty()) {
+        run(scene);
+        return;
+    }
+    for (const Polygon& mowArea : scene.mowAreas) {
+        Environment area{Polygon(mowArea.points)};
+        for (const Polygon& obstacle : scene.obstacles) {
+            if (obstacleBelongsToArea(obstacle, area.perimeter)) area.addObstacle(obstacle);
+        }
+        run(area);
+    }
+}
+
 }  // namespace
 
 bool toGrid(double metres, std::int64_t& units) {
@@ -252,21 +283,42 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
                                     double spacing, double firstInset) {
-    if (scene.mowAreas.empty()) return insetArea(scene, scene, lapCount, spacing, firstInset);
     std::vector<Ring> rings;
-    for (const Polygon& mowArea : scene.mowAreas) {
-        Environment area{Polygon(mowArea.points)};
-        for (const Polygon& obstacle : scene.obstacles) {
-            if (obstacleBelongsToArea(obstacle, area.perimeter)) area.addObstacle(obstacle);
-        }
+    forEachArea(scene, [&](const Environment& area) {
         std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset);
         for (Ring& ring : areaRings) rings.push_back(std::move(ring));
-    }
+    });
     return rings;
 }
 
+std::vector<std::vector<Ring>> computeInsetRingsForLapCounts(
+    const Environment& scene, const std::vector<std::int32_t>& lapCounts, double spacing,
+    double firstInset) {
+    std::vector<std::vector<Ring>> results(lapCounts.size());
+    if (lapCounts.empty()) return results;
+    std::size_t longest = 0;
+    for (std::size_t k = 1; k < lapCounts.size(); ++k) {
+        if (stepLimit(lapCounts[k], spacing) > stepLimit(lapCounts[longest], spacing)) longest = k;
+    }
+    forEachArea(scene, [&](const Environment& area) {
+        std::vector<std::size_t> stepEnds;
+        const std::vector<Ring> rings =
+            insetArea(scene, area, lapCounts[longest], spacing, firstInset, &stepEnds);
+        for (std::size_t k = 0; k < lapCounts.size(); ++k) {
+            // A run stopping after `limit` steps holds what the longest run
+            // held then; one the longest run outlived ended where it did.
+            const std::size_t limit = stepLimit(lapCounts[k], spacing);
+            const std::size_t count = limit <= stepEnds.size() ? stepEnds[limit - 1] : rings.size();
+            results[k].insert(results[k].end(), rings.begin(),
+                              rings.begin() + static_cast<std::ptrdiff_t>(count));
+        }
+    });
+    return results;
+}
+
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
-                            std::int32_t lapCount, double spacing, double firstInset) {
+                            std::int32_t lapCount, double spacing, double firstInset,
+                            std::vector<std::size_t>* stepEnds) {
     std::vector<Ring> output;
 
     // The first frontier: the perimeter, then the obstacles.  An outline that
@@ -285,9 +337,7 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
     }
 
     const bool limited = lapCount > 0;
-    // Without a lap limit the run goes on while the outline shrinks; a
-    // spacing that cannot shrink it would only repeat the outline.
-    const bool spacingShrinks = std::isfinite(spacing) && spacing >= kMinimumSpacing;
+    const bool shrinks = spacingShrinks(spacing);
 
     std::size_t iteration = 0;
     double delta = -kGridScale * firstInset;
@@ -333,10 +383,11 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
 
         frontier = std::move(solution);
         ++iteration;
+        if (stepEnds != nullptr) stepEnds->push_back(output.size());
         if (output.size() > kRingCap || iteration >= kIterationCap) break;
         if (limited) {
             if (!(lapCount > static_cast<std::int64_t>(iteration))) break;
-        } else if (!spacingShrinks) {
+        } else if (!shrinks) {
             break;
         }
         delta = -kGridScale * spacing;

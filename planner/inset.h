@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <climits>
+#include <cstddef>
 #include <vector>
 
 #include "clipper2/clipper.core.h"
@@ -35,6 +36,14 @@ bool toGridPath(const std::vector<Point>& ring, Clipper2Lib::Path64& path);
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
                                     double spacing, double firstInset);
 
+// computeInsetRings for several lap counts of one scene, spacing and first
+// inset, from one run per area: the run with the most laps, whose first
+// steps are every shorter run.  Element k equals
+// computeInsetRings(scene, lapCounts[k], spacing, firstInset).
+std::vector<std::vector<Ring>> computeInsetRingsForLapCounts(
+    const Environment& scene, const std::vector<std::int32_t>& lapCounts, double spacing,
+    double firstInset);
+
 // Whether an obstacle goes with a mow area: both need at least 3 points, and
 // every edge of the obstacle lies in the area (boundary allowed), or some
 // edge properly crosses the area's boundary, or some piece of an edge runs
@@ -54,8 +63,10 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 // computed on the grid (a NaN or endless growth, or outlines that would
 // leave Clipper2's range); an endless or oversized inset leaves nothing.
 // The region inset is always the perimeter less the obstacles, also when an
-// obstacle reaches above the perimeter.
+// obstacle reaches above the perimeter.  With `stepEnds`, the number of
+// rings held after each completed inset step is appended to it.
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
-                            std::int32_t lapCount, double spacing, double firstInset);
+                            std::int32_t lapCount, double spacing, double firstInset,
+                            std::vector<std::size_t>* stepEnds = nullptr);
 
 }  // namespace Planner

@@ -1,7 +1,11 @@
 #include "planner/pipeline.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <system_error>
 
 #include "planner/constants.h"
 #include "planner/inset.h"
@@ -55,13 +59,53 @@ std::int32_t lapCountForStage(std::uint64_t laps, double spacing) {
     return static_cast<std::int32_t>(laps);
 }
 
-// Laps along the perimeter (the outer rings) or around the obstacles (the
-// holes) of one offsetting run over the whole lawn.
-std::vector<Ring> lapRings(const Environment& working, std::uint64_t laps, double spacing,
-                           bool holes) {
-    return filterRingsByOrientation(
-        computeInsetRings(working, lapCountForStage(laps, spacing), spacing, kLapFirstInset),
-        holes);
+// Laps along the perimeter (the outer rings) and around the obstacles (the
+// holes), each from an offsetting run over the whole lawn.  The two runs
+// differ only in their lap counts, so one run serves both.
+struct Laps {
+    std::vector<Ring> border;
+    std::vector<Ring> exclusions;
+};
+
+bool wantsBorderLaps(const PathSettings& settings) {
+    return settings.mowBorder && settings.borderLaps != 0;
+}
+
+bool wantsExclusionLaps(const PathSettings& settings) {
+    return settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0;
+}
+
+Laps lapRings(const Environment& working, const PathSettings& settings) {
+    const bool border = wantsBorderLaps(settings);
+    const bool exclusions = wantsExclusionLaps(settings);
+    std::vector<std::int32_t> counts;
+    if (border) counts.push_back(lapCountForStage(settings.borderLaps, settings.offset));
+    if (exclusions)
+        counts.push_back(lapCountForStage(settings.exclusionsBorderLaps, settings.offset));
+    Laps laps;
+    if (counts.empty()) return laps;
+    const std::vector<std::vector<Ring>> rings =
+        computeInsetRingsForLapCounts(working, counts, settings.offset, kLapFirstInset);
+    if (border) {
+        laps.border = filterRingsByOrientation(rings.front(), false);
+        if (!settings.mowBorderCcw) {
+            for (Ring& lap : laps.border) orientRing(lap, false);
+        }
+    }
+    if (exclusions) {
+        laps.exclusions = filterRingsByOrientation(rings.back(), true);
+        if (settings.mowExclusionsBorderCcw) {
+            for (Ring& lap : laps.exclusions) orientRing(lap, true);
+        }
+    }
+    return laps;
+}
+
+std::size_t cornerCount(const Environment& scene) {
+    std::size_t corners = scene.perimeter.points.size();
+    for (const Polygon& obstacle : scene.obstacles) corners += obstacle.points.size();
+    for (const Polygon& mowArea : scene.mowAreas) corners += mowArea.points.size();
+    return corners;
 }
 
 std::vector<Environment> workAreas(const Environment& working, const PathSettings& settings) {
@@ -154,6 +198,19 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     std::vector<Point> startPoint{start};
     rotatePoints(startPoint, -settings.angle);
 
+    // The laps and the work areas' slices are independent: on a large scene
+    // the laps are laid on a second thread meanwhile.
+    std::future<Laps> lapsJob;
+    if (settings.mowArea && (wantsBorderLaps(settings) || wantsExclusionLaps(settings)) &&
+        cornerCount(working) >= kLapThreadCorners) {
+        try {
+            lapsJob = std::async(std::launch::async, lapRings, std::cref(working),
+                                 std::cref(settings));
+        } catch (const std::system_error&) {
+            // No thread to be had: the laps are laid after the slices.
+        }
+    }
+
     std::vector<LineString> slices;
 
     if (settings.mowArea) {
@@ -163,22 +220,9 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
         }
     }
 
-    if (settings.mowBorder && settings.borderLaps != 0) {
-        std::vector<Ring> laps = lapRings(working, settings.borderLaps, settings.offset, false);
-        if (!settings.mowBorderCcw) {
-            for (Ring& lap : laps) orientRing(lap, false);
-        }
-        appendRings(slices, std::move(laps));
-    }
-
-    if (settings.mowExclusionsBoder && settings.exclusionsBorderLaps != 0) {
-        std::vector<Ring> laps =
-            lapRings(working, settings.exclusionsBorderLaps, settings.offset, true);
-        if (settings.mowExclusionsBorderCcw) {
-            for (Ring& lap : laps) orientRing(lap, true);
-        }
-        appendRings(slices, std::move(laps));
-    }
+    Laps laps = lapsJob.valid() ? lapsJob.get() : lapRings(working, settings);
+    appendRings(slices, std::move(laps.border));
+    appendRings(slices, std::move(laps.exclusions));
 
     PathPlanner::PlanningResult result;
     if (!slices.empty())

@@ -16,11 +16,14 @@ from __future__ import annotations
 
 import time
 from dataclasses import dataclass
-from typing import Iterable, Sequence
+from typing import TYPE_CHECKING, Iterable, Sequence
 
 import shapely
 from shapely.geometry import LineString, MultiPolygon, Polygon
 from shapely.geometry.base import BaseGeometry
+
+if TYPE_CHECKING:
+    from .pieces import Piece
 
 XY = tuple[float, float]
 
@@ -76,7 +79,7 @@ def find_gaps(mowable: BaseGeometry, lines: Iterable[Sequence[XY]], swath: float
     return Coverage(gaps, float(mowable.area), swath, time.perf_counter() - began)
 
 
-def mowing_lines(pieces: Iterable, reached_only: bool = True) -> list[list[XY]]:
+def mowing_lines(pieces: Iterable[Piece], reached_only: bool = True) -> list[list[XY]]:
     """The lines the mower drives while mowing: lanes, and laps closed."""
     lines = []
     for piece in pieces:

@@ -10,7 +10,7 @@ from __future__ import annotations
 import json
 import math
 from dataclasses import dataclass
-from typing import Any, Mapping
+from typing import Any, Mapping, cast
 
 import numpy as np
 import shapely
@@ -71,7 +71,7 @@ def to_shape(label: str, geometry: Any) -> Any:
     if key == "coordinates":
         check_numbers(label, geometry["coordinates"])
     try:
-        return shapely.force_2d(shape(geometry))
+        return shapely.force_2d(shape(cast("dict[str, Any]", geometry)))
     except (ValueError, TypeError, shapely.errors.GEOSException) as exc:
         if "linearring requires at least 4" in str(exc).lower():
             raise GardenError(f"{label}: the polygon needs at least 3 distinct corners") from None
@@ -159,7 +159,7 @@ def line_of(feature: Feature) -> LineString:
         raise GardenError(f"{feature.label}: expected a LineString, got a {geometry.geom_type}")
     if len(geometry.coords) < 2:
         raise GardenError(f"{feature.label}: a LineString needs at least 2 positions")
-    return geometry
+    return cast(LineString, geometry)
 
 
 def point_of(feature: Feature) -> Point:
@@ -169,4 +169,4 @@ def point_of(feature: Feature) -> Point:
         geometry = geometry.geoms[0]
     if geometry.geom_type != "Point" or geometry.is_empty:
         raise GardenError(f"{feature.label}: expected a Point, got a {geometry.geom_type}")
-    return geometry
+    return cast(Point, geometry)

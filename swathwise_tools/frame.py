@@ -181,7 +181,8 @@ class LocalFrame:
         transformer = self._forward if forward else self._inverse
         if transformer is None:
             shift = np.asarray(self.centre, dtype=float)
-            return coords - shift if forward else coords + shift
+            moved: np.ndarray = coords - shift if forward else coords + shift
+            return moved
         xs, ys = transformer.transform(coords[:, 0], coords[:, 1])
         return np.column_stack([np.asarray(xs, dtype=float), np.asarray(ys, dtype=float)])
 

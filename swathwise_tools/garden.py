@@ -38,12 +38,13 @@ import math
 import sys
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Iterable, Mapping
+from typing import Any, Iterable, Mapping, cast
 
 import numpy as np
 import shapely
 from pyproj import CRS
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon
+from shapely.geometry.base import BaseGeometry
 from shapely.ops import unary_union
 
 from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
@@ -103,12 +104,12 @@ class Garden:
 
     def mowable_area(self) -> Polygon | MultiPolygon:
         """Lawn minus obstacles, restricted to the mow areas when there are any (m²)."""
-        area = Polygon(self.lawn).buffer(0)
+        area: BaseGeometry = Polygon(self.lawn).buffer(0)
         if self.obstacles:
             area = area.difference(unary_union([Polygon(r).buffer(0) for r in self.obstacles]))
         if self.mow_areas:
             area = area.intersection(unary_union([Polygon(r).buffer(0) for r in self.mow_areas]))
-        return area
+        return cast("Polygon | MultiPolygon", area)
 
     def contains(self, point: XY) -> bool:
         """Whether a position (planning frame) is on the lawn, within 1 cm."""
@@ -124,7 +125,7 @@ class Garden:
         area = self.mowable_area()
         if area.is_empty:
             area = Polygon(self.lawn)
-        p = area.representativepoint_of()
+        p = area.representative_point()
         return (float(p.x), float(p.y))
 
 
@@ -374,12 +375,13 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
         frame=frame,
         notes=notes,
     )
+    obstacle_labels = [label for label, _ in obstacles]
     for feature in by_role["obstacle"]:
         if feature.geometry.geom_type == "Point":
             centre_local = frame.geometry_to_local(feature.geometry)
             circle = centre_local.buffer(feature.radius, quad_segs=CIRCLE_QUAD_SEGMENTS)
             garden.obstacles.append(_ring(circle))
-            obstacles.append((feature.label, None))
+            obstacle_labels.append(feature.label)
     if crs is None:
         far = max(abs(v) for v in shapely.get_coordinates(lawn).ravel())
         if far > MAP_LIKE_M:
@@ -387,7 +389,7 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
                 f'coordinates of {far:,.0f} m under "crs": "local-metres" look like map coordinates; '
                 'if the file comes from a GIS, give its "crs" (e.g. "EPSG:3857") so distances are true'
             )
-    _check_shapes(garden, [label for label, _ in obstacles], [label for label, _ in mow_areas])
+    _check_shapes(garden, obstacle_labels, [label for label, _ in mow_areas])
     return garden
 
 

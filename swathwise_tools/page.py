@@ -14,15 +14,16 @@ from __future__ import annotations
 
 import html
 import json
+import re
 from pathlib import Path
-from typing import Any, Mapping, Sequence
+from typing import Any, Iterable, Mapping, Sequence
 
 from .garden import XY
 from .plan import Plan
 
 
 
-def _pts(points: Sequence[XY]) -> list[list[float]]:
+def _pts(points: Iterable[Sequence[float]]) -> list[list[float]]:
     return [[round(x, 3), round(y, 3)] for x, y in points]
 
 
@@ -67,7 +68,10 @@ svg{width:100%;height:100%;cursor:grab;background:#eef2ea}
 #tip{position:absolute;pointer-events:none;background:#fff;border:1px solid #888;padding:3px 6px;border-radius:3px;display:none;white-space:nowrap}
 #legend span{display:inline-block;margin-right:10px}
 #legend i{display:inline-block;width:14px;height:4px;margin-right:4px;vertical-align:middle}
-pre{margin:0;padding:6px 10px;background:#fff;border-top:1px solid #ccd;font-size:11px;max-height:22vh;overflow:auto}
+pre{margin:0;padding:6px 10px;background:#fff;border-top:1px solid #ccd;font-size:11px;max-height:22vh;overflow:auto;
+  white-space:pre-wrap;overflow-wrap:anywhere}
+pre div{padding-left:var(--hang,0ch);text-indent:calc(-1 * var(--hang,0ch))}
+pre span{white-space:nowrap}
 input[type=range]{width:28vw}
 """
 
@@ -146,11 +150,20 @@ document.body.dataset.ready = '1';
 """
 
 
+def _summary_markup(lines: Sequence[str]) -> tuple[str, int]:
+    """The summary's lines as blocks that wrap within the page, and the width of
+    their label column (a wrapped line goes on under its value, not its label).
+    Option names (``--border-laps``) are kept whole."""
+    label = re.match(r"\S.*?\s{2,}", lines[0]) if lines else None
+    blocks = (re.sub(r"\S*--[\w-]+\S*", r"<span>\g<0></span>", html.escape(line)) for line in lines)
+    return "".join(f"<div>{block}</div>" for block in blocks), label.end() if label else 0
+
+
 def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
     """The page as one HTML text."""
     data = json.dumps(page_data(plan, summary), separators=(",", ":")).replace("</", "<\\/")
     name = html.escape(plan.garden.name or "mowing plan")
-    summary_text = html.escape("\n".join(_summary_lines(summary)))
+    summary_text, hang = _summary_markup(_summary_lines(summary))
     legend = "".join(f'<span><i style="background:{c}"></i>{html.escape(t)}</span>' for c, t in (
         ("#7aa35a", "area lanes"), ("#3b82c4", "perimeter laps"), ("#a0522d", "obstacle laps"),
         ("linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))", "route, start to end"),
@@ -162,7 +175,7 @@ def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
 <button id="play" type="button">play</button><input id="slider" type="range" min="0" value="0"><span id="step"></span>
 <span id="legend">{legend}</span></header>
 <div id="stage"><svg id="map" xmlns="http://www.w3.org/2000/svg" preserveAspectRatio="xMidYMid meet"></svg><div id="tip"></div></div>
-<pre>{summary_text}</pre>
+<pre id="summary" style="--hang:{hang}ch">{summary_text}</pre>
 <script type="application/json" id="plan-data">{data}</script>
 <script>{_SCRIPT}</script>
 </body></html>

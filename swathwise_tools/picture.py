@@ -48,7 +48,7 @@ ARROWS = 10
 def _nice_length(span: float) -> float:
     """A round length of roughly a fifth of ``span``."""
     target = max(span / 5.0, 1e-3)
-    power = 10 ** math.floor(math.log10(target))
+    power: float = 10 ** math.floor(math.log10(target))
     for step in (1, 2, 5, 10):
         if step * power >= target * 0.7:
             return step * power
@@ -66,13 +66,13 @@ def _halfway(line: Sequence[XY]) -> XY:
     return (p.x, p.y)
 
 
-def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float):
+def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float) -> list[tuple[XY, XY]]:
     """Up to ``count`` short (tail, head) pairs spread evenly along the path."""
     total = _length(path)
     if total <= 0:
         return []
     marks = [total * (i + 0.5) / count for i in range(count)]
-    arrows = []
+    arrows: list[tuple[XY, XY]] = []
     walked = 0.0
     m = 0
     for i in range(len(path) - 1):

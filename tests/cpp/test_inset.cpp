@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -573,4 +574,47 @@ TEST(InsetTopVertex, ObstacleWhollyAboveTheLawnLeavesItAlone) {
     ASSERT_EQ(rings.size(), 2u);
     expectSquareRing(rings[0], 0.5, 9.5, true);
     expectSquareRing(rings[1], 1.0, 9.0, true);
+}
+
+// One run for several lap counts gives what a run per count gives, also for
+// counts without a limit, spacings that cannot shrink, mow areas, gap rings
+// and an area too small for its first inset.
+TEST(InsetLapCounts, OneRunServesEveryCount) {
+    Environment concave(poly({{0, 0}, {12, 0}, {12, 8}, {6, 8}, {6, 4}, {0, 4}}));
+    concave.addObstacle(poly({{2, 1}, {3, 1}, {3, 2}, {2, 2}}));
+    concave.addObstacle(poly({{11, 3}, {13, 3}, {13, 5}, {11, 5}}));
+    Environment areas = square(0, 20);
+    areas.addObstacle(poly({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
+    areas.addMowArea(poly({{1, 1}, {9, 1}, {9, 9}, {1, 9}}));
+    areas.addMowArea(poly({{11, 2}, {19, 2}, {15, 18}}));
+    std::vector<Point> round;
+    for (int k = 0; k < 60; ++k)
+        round.emplace_back(6 * std::cos(k * kPi / 30), 6 * std::sin(k * kPi / 30));
+    const Environment scenes[] = {concave, areas, Environment(Polygon(round)), square(0, 0.002)};
+    const std::vector<std::int32_t> counts = {0, 1, 2, 3, -7, 40};
+    for (const Environment& scene : scenes) {
+        for (double spacing : {0.5, 0.3, 1e-4, kNaN}) {
+            std::vector<std::vector<Ring>> single;
+            for (std::int32_t c : counts)
+                single.push_back(computeInsetRings(scene, c, spacing, kLapFirstInset));
+            std::vector<std::vector<std::int32_t>> requests = {counts,
+                                                               {counts.rbegin(), counts.rend()}};
+            for (std::size_t i = 0; i < counts.size(); ++i) {
+                for (std::size_t j = i + 1; j < counts.size(); ++j)
+                    requests.push_back({counts[i], counts[j]});
+            }
+            for (const auto& request : requests) {
+                const auto shared =
+                    computeInsetRingsForLapCounts(scene, request, spacing, kLapFirstInset);
+                ASSERT_EQ(shared.size(), request.size());
+                for (std::size_t k = 0; k < request.size(); ++k) {
+                    const std::size_t at = static_cast<std::size_t>(
+                        std::find(counts.begin(), counts.end(), request[k]) - counts.begin());
+                    SCOPED_TRACE("spacing " + std::to_string(spacing) + " count " +
+                                 std::to_string(request[k]));
+                    expectSameRings(shared[k], single[at]);
+                }
+            }
+        }
+    }
 }

@@ -4,7 +4,7 @@ import math
 from pathlib import Path
 
 import pytest
-from shapely.geometry import Polygon
+from shapely.geometry import Point, Polygon
 
 from swathwise_tools.garden import GardenError, load_garden, parse_garden
 from swathwise_tools.plan import AREA, OBSTACLE, PERIMETER, plan_garden
@@ -172,6 +172,16 @@ def test_multipolygon_obstacle_becomes_several_obstacles():
         "type": "MultiPolygon", "coordinates": [square(2, 2, 3, 3), square(5, 5, 6, 7)]}
     garden = parse_garden(data)
     assert [round(Polygon(r).area, 6) for r in garden.obstacles] == [1.0, 2.0]
+
+
+def test_garden_without_start_or_docking_wire_starts_inside_the_mowable_area():
+    tree = feature("obstacle", "Point", [10, 6], "tree")
+    tree["properties"]["radius"] = 1.5
+    data = metres_garden([feature("lawn", "Polygon", square(0, 0, 20, 12), "lawn"), tree])
+    garden = parse_garden(data)
+    assert garden.start is None and not garden.docking_wire and len(garden.obstacles) == 1
+    start = Point(garden.default_start())
+    assert garden.mowable_area().contains(start)
 
 
 # --- lon/lat against metres ---------------------------------------------------

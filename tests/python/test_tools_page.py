@@ -16,6 +16,11 @@ from swathwise_tools.summary import summarise
 ROOT = Path(__file__).resolve().parents[2]
 ARTEFACTS = ROOT / "build" / "test-artefacts"
 BROWSER = ["--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--window-size=1200,900"]
+# Appended to the page under test: how far the summary's text reaches to the right.
+MEASURE = """<script>const s = document.querySelector('pre'), text = document.createRange();
+text.selectNodeContents(s);
+document.body.dataset.summaryRight = Math.ceil(Math.max(s.getBoundingClientRect().right, text.getBoundingClientRect().right));
+document.body.dataset.viewport = document.documentElement.clientWidth;</script>"""
 
 
 def chromium(*args):
@@ -34,9 +39,12 @@ def test_page_draws_every_layer_of_the_plan(tmp_path):
     page = tmp_path / "plan.html"
     write_page(page, plan, summarise(plan))
     # Self-contained: nothing but the SVG namespace names a web address.
-    assert "//" not in page.read_text().replace("http://www.w3.org/2000/svg", "").replace("://", "")
+    text = page.read_text()
+    assert "//" not in text.replace("http://www.w3.org/2000/svg", "").replace("://", "")
 
-    dom = chromium("--dump-dom", page.as_uri()).stdout
+    measured = tmp_path / "measured.html"
+    measured.write_text(text.replace("</body>", MEASURE + "</body>"))
+    dom = chromium("--dump-dom", measured.as_uri()).stdout
     counts = dict(re.findall(r'<g id="layer-([a-z-]+)" data-count="(\d+)"', dom))
     assert 'data-ready="1"' in dom
     assert counts == {
@@ -46,6 +54,9 @@ def test_page_draws_every_layer_of_the_plan(tmp_path):
     }
     assert int(counts["gaps"]) > 0
     assert dom.count("<polyline") == len(plan.pieces)
+    # The summary wraps within the window rather than running off its right edge.
+    right = int(re.search(r'data-summary-right="(\d+)"', dom).group(1))
+    assert 0 < right <= int(re.search(r'data-viewport="(\d+)"', dom).group(1))
 
     ARTEFACTS.mkdir(parents=True, exist_ok=True)
     shot = ARTEFACTS / "page.png"

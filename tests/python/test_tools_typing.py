@@ -10,11 +10,17 @@ ROOT = Path(__file__).resolve().parents[2]
 TYPING = ROOT / "tests" / "typing"
 
 
-def test_stubs_accept_correct_use_and_reject_misuse(tmp_path):
+@pytest.fixture(scope="module")
+def mypy_cache(tmp_path_factory):
+    """One cache for the checks here: the standard library is read once."""
     pytest.importorskip("mypy")
+    return tmp_path_factory.mktemp("mypy") / "cache"
+
+
+def test_stubs_accept_correct_use_and_reject_misuse(mypy_cache):
     done = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--hide-error-context",
-         "--cache-dir", str(tmp_path / "cache"), "--python-version", "3.11",
+         "--cache-dir", str(mypy_cache), "--python-version", "3.11",
          str(TYPING / "usage.py"), str(TYPING / "misuse.py")],
         capture_output=True, text=True, timeout=300,
         env={"MYPYPATH": str(ROOT / "stubs"), "PATH": ""},
@@ -39,8 +45,7 @@ def test_typed_example_runs():
     assert count == 2 + 1 + 3
 
 
-def test_mypy_finds_the_installed_stubs_in_a_fresh_venv(tmp_path):
-    pytest.importorskip("mypy")
+def test_mypy_finds_the_installed_stubs_in_a_fresh_venv(tmp_path, mypy_cache):
     tag = f"cp{sys.version_info.major}{sys.version_info.minor}"
     wheels = sorted(ROOT.glob(f"build/dist*/swathwise-*-{tag}-*.whl"), key=lambda p: p.stat().st_mtime)
     if not wheels:
@@ -53,7 +58,16 @@ def test_mypy_finds_the_installed_stubs_in_a_fresh_venv(tmp_path):
                    check=True, capture_output=True, timeout=120)
     done = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--python-executable", str(python),
-         "--cache-dir", str(tmp_path / "cache"), str(TYPING / "usage.py")],
+         "--cache-dir", str(mypy_cache), str(TYPING / "usage.py")],
+        capture_output=True, text=True, timeout=300, cwd=tmp_path, env={"PATH": ""},
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_tools_package_passes_mypy_strict(tmp_path, mypy_cache):
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(mypy_cache),
+         "--config-file", str(ROOT / "pyproject.toml"), str(ROOT / "swathwise_tools")],
         capture_output=True, text=True, timeout=300, cwd=tmp_path, env={"PATH": ""},
     )
     assert done.returncode == 0, done.stdout + done.stderr
