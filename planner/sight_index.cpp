@@ -344,7 +344,8 @@ ShrunkMove shrinkMove(double ax, double ay, double bx, double by, double length)
 bool mayCrossMove(const SightEdge& e, const ShrunkMove& m) {
     const double sp = (e.p.x - m.a2x) * m.dy - (e.p.y - m.a2y) * m.dx;
     const double sq = (e.q.x - m.a2x) * m.dy - (e.q.y - m.a2y) * m.dx;
-    return !((sp > 0.0 && sq > 0.0) || (sp < 0.0 && sq < 0.0));
+    // (A product that rounds to zero or is NaN only lets an edge through.)
+    return !(sp * sq > 0.0);
 }
 
 // Whether edge `e` crosses the shrunk move as the line-of-sight test
