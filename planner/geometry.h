@@ -24,6 +24,37 @@ inline double distanceBetween(const Point& a, const Point& b) {
     return distanceBetween(a.x, a.y, b.x, b.y);
 }
 
+// An axis-aligned box: [x0, x1] x [y0, y1].
+struct Box {
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+};
+
+inline Box boxOf(const Point& p, const Point& q) {
+    return Box{std::min(p.x, q.x), std::min(p.y, q.y), std::max(p.x, q.x), std::max(p.y, q.y)};
+}
+
+// The box of a ring of at least one point.
+inline Box boxOf(const std::vector<Point>& ring) {
+    Box b = boxOf(ring.front(), ring.front());
+    for (const Point& p : ring) {
+        b.x0 = std::min(b.x0, p.x);
+        b.y0 = std::min(b.y0, p.y);
+        b.x1 = std::max(b.x1, p.x);
+        b.y1 = std::max(b.y1, p.y);
+    }
+    return b;
+}
+
+// True if every coordinate of the ring lies within kIndexCoordinateLimit
+// (NaN does not): the indexes rely on this bound.
+inline bool withinIndexLimit(const std::vector<Point>& ring) {
+    for (const Point& p : ring) {
+        if (!(std::fabs(p.x) <= kIndexCoordinateLimit && std::fabs(p.y) <= kIndexCoordinateLimit))
+            return false;
+    }
+    return true;
+}
+
 // distanceBetween(ax, ay, bx, by) > kSamePosition.  sqrt(x * x) rounds back
 // to |x| and rounding keeps order, so the distance is at least the larger
 // difference along an axis: beyond kSamePosition that settles it.

@@ -103,49 +103,28 @@ namespace {
 //   the edge's x-range), which a closed ring has an even number of; right
 //   of it it crosses none.  Either way the point is outside.
 // A scene with a coordinate beyond these bounds tests every edge.
-struct RingBox {
-    double minX = 0.0;
-    double maxX = 0.0;
-    double minY = 0.0;
-    double maxY = 0.0;
-};
-
-bool withinBoxLimit(const std::vector<Point>& ring) {
-    for (const Point& p : ring) {
-        if (!(std::fabs(p.x) <= kIndexCoordinateLimit && std::fabs(p.y) <= kIndexCoordinateLimit))
-            return false;
-    }
-    return true;
-}
-
-bool sceneWithinBoxLimit(const Environment& area) {
-    if (!withinBoxLimit(area.perimeter.points)) return false;
+bool sceneWithinIndexLimit(const Environment& area) {
+    if (!withinIndexLimit(area.perimeter.points)) return false;
     for (const Polygon& ring : area.obstacles)
-        if (!withinBoxLimit(ring.points)) return false;
+        if (!withinIndexLimit(ring.points)) return false;
     for (const Polygon& ring : area.mowAreas)
-        if (!withinBoxLimit(ring.points)) return false;
+        if (!withinIndexLimit(ring.points)) return false;
     return true;
 }
 
 // A box that every scanline and point meets: the ring is always tested.
-RingBox everywhere() {
+Box everywhere() {
     const double inf = std::numeric_limits<double>::infinity();
-    return RingBox{-inf, inf, -inf, inf};
+    return Box{-inf, -inf, inf, inf};
 }
 
-RingBox grownBox(const std::vector<Point>& ring) {
+Box grownBox(const std::vector<Point>& ring) {
     if (ring.empty()) return everywhere();
-    RingBox box{ring[0].x, ring[0].x, ring[0].y, ring[0].y};
-    for (const Point& p : ring) {
-        box.minX = std::min(box.minX, p.x);
-        box.maxX = std::max(box.maxX, p.x);
-        box.minY = std::min(box.minY, p.y);
-        box.maxY = std::max(box.maxY, p.y);
-    }
-    box.minX -= kLaneBoxPad;
-    box.maxX += kLaneBoxPad;
-    box.minY -= kLaneBoxPad;
-    box.maxY += kLaneBoxPad;
+    Box box = boxOf(ring);
+    box.x0 -= kLaneBoxPad;
+    box.x1 += kLaneBoxPad;
+    box.y0 -= kLaneBoxPad;
+    box.y1 += kLaneBoxPad;
     return box;
 }
 
@@ -202,9 +181,9 @@ public:
         if (swept_) sweep_.reset(new EdgeSweep(ring));
     }
 
-    bool meetsLine(double y) const { return box_.minY <= y && y <= box_.maxY; }
-    double minX() const { return box_.minX; }
-    double maxX() const { return box_.maxX; }
+    bool meetsLine(double y) const { return box_.y0 <= y && y <= box_.y1; }
+    double minX() const { return box_.x0; }
+    double maxX() const { return box_.x1; }
 
     void addCrossings(double y, std::vector<double>& xs, const ScanRange& range) {
         if (!swept_) {
@@ -220,7 +199,7 @@ public:
 
     // isPointInPolygon at a point of the scanline last given to addCrossings.
     bool holds(double x, double y) const {
-        if (!(box_.minX <= x && x <= box_.maxX && meetsLine(y))) return false;
+        if (!(box_.x0 <= x && x <= box_.x1 && meetsLine(y))) return false;
         if (!swept_) return isPointInPolygon(ring_, x, y);
         // The even-odd test over the near edges, each walked as the full
         // test walks it (from point k to point k + 1 as j -> i).
@@ -236,7 +215,7 @@ public:
 
 private:
     const std::vector<Point>& ring_;
-    RingBox box_;
+    Box box_;
     bool swept_;
     std::unique_ptr<EdgeSweep> sweep_;
 };
@@ -325,7 +304,7 @@ std::vector<LineString> generateSlices(const Environment& area, double spacing) 
     if ((maxY - minY) / spacing > static_cast<double>(kMaxLanesPerPass)) return slices;
 
     const ScanRange range = scanRangeFor(area);
-    const bool bounded = sceneWithinBoxLimit(area);
+    const bool bounded = sceneWithinIndexLimit(area);
     LaneRing lawn(perimeter, bounded);
     RingSet obstacles(area.obstacles, bounded);
     RingSet mowAreas(area.mowAreas, bounded);

@@ -22,25 +22,6 @@ using Clipper2Lib::Path64;
 using Clipper2Lib::Paths64;
 using Clipper2Lib::Point64;
 
-struct Box {
-    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
-};
-
-Box boxOf(const Point& p, const Point& q) {
-    return Box{std::min(p.x, q.x), std::min(p.y, q.y), std::max(p.x, q.x), std::max(p.y, q.y)};
-}
-
-Box boxOf(const std::vector<Point>& ring) {
-    Box b = boxOf(ring.front(), ring.front());
-    for (const Point& p : ring) {
-        b.x0 = std::min(b.x0, p.x);
-        b.y0 = std::min(b.y0, p.y);
-        b.x1 = std::max(b.x1, p.x);
-        b.y1 = std::max(b.y1, p.y);
-    }
-    return b;
-}
-
 bool boxesMeet(const Box& a, const Box& b) {
     return a.x0 <= b.x1 + kBoundaryTolerance && b.x0 <= a.x1 + kBoundaryTolerance &&
            a.y0 <= b.y1 + kBoundaryTolerance && b.y0 <= a.y1 + kBoundaryTolerance;

@@ -182,15 +182,9 @@ SightIndex buildSightIndex(const Environment& scene) {
     index.scene = &scene;
     const std::vector<Point>& perimeter = scene.perimeter.points;
     if (perimeter.size() < 3) return index;  // nothing is free but the shortest moves
-    auto usableRing = [](const std::vector<Point>& ring) {
-        for (const Point& p : ring) {
-            if (!withinIndexLimit(p.x) || !withinIndexLimit(p.y)) return false;
-        }
-        return true;
-    };
-    if (!usableRing(perimeter)) return index;
+    if (!withinIndexLimit(perimeter)) return index;
     for (const Polygon& obstacle : scene.obstacles) {
-        if (obstacle.points.size() >= 3 && !usableRing(obstacle.points)) return index;
+        if (obstacle.points.size() >= 3 && !withinIndexLimit(obstacle.points)) return index;
     }
 
     auto addRing = [&index](const std::vector<Point>& ring, std::int32_t id) {
@@ -238,7 +232,7 @@ SightIndex buildSightIndex(const Environment& scene) {
     compress(pairs, cellCount, index.cellStart, index.cellEdges);
 
     pairs.clear();
-    index.obstacleBoxes.assign(scene.obstacles.size(), SightIndex::Box());
+    index.obstacleBoxes.assign(scene.obstacles.size(), Box());
     index.obstacleEdgeBegin.assign(scene.obstacles.size(), 0);
     std::uint32_t nextEdge = static_cast<std::uint32_t>(perimeter.size());
     for (std::size_t k = 0; k < scene.obstacles.size(); ++k) {
@@ -246,12 +240,9 @@ SightIndex buildSightIndex(const Environment& scene) {
         index.obstacleEdgeBegin[k] = nextEdge;
         if (ring.size() < 3) continue;
         nextEdge += static_cast<std::uint32_t>(ring.size());
-        double bx0 = ring[0].x, bx1 = bx0, by0 = ring[0].y, by1 = by0;
-        for (const Point& p : ring) {
-            bx0 = std::min(bx0, p.x), bx1 = std::max(bx1, p.x);
-            by0 = std::min(by0, p.y), by1 = std::max(by1, p.y);
-        }
-        index.obstacleBoxes[k] = {bx0, by0, bx1, by1};
+        const Box box = boxOf(ring);
+        index.obstacleBoxes[k] = box;
+        const double bx0 = box.x0, by0 = box.y0, bx1 = box.x1, by1 = box.y1;
         const std::int64_t c0 =
             clampIndex(cellCoordinate(bx0 - kSightCellMargin, g.x0, g.size), g.cols);
         const std::int64_t c1 =
@@ -424,7 +415,7 @@ private:
         return sp != 0 && sp == side(e.q.x, e.q.y);
     }
 
-    bool boxFarFromMove(const SightIndex::Box& b) const {
+    bool boxFarFromMove(const Box& b) const {
         if (b.x1 < xLo_ || b.x0 > xHi_ || b.y1 < yLo_ || b.y0 > yHi_) return true;
         const int s0 = side(b.x0, b.y0);
         return s0 != 0 && s0 == side(b.x1, b.y0) && s0 == side(b.x0, b.y1) &&

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "planner/geometry.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -52,9 +53,6 @@ struct SightIndex {
     std::vector<std::uint32_t> cellObstacles;
     // Per obstacle: its box and where its edges begin in `edges` (an
     // obstacle of fewer than 3 points has none).
-    struct Box {
-        double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
-    };
     std::vector<Box> obstacleBoxes;
     std::vector<std::uint32_t> obstacleEdgeBegin;
 

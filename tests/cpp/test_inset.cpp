@@ -25,12 +25,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kPi = 3.14159265358979323846;
 
-struct Box {
+struct Bounds {
     double minX = kInf, minY = kInf, maxX = -kInf, maxY = -kInf;
 };
 
-Box boxOf(const Ring& ring) {
-    Box b;
+Bounds boundsOf(const Ring& ring) {
+    Bounds b;
     for (const Point& p : ring) {
         b.minX = std::min(b.minX, p.x);
         b.minY = std::min(b.minY, p.y);
@@ -47,7 +47,7 @@ bool isClosed(const Ring& ring) {
 void expectSquareRing(const Ring& ring, double lo, double hi, bool counterClockwise) {
     ASSERT_EQ(ring.size(), 5u);
     EXPECT_TRUE(isClosed(ring));
-    const Box b = boxOf(ring);
+    const Bounds b = boundsOf(ring);
     EXPECT_EQ(b.minX, lo);
     EXPECT_EQ(b.minY, lo);
     EXPECT_EQ(b.maxX, hi);
@@ -148,7 +148,7 @@ TEST(InsetRings, RingPatternEndsWithOneGapRing) {
     const Ring& gap = rings[10];
     ASSERT_EQ(gap.size(), 4u);
     EXPECT_FALSE(isClosed(gap));
-    const Box b = boxOf(gap);
+    const Bounds b = boundsOf(gap);
     EXPECT_EQ(b.minX, 4.926);
     EXPECT_EQ(b.minY, 4.926);
     EXPECT_EQ(b.maxX, 5.074);
@@ -161,7 +161,7 @@ TEST(InsetRings, ThinStripGivesOneRing) {
     const auto rings = computeInsetRings(strip, 3, 0.5, 0.001);
     ASSERT_EQ(rings.size(), 1u);
     EXPECT_TRUE(isClosed(rings[0]));
-    const Box b = boxOf(rings[0]);
+    const Bounds b = boundsOf(rings[0]);
     EXPECT_EQ(b.minX, 0.001);
     EXPECT_EQ(b.maxY, 0.799);
 }
@@ -197,7 +197,7 @@ TEST(InsetRings, EmptyOrDegenerateScenesGiveNoRingsOrThemselves) {
         for (std::int32_t laps : {0, 1, 3}) {
             const auto rings = computeInsetRings(Environment(lawn), laps, 0.5, 1.5);
             for (const Ring& ring : rings) {
-                const Box b = boxOf(ring);
+                const Bounds b = boundsOf(ring);
                 EXPECT_GE(b.minX, 0.0);
                 EXPECT_LE(b.maxX, 10.0);
                 EXPECT_GE(b.minY, 0.0);
@@ -287,12 +287,12 @@ TEST(InsetMowAreas, AreasAreInsetOneByOneWithTheirObstacles) {
     // First area: two outer laps; second area: two outer laps and two holes.
     ASSERT_EQ(rings.size(), 6u);
     for (int i = 0; i < 2; ++i) {
-        EXPECT_LE(boxOf(rings[i]).maxX, 10.0);
+        EXPECT_LE(boundsOf(rings[i]).maxX, 10.0);
         EXPECT_GT(signedArea(rings[i]), 0.0);
     }
     int holes = 0;
     for (int i = 2; i < 6; ++i) {
-        EXPECT_GE(boxOf(rings[i]).minX, 20.0);
+        EXPECT_GE(boundsOf(rings[i]).minX, 20.0);
         if (signedArea(rings[i]) < 0.0) ++holes;
     }
     EXPECT_EQ(holes, 2);
@@ -371,7 +371,7 @@ TEST(InsetGuards, OutlinesOffTheGridGiveNoRings) {
         areas.addMowArea(poly({{20, 0}, {30, 0}, {30, 10}, {20, 10}}));
         const auto rings = computeInsetRings(areas, 1, 0.5, 0.5);
         ASSERT_EQ(rings.size(), 1u) << v;
-        EXPECT_EQ(boxOf(rings[0]).minX, 20.5) << v;
+        EXPECT_EQ(boundsOf(rings[0]).minX, 20.5) << v;
     }
 }
 
@@ -381,8 +381,8 @@ TEST(InsetGuards, FarButConvertibleOutlinesAreInsetOrLeftAlone) {
     Environment lawn(poly({{far, far}, {far + 10, far}, {far + 10, far + 10}, {far, far + 10}}));
     const auto rings = computeInsetRings(lawn, 2, 0.5, 0.5);
     ASSERT_EQ(rings.size(), 2u);
-    EXPECT_EQ(boxOf(rings[0]).minX, far + 0.5);
-    EXPECT_EQ(boxOf(rings[1]).maxY, far + 9.0);
+    EXPECT_EQ(boundsOf(rings[0]).minX, far + 0.5);
+    EXPECT_EQ(boundsOf(rings[1]).maxY, far + 9.0);
 
     // 2e15 m: convertible, but too near the end of Clipper2's range to be
     // offset safely; no ring, no failure.
@@ -425,7 +425,7 @@ TEST(InsetGuards, InsetsBeyondTheGridLeaveNothing) {
     // Growing laps (negative spacing) go on until the lap count.
     const auto grown = computeInsetRings(square(0, 10), 3, -1.0, 0.001);
     ASSERT_EQ(grown.size(), 3u);
-    EXPECT_EQ(boxOf(grown[2]).maxX, 11.999);
+    EXPECT_EQ(boundsOf(grown[2]).maxX, 11.999);
 }
 
 // ---------------------------------------------------------------------------
@@ -449,7 +449,7 @@ TEST(InsetTermination, RingCapBoundsLongRuns) {
     for (std::int32_t laps : {0, std::numeric_limits<std::int32_t>::max()}) {
         const auto rings = computeInsetRings(big, laps, 0.001, 0.001);
         ASSERT_EQ(rings.size(), kRingCap + 1) << laps;
-        EXPECT_EQ(boxOf(rings.back()).minX, 5.001) << laps;
+        EXPECT_EQ(boundsOf(rings.back()).minX, 5.001) << laps;
     }
     // The cap counts each mow area's run on its own.
     Environment areas(poly({{0, 0}, {300, 0}, {300, 100}, {0, 100}}));
