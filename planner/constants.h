@@ -41,6 +41,8 @@ constexpr double kGapInsetFactor = 0.85;        // gap areas are inset by 0.85 x
 constexpr std::size_t kRingCap = 5000;          // an area run stops beyond this many rings
 constexpr double kLapFirstInset = 0.001;        // first inset of laps and of the ring pattern
 constexpr std::size_t kLapThreadCorners = 100;  // scenes this large lay laps on a second thread
+constexpr std::size_t kInsetThreadCorners = 2000;  // outlines this large are inset on a second
+                                                   // thread while their gap rings are found
 constexpr double kMergeSimplify = 0.0015;       // merged obstacles: vertices this near their neighbours'
                                                 // line go (clipped mow areas this thin, too) ...
 constexpr double kMergeGrowth = 0.001;          // ... and they grow by this: slivers up to twice it close

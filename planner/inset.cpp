@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <future>
+#include <system_error>
+#include <utility>
 
 #include "clipper2/clipper.h"
 #include "planner/constants.h"
@@ -163,6 +166,35 @@ bool offsetStep(const Outlines& outlines, double delta, Outlines& result) {
     return true;
 }
 
+// One inset step: its outlines, or `ok` false when offsetStep could not
+// compute it.
+struct Step {
+    bool ok = false;
+    Outlines solution;
+};
+
+Step insetStep(const Outlines& frontier, double delta) {
+    Step step;
+    step.ok = offsetStep(frontier, delta, step.solution);
+    return step;
+}
+
+std::size_t cornerCount(const Paths64& paths) {
+    std::size_t corners = 0;
+    for (const Path64& path : paths) corners += path.size();
+    return corners;
+}
+
+// Starts the inset of `frontier` on a second thread.  An invalid future
+// (no thread to be had) leaves the step to be computed when it is needed.
+std::future<Step> startInsetStep(const Outlines& frontier, double delta) {
+    try {
+        return std::async(std::launch::async, insetStep, frontier, delta);
+    } catch (const std::system_error&) {
+        return std::future<Step>();
+    }
+}
+
 bool startsInsideObstacle(const Environment& fullScene, const Ring& ring) {
     const Point& first = ring.front();
     for (const Polygon& obstacle : fullScene.obstacles) {
@@ -196,6 +228,26 @@ bool appendGapRings(const Environment& fullScene, const Outlines& gapArea, doubl
     return true;
 }
 
+// Appends the gap rings of one inset step: what the previous frontier
+// covered and the step's outlines, pushed back out by one spacing, no longer
+// reach.  False if a step of that cannot be computed.
+bool appendStepGapRings(const Environment& fullScene, const Outlines& frontier,
+                        const Outlines& solution, double spacing, std::vector<Ring>& output) {
+    Outlines expanded;
+    const double growth = kGridScale * spacing;
+    if (growth != 0.0) {
+        if (!offsetStep(solution, growth, expanded)) return false;
+    } else {
+        expanded = solution;
+    }
+    Clipper64 clipper;
+    clipper.AddSubject(frontier.paths);
+    clipper.AddClip(expanded.paths);
+    Outlines gapArea;
+    clipper.Execute(ClipType::Difference, FillRule::EvenOdd, gapArea.paths);
+    return gapArea.paths.empty() || appendGapRings(fullScene, gapArea, spacing, output);
+}
+
 // Without a lap limit a run goes on while the spacing shrinks the outline;
 // a spacing that cannot shrink it would only repeat the outline.
 bool spacingShrinks(double spacing) {
@@ -225,6 +277,22 @@ void forEachArea(const Environment& scene, Run run) {
         }
         run(area);
     }
+}
+
+// The outlines of an area on the grid: the perimeter, then the obstacles.
+// False if one of them cannot be placed on it.
+bool areaOutlines(const Environment& area, Outlines& outlines) {
+    outlines.paths.reserve(1 + area.obstacles.size());
+    Path64 path;
+    if (!toGridPath(area.perimeter.points, path)) return false;
+    outlines.paths.push_back(path);
+    Clipper2Lib::StripDuplicates(path, true);
+    outlines.reversed = Clipper2Lib::Area(path) < 0.0;
+    for (const Polygon& obstacle : area.obstacles) {
+        if (!toGridPath(obstacle.points, path)) return false;
+        outlines.paths.push_back(path);
+    }
+    return true;
 }
 
 }  // namespace
@@ -318,32 +386,34 @@ std::vector<std::vector<Ring>> computeInsetRingsForLapCounts(
 
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset,
-                            std::vector<std::size_t>* stepEnds) {
+                            std::vector<std::size_t>* stepEnds, std::size_t threadCorners) {
     std::vector<Ring> output;
 
     // The first frontier: the perimeter, then the obstacles.  An outline that
     // cannot be placed on the grid leaves the area without rings: mowing it
     // without that outline would be mowing blind.
     Outlines frontier;
-    frontier.paths.reserve(1 + area.obstacles.size());
-    Path64 path;
-    if (!toGridPath(area.perimeter.points, path)) return output;
-    frontier.paths.push_back(path);
-    Clipper2Lib::StripDuplicates(path, true);
-    frontier.reversed = Clipper2Lib::Area(path) < 0.0;
-    for (const Polygon& obstacle : area.obstacles) {
-        if (!toGridPath(obstacle.points, path)) return output;
-        frontier.paths.push_back(path);
-    }
+    if (!areaOutlines(area, frontier)) return output;
 
     const bool limited = lapCount > 0;
     const bool shrinks = spacingShrinks(spacing);
 
+    // Whether the run goes on after `steps` inset steps by its lap limit and
+    // the step cap (the ring cap and a failed step may still end it).
+    auto goesOnAfter = [&](std::size_t steps) {
+        if (steps >= kIterationCap) return false;
+        return limited ? lapCount > static_cast<std::int64_t>(steps) : shrinks;
+    };
+
     std::size_t iteration = 0;
     double delta = -kGridScale * firstInset;
+    // The next inset step, found on a second thread while the gap of this
+    // one is worked out (both start from this step's outlines).
+    std::future<Step> nextStep;
     for (;;) {
-        Outlines solution;
-        if (!offsetStep(frontier, delta, solution)) break;
+        Step step = nextStep.valid() ? nextStep.get() : insetStep(frontier, delta);
+        if (!step.ok) break;
+        Outlines& solution = step.solution;
 
         // Too small for the first inset: the area yields its own outline.
         // Its obstacles' outlines then bound it as they stand; on the grid
@@ -362,34 +432,15 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
         appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
 
         if (iteration > 0) {
-            // What the previous frontier covered and the new outlines, pushed
-            // back out by one spacing, no longer reach.
-            Outlines expanded;
-            const double growth = kGridScale * spacing;
-            if (growth != 0.0) {
-                if (!offsetStep(solution, growth, expanded)) break;
-            } else {
-                expanded = solution;
-            }
-            Clipper64 clipper;
-            clipper.AddSubject(frontier.paths);
-            clipper.AddClip(expanded.paths);
-            Outlines gapArea;
-            clipper.Execute(ClipType::Difference, FillRule::EvenOdd, gapArea.paths);
-            if (!gapArea.paths.empty() && !appendGapRings(fullScene, gapArea, spacing, output)) {
-                break;
-            }
+            if (goesOnAfter(iteration + 1) && cornerCount(solution.paths) >= threadCorners)
+                nextStep = startInsetStep(solution, -kGridScale * spacing);
+            if (!appendStepGapRings(fullScene, frontier, solution, spacing, output)) break;
         }
 
         frontier = std::move(solution);
         ++iteration;
         if (stepEnds != nullptr) stepEnds->push_back(output.size());
-        if (output.size() > kRingCap || iteration >= kIterationCap) break;
-        if (limited) {
-            if (!(lapCount > static_cast<std::int64_t>(iteration))) break;
-        } else if (!shrinks) {
-            break;
-        }
+        if (output.size() > kRingCap || !goesOnAfter(iteration)) break;
         delta = -kGridScale * spacing;
     }
     return output;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clipper2/clipper.core.h"
+#include "planner/constants.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -65,8 +66,13 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 // The region inset is always the perimeter less the obstacles, also when an
 // obstacle reaches above the perimeter.  With `stepEnds`, the number of
 // rings held after each completed inset step is appended to it.
+//
+// From an inset step whose outlines have `threadCorners` corners or more on,
+// each next step is computed on a second thread while the gap rings of the
+// step before are found (the same calls, the same rings).
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset,
-                            std::vector<std::size_t>* stepEnds = nullptr);
+                            std::vector<std::size_t>* stepEnds = nullptr,
+                            std::size_t threadCorners = kInsetThreadCorners);
 
 }  // namespace Planner
