@@ -262,7 +262,8 @@ void dropRepeatedWirePoints(LineString& wire) {
 
 void sealObstaclesAgainstPerimeter(Environment& scene) {
     const std::vector<Point>& perimeter = scene.perimeter.points;
-    if (!isUsableRing(perimeter)) return;
+    // Without obstacles nothing is sealed: a long perimeter is not swept.
+    if (scene.obstacles.empty() || !isUsableRing(perimeter)) return;
     // Every edge of the perimeter and of the usable obstacles, found in
     // pairs by a sweep: which obstacle (or the perimeter, -1) and which edge.
     struct EdgeRef {
