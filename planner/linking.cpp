@@ -123,8 +123,14 @@ std::size_t nearestVertex(const std::vector<Point>& ring, const Point& p) {
 void linkSlices(const Environment& environment, const std::vector<LineString>& slices,
                 const Point& start, PathPlanner::PlanningResult& result,
                 bool collectSearchDetails) {
-    // Indexes of this scene and these slices, shared by every iteration.
-    const SightIndex sight = buildSightIndex(environment);
+    linkSlices(environment, buildSightIndex(environment), slices, start, result,
+               collectSearchDetails);
+}
+
+void linkSlices(const Environment& environment, const SightIndex& sight,
+                const std::vector<LineString>& slices, const Point& start,
+                PathPlanner::PlanningResult& result, bool collectSearchDetails) {
+    // Indexes of these slices, shared with the scene's by every iteration.
     SightScratch scratch;
     // The transit search's nodes are gathered at its first use.
     std::unique_ptr<TransitContext> transitContext;

@@ -16,6 +16,14 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                 const Point& start, PathPlanner::PlanningResult& result,
                 bool collectSearchDetails = true);
 
+struct SightIndex;
+
+// The same, with the scene's sight index (buildSightIndex(environment))
+// built beforehand.
+void linkSlices(const Environment& environment, const SightIndex& sight,
+                const std::vector<LineString>& slices, const Point& start,
+                PathPlanner::PlanningResult& result, bool collectSearchDetails = true);
+
 // Appends one slice to the path: a lane forwards or reversed, a ring once
 // round in stored order from vertex `entry` back to it.
 void appendSlice(LineString& path, const LineString& slice, bool reverse, std::size_t entry,

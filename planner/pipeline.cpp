@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <optional>
 #include <system_error>
 
 #include "planner/constants.h"
@@ -12,6 +13,7 @@
 #include "planner/lanes.h"
 #include "planner/linking.h"
 #include "planner/normalise.h"
+#include "planner/sight_index.h"
 
 namespace Planner {
 
@@ -220,13 +222,19 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
         }
     }
 
+    // While the laps are still being laid, the ordering stage's sight index.
+    std::optional<SightIndex> sight;
+    if (lapsJob.valid()) sight.emplace(buildSightIndex(working));
     Laps laps = lapsJob.valid() ? lapsJob.get() : lapRings(working, settings);
     appendRings(slices, std::move(laps.border));
     appendRings(slices, std::move(laps.exclusions));
 
     PathPlanner::PlanningResult result;
-    if (!slices.empty())
-        linkSlices(working, slices, startPoint.front(), result, options.collectSearchDetails);
+    if (!slices.empty()) {
+        if (!sight) sight.emplace(buildSightIndex(working));
+        linkSlices(working, *sight, slices, startPoint.front(), result,
+                   options.collectSearchDetails);
+    }
     result.slices = std::move(slices);
 
     // Leave the lane frame.
