@@ -13,6 +13,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -31,21 +32,24 @@
 
 // ---- Heap accounting: every allocation of the process goes through here.
 
+// The planner allocates on several threads at once: the counts are atomic.
 namespace {
-std::size_t gLiveBytes = 0;
-std::size_t gPeakBytes = 0;
+std::atomic<std::size_t> gLiveBytes{0};
+std::atomic<std::size_t> gPeakBytes{0};
 
 void* allocate(std::size_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
-    gLiveBytes += malloc_usable_size(p);
-    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    const std::size_t live = gLiveBytes.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
+    std::size_t peak = gPeakBytes.load();
+    while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live)) {
+    }
     return p;
 }
 
 void release(void* p) noexcept {
     if (p == nullptr) return;
-    gLiveBytes -= malloc_usable_size(p);
+    gLiveBytes.fetch_sub(malloc_usable_size(p));
     std::free(p);
 }
 }  // namespace
@@ -262,7 +266,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
         std::vector<double> times;
         for (int run = 0; run < runs; ++run) {
             const std::size_t before = gLiveBytes;
-            gPeakBytes = gLiveBytes;
+            gPeakBytes = gLiveBytes.load();
             const auto t0 = std::chrono::steady_clock::now();
             Result r = Planner::computeFullTask(garden.environment, garden.settings, garden.start,
                                                 options);
@@ -291,7 +295,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
     if (reference) {
         Reference::Tally tally;
         const std::size_t before = gLiveBytes;
-        gPeakBytes = gLiveBytes;
+        gPeakBytes = gLiveBytes.load();
         const auto t0 = std::chrono::steady_clock::now();
         const Result slow =
             Reference::computeFullTask(garden.environment, garden.settings, garden.start, &tally);
