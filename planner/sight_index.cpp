@@ -616,6 +616,18 @@ private:
 
 }  // namespace
 
+bool crossedByEdge(const SightIndex& index, double ax, double ay, double bx, double by,
+                   std::uint32_t edge) {
+    if (edge >= index.edges.size() || !index.usable || !withinIndexLimit(ax) ||
+        !withinIndexLimit(ay) || !withinIndexLimit(bx) || !withinIndexLimit(by))
+        return false;
+    const double length = distanceBetween(ax, ay, bx, by);
+    if (length < kSightShrink) return false;
+    const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
+    const SightEdge& e = index.edges[edge];
+    return mayCrossMove(e, move) && edgeCrossesMove(e, move);
+}
+
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by, const SightHints& hints) {
     scratch.lastBlocker = kNoEdge;

@@ -110,4 +110,9 @@ struct SightHints {
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by, const SightHints& hints = SightHints());
 
+// True only if isSegmentFree finds the move blocked, because it is long
+// enough for the indexed test and `edge` crosses it; a cheap first look.
+bool crossedByEdge(const SightIndex& index, double ax, double ay, double bx, double by,
+                   std::uint32_t edge);
+
 }  // namespace Planner
