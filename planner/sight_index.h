@@ -110,9 +110,10 @@ struct SightHints {
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by, const SightHints& hints = SightHints());
 
-// True only if isSegmentFree finds the move blocked, because it is long
-// enough for the indexed test and `edge` crosses it; a cheap first look.
-bool crossedByEdge(const SightIndex& index, double ax, double ay, double bx, double by,
-                   std::uint32_t edge);
+// True only if isSegmentFree finds the move blocked: it is long enough for
+// the indexed test and one of the hinted or recently blocking edges crosses
+// it (left in scratch.lastBlocker); the cheap first look of that test.
+bool blockedByHints(const SightIndex& index, SightScratch& scratch, double ax, double ay,
+                    double bx, double by, const SightHints& hints = SightHints());
 
 }  // namespace Planner

@@ -662,15 +662,21 @@ private:
         return known != 0 ? known == 1 : testMove(c, k);
     }
 
-    // True only if the move from closed record c to node k is a free move
-    // the edge that last blocked a move towards k blocks: found without
-    // the cache, whose answer would sit far from the last one read.
-    bool quicklyBlocked(std::uint32_t c, std::size_t k) const {
+    // True only if the move from closed record c to node k is blocked, as
+    // a likely edge shows: found without the cache, whose answer would sit
+    // far from the last one read.
+    bool quicklyBlocked(std::uint32_t c, std::size_t k) {
         if (k >= baseCount_) return false;
         const SearchRecord& cur = closedRecord(c);
         const TransitNode& n = node(k);
         if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return false;
-        return crossedByEdge(*context_.sight, cur.x, cur.y, n.x, n.y, cache_.blockerTo[k]);
+        SightHints hints;
+        hints.edge = cache_.blockerTo[k];
+        hints.obstacle = context_.nodeObstacle[k];
+        if (!blockedByHints(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints))
+            return false;
+        cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+        return true;
     }
 
     void pushKey(std::size_t s) {
