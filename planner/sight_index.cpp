@@ -676,7 +676,7 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
     // moves (neighbouring moves tend to be blocked by the same edge), the
     // caller's, and the edges of the caller's obstacle.
     const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
-    if (hintedEdgeCrosses(index, scratch, move, hints)) return false;
+    if (!hints.tried && hintedEdgeCrosses(index, scratch, move, hints)) return false;
     SightTest test(index, scratch, ax, ay, bx, by, move);
     if (test.needsFullTest()) return isSegmentFree(*index.scene, ax, ay, bx, by);
     return test.run();

@@ -102,6 +102,9 @@ SightIndex buildSightIndex(const Environment& scene);
 struct SightHints {
     std::uint32_t edge = kNoEdge;
     std::int32_t obstacle = -1;
+    // The caller found with blockedByHints, just before, that none of them
+    // (nor a recent blocker) crosses the move: they are not tried again.
+    bool tried = false;
 };
 
 // The same answer as isSegmentFree(*index.scene, ...), bit for bit.  When

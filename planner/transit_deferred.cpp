@@ -129,6 +129,18 @@ public:
     }
 
 private:
+    struct Move {
+        double g;
+        std::uint32_t from;
+        std::uint32_t to;
+    };
+
+    static bool movesBefore(const Move& a, const Move& b) {
+        if (a.g != b.g) return a.g < b.g;
+        if (a.from != b.from) return a.from < b.from;
+        return a.to < b.to;
+    }
+
     struct DeferredEntry {
         double cost;
         std::uint32_t slot;
@@ -176,14 +188,16 @@ private:
         return row.empty() ? 0 : row[k];
     }
 
-    // Tests the move from closed record c to node k and keeps the answer.
-    bool testMove(std::uint32_t c, std::size_t k) {
+    // Tests the move from closed record c to node k and keeps the answer
+    // (`hintsTried`: quicklyBlocked found it not blocked just before).
+    bool testMove(std::uint32_t c, std::size_t k, bool hintsTried = false) {
         const SearchRecord& cur = closedRecord(c);
         const TransitNode& n = node(k);
         SightHints hints;
         if (k < baseCount_) {
             hints.edge = cache_.blockerTo[k];
             hints.obstacle = context_.nodeObstacle[k];
+            hints.tried = hintsTried;
         }
         const bool free =
             isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints);
@@ -208,11 +222,17 @@ private:
 
     // Whether the move from closed record c to node k is accepted: joined
     // along the wire, or free (tested if its answer is not known).
-    bool moveAccepted(std::uint32_t c, std::size_t k) {
+    bool moveAccepted(std::uint32_t c, std::size_t k, bool hintsTried = false) {
         const SearchRecord& cur = closedRecord(c);
         if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, node(k))) return true;
         const std::uint8_t known = knownAnswer(c, k);
-        return known != 0 ? known == 1 : testMove(c, k);
+        return known != 0 ? known == 1 : testMove(c, k, hintsTried);
+    }
+
+    // Whether the move is accepted, its likely blockers tried first.
+    bool acceptedAfterHints(const Move& m) {
+        if (quicklyBlocked(m.from, m.to)) return false;
+        return moveAccepted(m.from, m.to, m.to < baseCount_);
     }
 
     // True only if the move from closed record c to node k is blocked, as
@@ -238,16 +258,82 @@ private:
         std::push_heap(heapD_.begin(), heapD_.end(), laterDeferred);
     }
 
-    struct Move {
-        double g;
-        std::uint32_t from;
-        std::uint32_t to;
-    };
+    // The least accepted move of moves_ (whose costs are bounds), the
+    // earliest of equal ones; of infinite cost when none is accepted.  The
+    // cheapest are costed and taken in order, which usually ends soon; past
+    // kRecomputeOrdered moves the rest are all tested.
+    Move leastAcceptedMove() {
+        auto later = [](const Move& a, const Move& b) { return movesBefore(b, a); };
+        auto cheaper = [](const Move& a, const Move& b) { return a.g < b.g; };
+        costed_.clear();
+        std::size_t taken = 0;
+        std::size_t batch = kRecomputeBatch;
+        // Every move not yet costed has a bound at least this.
+        double bound = -std::numeric_limits<double>::infinity();
+        while (true) {
+            if (costed_.empty() || !(costed_.front().g < bound)) {
+                if (taken == moves_.size() && costed_.empty()) break;
+                if (taken < moves_.size()) {
+                    if (taken >= kRecomputeOrdered) return leastAcceptedOfRest(taken);
+                    const std::size_t end = std::min(moves_.size(), taken + batch);
+                    if (end < moves_.size())
+                        std::nth_element(moves_.begin() + static_cast<std::ptrdiff_t>(taken),
+                                         moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
+                                         moves_.end(), cheaper);
+                    for (std::size_t i = taken; i < end; ++i) {
+                        costed_.push_back(costed(moves_[i]));
+                        std::push_heap(costed_.begin(), costed_.end(), later);
+                    }
+                    bound = end < moves_.size() ? moves_[end - 1].g
+                                                : std::numeric_limits<double>::infinity();
+                    taken = end;
+                    batch *= 2;
+                    continue;
+                }
+            }
+            const Move m = costed_.front();
+            if (acceptedAfterHints(m)) return m;
+            std::pop_heap(costed_.begin(), costed_.end(), later);
+            costed_.pop_back();
+        }
+        return Move{std::numeric_limits<double>::infinity(), 0, 0};
+    }
 
-    static bool movesBefore(const Move& a, const Move& b) {
-        if (a.g != b.g) return a.g < b.g;
-        if (a.from != b.from) return a.from < b.from;
-        return a.to < b.to;
+    // The least accepted of the costed moves left and of moves_ from
+    // `taken` on, every one tested that could be it: in the order of their
+    // directions from the slot, as neighbouring moves tend to be blocked by
+    // the same edge, which the sight test tries first.
+    Move leastAcceptedOfRest(std::size_t taken) {
+        rest_.assign(costed_.begin(), costed_.end());
+        rest_.insert(rest_.end(), moves_.begin() + static_cast<std::ptrdiff_t>(taken),
+                     moves_.end());
+        const TransitNode& n = node(rest_.front().to);
+        sectorCount_.assign(kDirectionSectors + 1, 0);
+        sectorOf_.resize(rest_.size());
+        for (std::size_t i = 0; i < rest_.size(); ++i) {
+            const SearchRecord& from = closedRecord(rest_[i].from);
+            sectorOf_[i] = directionSector(from.x - n.x, from.y - n.y, kDirectionSectors);
+            ++sectorCount_[sectorOf_[i] + 1];
+        }
+        for (std::uint32_t k = 0; k < kDirectionSectors; ++k) sectorCount_[k + 1] += sectorCount_[k];
+        sortedMoves_.resize(rest_.size());
+        for (std::size_t i = 0; i < rest_.size(); ++i)
+            sortedMoves_[sectorCount_[sectorOf_[i]]++] = rest_[i];
+        Move best{std::numeric_limits<double>::infinity(), 0, 0};
+        for (const Move& bounded : sortedMoves_) {
+            if (!(bounded.g <= best.g)) continue;
+            const Move m = costed(bounded);
+            if (movesBefore(m, best) && acceptedAfterHints(m)) best = m;
+        }
+        return best;
+    }
+
+    // A move with its exact cost.
+    Move costed(const Move& bounded) const {
+        const SearchRecord& cur = closedRecord(bounded.from);
+        const TransitNode& n = node(bounded.to);
+        return {cur.g + moveMultiplier(cur, bounded.to) * distanceBetween(cur.x, cur.y, n.x, n.y),
+                bounded.from, bounded.to};
     }
 
     // Slot s's key once its move proved blocked: the least cost of an
@@ -259,7 +345,6 @@ private:
     // are costed exactly in batches of the least such bounds, and a costed
     // move is taken once it is cheaper than every bound left.
     void recomputeKey(std::size_t s) {
-        Move best{std::numeric_limits<double>::infinity(), 0, 0};
         moves_.clear();
         forEachMember(s, [&](std::size_t k) {
             const double nx = px_[k];
@@ -292,42 +377,7 @@ private:
             }
             moves_.resize(first + kept);
         });
-        auto later = [](const Move& a, const Move& b) { return movesBefore(b, a); };
-        auto cheaper = [](const Move& a, const Move& b) { return a.g < b.g; };
-        costed_.clear();
-        std::size_t taken = 0;
-        std::size_t batch = kRecomputeBatch;
-        double bound = -std::numeric_limits<double>::infinity();
-        while (true) {
-            while (taken < moves_.size() && (costed_.empty() || !(costed_.front().g < bound))) {
-                const std::size_t end = std::min(moves_.size(), taken + batch);
-                if (end < moves_.size())
-                    std::nth_element(moves_.begin() + static_cast<std::ptrdiff_t>(taken),
-                                     moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
-                                     moves_.end(), cheaper);
-                for (std::size_t i = taken; i < end; ++i) {
-                    const Move& m = moves_[i];
-                    const SearchRecord& cur = closedRecord(m.from);
-                    const TransitNode& n = node(m.to);
-                    costed_.push_back({cur.g + moveMultiplier(cur, m.to) *
-                                                   distanceBetween(cur.x, cur.y, n.x, n.y),
-                                       m.from, m.to});
-                    std::push_heap(costed_.begin(), costed_.end(), later);
-                }
-                bound = end < moves_.size() ? moves_[end - 1].g
-                                            : std::numeric_limits<double>::infinity();
-                taken = end;
-                batch *= 2;
-            }
-            if (costed_.empty()) break;
-            const Move m = costed_.front();
-            if (!quicklyBlocked(m.from, m.to) && moveAccepted(m.from, m.to)) {
-                best = m;
-                break;
-            }
-            std::pop_heap(costed_.begin(), costed_.end(), later);
-            costed_.pop_back();
-        }
+        const Move best = leastAcceptedMove();
         from_[s] = best.from;
         via_[s] = best.to;
         setKey(s, best.g);
@@ -544,6 +594,8 @@ private:
     std::vector<double> closedG_;
     std::vector<std::int32_t> closingOf_;
     std::vector<Move> costed_;
+    std::vector<Move> rest_;
+    std::vector<Move> sortedMoves_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "planner/constants.h"
 #include "planner/sight_index.h"
 
 namespace Planner {
@@ -79,16 +80,15 @@ bool TransitSearch::sightTest(double ax, double ay, double bx, double by) {
 }
 
 void TransitSearch::sortByDirection(double x, double y) {
-    constexpr std::uint32_t kSectors = 1024;
-    sectorCount_.assign(kSectors + 1, 0);
+    sectorCount_.assign(kDirectionSectors + 1, 0);
     sectorOf_.resize(pending_.size());
     for (std::size_t i = 0; i < pending_.size(); ++i) {
         const TransitNode& n = node(pending_[i]);
-        const std::uint32_t s = directionSector(n.x - x, n.y - y, kSectors);
+        const std::uint32_t s = directionSector(n.x - x, n.y - y, kDirectionSectors);
         sectorOf_[i] = s;
         ++sectorCount_[s + 1];
     }
-    for (std::uint32_t s = 0; s < kSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
+    for (std::uint32_t s = 0; s < kDirectionSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
     sorted_.resize(pending_.size());
     for (std::size_t i = 0; i < pending_.size(); ++i)
         sorted_[sectorCount_[sectorOf_[i]]++] = pending_[i];
