@@ -256,6 +256,14 @@ private:
         const double h = (flags_[s] & kAccepted) ? h_[via_[s]] : leastH_[s];
         heapD_.push_back({key_[s] + h, static_cast<std::uint32_t>(s), version_[s]});
         std::push_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        // Each slot has one current entry; the others are dropped when they
+        // come to outnumber those, so the heap stays a few times the nodes.
+        if (heapD_.size() > kHeapSlack * (baseCount_ + 1)) {
+            heapD_.erase(std::remove_if(heapD_.begin(), heapD_.end(),
+                                        [this](const DeferredEntry& e) { return !entryCurrent(e); }),
+                         heapD_.end());
+            std::make_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        }
     }
 
     // The least accepted move of moves_ (whose costs are bounds), the
