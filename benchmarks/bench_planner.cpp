@@ -10,6 +10,20 @@
 // counts the searches and sight tests, and its result must equal the fast
 // planner's bit for bit.  At the end: the growth exponent of time against
 // the number of slices over each size sweep (least squares on logarithms).
+//
+// The transit searches alone, on every garden planned with connectors: the
+// call is made once more on the garden turned into the lane frame (the
+// same work, bit for bit, so its connectors hold each search's start and
+// target exactly as the pipeline passed them), and those searches are
+// replayed in order on the call's own normalised scene with a fresh cache
+// per run.  "transit" is the replay as the lean call makes it (no search
+// edges kept; searches certain to fail skipped), "tr+edges" the replay
+// keeping the search edges as the default call does, "tr ctx" building the
+// searches' shared context (nodes and their neighbours) once.  Each
+// replayed search must equal the pipeline's: its path lies in the call's
+// path where the search started, the lean and the keeping replay agree,
+// and the edges kept equal the call's search edges; otherwise a "replay
+// differs" warning is printed (the exit status does not change).
 #include <malloc.h>
 
 #include <algorithm>
@@ -27,7 +41,10 @@
 #include <vector>
 
 #include "benchmarks/garden_generator.h"
+#include "planner/normalise.h"
 #include "planner/pipeline.h"
+#include "planner/sight_index.h"
+#include "planner/transit.h"
 #include "tests/cpp/reference_planner.h"
 
 // ---- Heap accounting: every allocation of the process goes through here.
@@ -194,10 +211,12 @@ bool sameBits(double a, double b) {
     return x == y;
 }
 
+bool samePoint(const Point& a, const Point& b) { return sameBits(a.x, b.x) && sameBits(a.y, b.y); }
+
 bool samePoints(const std::vector<Point>& a, const std::vector<Point>& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (!sameBits(a[i].x, b[i].x) || !sameBits(a[i].y, b[i].y)) return false;
+        if (!samePoint(a[i], b[i])) return false;
     }
     return true;
 }
@@ -249,7 +268,138 @@ struct Row {
     std::uint64_t sightTests = 0;
     bool checked = false;
     bool same = false;
+    // Replay of the call's transit searches (seconds < 0: not measured).
+    double transitSeconds = -1.0;       // as the lean call makes them
+    double transitEdgesSeconds = -1.0;  // keeping the search edges
+    double transitContextSeconds = -1.0;
+    bool replayChecked = false;
+    bool replaySame = false;
+    std::string replayNote;  // what differs, if anything
 };
+
+// ---- Replay of the transit searches.
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The garden turned into the lane frame just as the pipeline turns its
+// working copy (then planned at angle 0): its call does the same work on the
+// same numbers, and its connectors, search edges and path stay in that frame.
+Bench::Garden laneFrameGarden(const Bench::Garden& garden) {
+    Bench::Garden lane = garden;
+    const double angle = -garden.settings.angle;
+    Planner::Environment& scene = lane.environment;
+    Planner::rotatePoints(scene.perimeter.points, angle);
+    for (Planner::Polygon& obstacle : scene.obstacles)
+        Planner::rotatePoints(obstacle.points, angle);
+    for (Planner::Polygon& area : scene.mowAreas) Planner::rotatePoints(area.points, angle);
+    Planner::rotatePoints(scene.virtualWire.points, angle);
+    Planner::rotatePoints(scene.dockingWire.points, angle);
+    std::vector<Point> start{garden.start};
+    Planner::rotatePoints(start, angle);
+    lane.start = start.front();
+    lane.settings.angle = 0.0;
+    return lane;
+}
+
+struct TransitCall {
+    Point start;
+    Point target;
+};
+
+// One replay of the searches in order with a fresh cache: as the lean call
+// makes them (no edges kept, searches certain to fail skipped) or, with
+// `edges`, keeping every accepted edge.  Returns the seconds taken.
+double replaySearches(const Planner::TransitContext& context,
+                      const std::vector<TransitCall>& calls,
+                      std::vector<std::vector<Point>>& paths, std::vector<LineString>* edges) {
+    paths.assign(calls.size(), {});
+    if (edges != nullptr) std::vector<LineString>().swap(*edges);
+    const auto t0 = std::chrono::steady_clock::now();
+    Planner::TransitCache cache;
+    Planner::TransitReach reach;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const Point& s = calls[i].start;
+        const Point& t = calls[i].target;
+        if (edges != nullptr) {
+            paths[i] = Planner::findTransitPath(context, cache, edges, s.x, s.y, t.x, t.y);
+        } else if (!Planner::transitCertainlyFails(context, cache, reach, s.x, s.y, t.x, t.y)) {
+            paths[i] = Planner::findTransitPath(context, cache, nullptr, s.x, s.y, t.x, t.y,
+                                                &reach);
+        }
+    }
+    const auto t1 = std::chrono::steady_clock::now();
+    return seconds(t0, t1);
+}
+
+// What differs between the replayed searches and the call's, "" if nothing:
+// each found path follows the search's start in the call's path (in order),
+// the two replays agree, and the edges kept are the call's search edges.
+std::string replayDifference(const Result& laneResult, const std::vector<TransitCall>& calls,
+                             const std::vector<std::vector<Point>>& lean,
+                             const std::vector<std::vector<Point>>& keeping,
+                             const std::vector<LineString>& edges) {
+    const std::vector<Point>& path = laneResult.path.points;
+    std::size_t cursor = 0;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (!samePoints(lean[i], keeping[i]))
+            return "search " + std::to_string(i) + ": the lean and the keeping replay differ";
+        const std::vector<Point>& found = keeping[i];
+        if (found.empty()) continue;
+        bool placed = false;
+        for (std::size_t k = cursor; k + found.size() <= path.size() && !placed; ++k) {
+            if (!samePoint(path[k], calls[i].start)) continue;
+            placed = std::equal(found.begin() + 1, found.end(), path.begin() + k + 1, samePoint);
+            if (placed) cursor = k + found.size();
+        }
+        if (!placed) return "search " + std::to_string(i) + ": its path is not in the call's";
+    }
+    if (!sameLines(edges, laneResult.searchEdges)) return "the search edges differ";
+    return "";
+}
+
+// Plans the garden in the lane frame, replays the call's searches `runs`
+// times each way on the call's normalised scene, and checks them.
+void measureTransit(const Bench::Garden& garden, const Result& fast, int runs, Row& row) {
+    if (fast.connectors.empty()) return;  // no search to replay
+    const Bench::Garden lane = laneFrameGarden(garden);
+    const Result laneResult =
+        Planner::computeFullTask(lane.environment, lane.settings, lane.start);
+    row.replayChecked = true;
+    std::vector<Point> turnedBack = laneResult.path.points;
+    Planner::rotatePoints(turnedBack, garden.settings.angle);
+    if (!samePoints(turnedBack, fast.path.points) ||
+        laneResult.connectors.size() != fast.connectors.size()) {
+        row.replayNote = "the call in the lane frame differs from the call";
+        return;
+    }
+    std::vector<TransitCall> calls;
+    for (const LineString& connector : laneResult.connectors)
+        calls.push_back({connector.points.front(), connector.points.back()});
+
+    Planner::Environment scene = lane.environment;  // the call's working scene
+    Planner::normaliseScene(scene);
+    const Planner::SightIndex sight = Planner::buildSightIndex(scene);
+    Planner::TransitContext context;
+    std::vector<double> contextTimes, leanTimes, keepingTimes;
+    std::vector<std::vector<Point>> lean, keeping;
+    std::vector<LineString> edges;
+    for (int run = 0; run < runs; ++run) {
+        const auto t0 = std::chrono::steady_clock::now();
+        context = Planner::buildTransitContext(scene, sight);
+        const auto t1 = std::chrono::steady_clock::now();
+        contextTimes.push_back(seconds(t0, t1));
+        leanTimes.push_back(replaySearches(context, calls, lean, nullptr));
+        keepingTimes.push_back(replaySearches(context, calls, keeping, &edges));
+    }
+    row.transitContextSeconds = median(contextTimes);
+    row.transitSeconds = median(leanTimes);
+    row.transitEdgesSeconds = median(keepingTimes);
+    row.replayNote = replayDifference(laneResult, calls, lean, keeping, edges);
+    row.replaySame = row.replayNote.empty();
+}
 
 Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, bool reference,
             bool lean, bool full) {
@@ -307,6 +457,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
         row.checked = true;
         row.same = sameResult(fast, slow);
     }
+    if (full) measureTransit(garden, fast, runs, row);
     return row;
 }
 
@@ -348,9 +499,11 @@ std::string secondsText(double s) {
 }
 
 void printHeader() {
-    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s %10s %8s\n",
-                "garden", "area m2", "obst", "slices", "path", "transit", "sight", "edges",
-                "result", "peak", "before", "fast", "speedup", "before", "same", "lean", "lean pk");
+    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s %10s %8s"
+                " %10s %10s %9s\n",
+                "garden", "area m2", "obst", "slices", "path", "searches", "sight", "edges",
+                "result", "peak", "before", "fast", "speedup", "before", "same", "lean", "lean pk",
+                "transit", "tr+edges", "tr ctx");
 }
 
 void printRow(const Row& r) {
@@ -359,14 +512,19 @@ void printRow(const Row& r) {
         std::snprintf(speedup, sizeof speedup, "%.1fx", r.referenceSeconds / r.fastSeconds);
     char sight[32] = "-";
     if (r.checked) std::snprintf(sight, sizeof sight, "%llu", (unsigned long long)r.sightTests);
-    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s %10s %8s\n",
+    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s %10s %8s"
+                " %10s %10s %9s\n",
                 r.name.c_str(), r.area, r.obstacles, r.slices, r.pathPoints,
                 (unsigned long long)r.transitSearches, sight, r.searchEdges,
                 bytesText(r.resultSize).c_str(), bytesText(r.peakBytes).c_str(),
                 r.checked ? bytesText(r.referencePeakBytes).c_str() : "-",
                 secondsText(r.fastSeconds).c_str(), speedup,
                 secondsText(r.referenceSeconds).c_str(), r.checked ? (r.same ? "yes" : "NO") : "-",
-                secondsText(r.leanSeconds).c_str(), bytesText(r.leanPeakBytes).c_str());
+                secondsText(r.leanSeconds).c_str(), bytesText(r.leanPeakBytes).c_str(),
+                secondsText(r.transitSeconds).c_str(), secondsText(r.transitEdgesSeconds).c_str(),
+                secondsText(r.transitContextSeconds).c_str());
+    if (r.replayChecked && !r.replaySame)
+        std::printf("  warning: replay differs on %s: %s\n", r.name.c_str(), r.replayNote.c_str());
     std::fflush(stdout);
 }
 
@@ -478,9 +636,14 @@ int main(int argc, char** argv) {
 
     std::printf("runs per garden: %d (median shown); before = straightforward planner, one run\n",
                 runs);
+    std::printf("searches = transit searches of a call; transit = those searches replayed as the"
+                " lean call makes them, tr+edges = keeping the search edges, tr ctx = their"
+                " shared context\n");
     printHeader();
     std::vector<Row> rows;
     bool allSame = true;
+    bool replaysSame = true;  // informative only: does not change the exit status
+    int replayed = 0;
     for (const Item& item : items) {
         if (!only.empty() && item.garden.name.find(only) == std::string::npos) continue;
         rows.push_back(measure(item.garden, item.sweep, runs, reference && item.reference, lean,
@@ -496,6 +659,10 @@ int main(int argc, char** argv) {
             }
         }
         if (rows.back().checked && !rows.back().same) allSame = false;
+        if (rows.back().replayChecked) {
+            ++replayed;
+            if (!rows.back().replaySame) replaysSame = false;
+        }
     }
 
     std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k):\n");
@@ -506,6 +673,9 @@ int main(int argc, char** argv) {
         if (reference) std::printf(", before %.2f", before);
         std::printf("\n");
     }
+    if (replayed > 0)
+        std::printf("\ntransit replays equal to the calls' searches: %s\n",
+                    replaysSame ? "all" : "NOT ALL (replay differs)");
     if (reference)
         std::printf("\nresults equal to the straightforward planner: %s\n",
                     allSame ? "all" : "NOT ALL");

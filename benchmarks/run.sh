@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks of the planner: time, peak memory and counts per garden, the
-# fast planner against the straightforward one, and the growth of time with
-# the number of slices, then whole calls of the Python module on the same
-# gardens (conversion included).  Sets up first (scripts/setup.sh), then builds the
+# fast planner against the straightforward one, the time of the transit
+# searches alone (each call's searches replayed, lean and keeping the search
+# edges), and the growth of time with the number of slices, then whole calls
+# of the Python module on the same gardens (conversion included).  Sets up first (scripts/setup.sh), then builds the
 # benchmark program with the Release flags and runs it.
 #
 #   bash benchmarks/run.sh [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick]

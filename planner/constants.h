@@ -73,5 +73,9 @@ constexpr std::size_t kSightCellsPerEdge = 2;  // grid size: about this many cel
 constexpr std::int64_t kSightGridMaxSide = 4096;  // ... at most this many along a side ...
 constexpr double kSightGridMinCell = 0.05;     // ... and cells no smaller than this
 constexpr std::uint32_t kPointTreeLeafSize = 8;  // points in a leaf of the ordering stage's tree
+constexpr std::size_t kHeapSlack = 4;          // transit: heap entries per node before stale ones go
+constexpr std::uint32_t kDirectionSectors = 1024;  // transit: moves sorted by direction into this many
+constexpr std::size_t kRecomputeBatch = 32;   // transit: moves costed at once when a key is recomputed,
+constexpr std::size_t kRecomputeOrdered = 96;  // ... taken in order up to this many, then all tested
 
 }  // namespace Planner

@@ -45,12 +45,16 @@ inline Box boxOf(const std::vector<Point>& ring) {
     return b;
 }
 
-// True if every coordinate of the ring lies within kIndexCoordinateLimit
-// (NaN does not): the indexes rely on this bound.
+// True if both coordinates lie within kIndexCoordinateLimit (NaN does
+// not): the indexes rely on this bound.
+inline bool withinIndexLimit(double x, double y) {
+    return std::fabs(x) <= kIndexCoordinateLimit && std::fabs(y) <= kIndexCoordinateLimit;
+}
+
+// True if every point of the ring lies within kIndexCoordinateLimit.
 inline bool withinIndexLimit(const std::vector<Point>& ring) {
     for (const Point& p : ring) {
-        if (!(std::fabs(p.x) <= kIndexCoordinateLimit && std::fabs(p.y) <= kIndexCoordinateLimit))
-            return false;
+        if (!withinIndexLimit(p.x, p.y)) return false;
     }
     return true;
 }

@@ -616,30 +616,23 @@ private:
 
 }  // namespace
 
-bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, const SightHints& hints) {
-    scratch.lastBlocker = kNoEdge;
-    const double length = distanceBetween(ax, ay, bx, by);
-    if (length < kSightShrink) return isSegmentFree(*index.scene, ax, ay, bx, by);
-    if (!index.usable || !withinIndexLimit(ax) || !withinIndexLimit(ay) || !withinIndexLimit(bx) ||
-        !withinIndexLimit(by)) {
-        return isSegmentFree(*index.scene, ax, ay, bx, by);
-    }
-    // Any edge that crosses the shrunk move blocks it, in the full test as
-    // in the indexed one.  The likely ones are tried first: the edges that
-    // blocked recent moves (neighbouring moves tend to be blocked by the
-    // same edge), the caller's, and the edges of the caller's obstacle.
-    const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
+namespace {
+
+// True if one of the edges a caller expects, or one that blocked a recent
+// move, crosses the shrunk move: any edge that does blocks it, in the full
+// test as in the indexed one.
+bool hintedEdgeCrosses(const SightIndex& index, SightScratch& scratch, const ShrunkMove& move,
+                       const SightHints& hints) {
     auto blocks = [&](std::uint32_t id) {
         const SightEdge& e = index.edges[id];
         if (!mayCrossMove(e, move) || !edgeCrossesMove(e, move)) return false;
         scratch.lastBlocker = id;
         return true;
     };
-    if (hints.edge < index.edges.size() && blocks(hints.edge)) return false;
+    if (hints.edge < index.edges.size() && blocks(hints.edge)) return true;
     if (scratch.edgeMark.size() == index.edges.size()) {
         for (std::size_t k = 0; k < scratch.blockerCount; ++k) {
-            if (blocks(scratch.recentBlockers[k])) return false;
+            if (blocks(scratch.recentBlockers[k])) return true;
         }
     }
     if (hints.obstacle >= 0 &&
@@ -649,9 +642,41 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
         const std::uint32_t first = index.obstacleEdgeBegin[ob];
         const std::uint32_t end = first + static_cast<std::uint32_t>(corners >= 3 ? corners : 0);
         for (std::uint32_t id = first; id < end; ++id) {
-            if (blocks(id)) return false;
+            if (blocks(id)) return true;
         }
     }
+    return false;
+}
+
+// Whether the move gets the indexed test; its length when it does.
+bool indexedMove(const SightIndex& index, double ax, double ay, double bx, double by,
+                 double& length) {
+    length = distanceBetween(ax, ay, bx, by);
+    return length >= kSightShrink && index.usable && withinIndexLimit(ax) &&
+           withinIndexLimit(ay) && withinIndexLimit(bx) && withinIndexLimit(by);
+}
+
+}  // namespace
+
+bool blockedByHints(const SightIndex& index, SightScratch& scratch, double ax, double ay,
+                    double bx, double by, const SightHints& hints) {
+    scratch.lastBlocker = kNoEdge;
+    double length = 0.0;
+    if (!indexedMove(index, ax, ay, bx, by, length)) return false;
+    return hintedEdgeCrosses(index, scratch, shrinkMove(ax, ay, bx, by, length), hints);
+}
+
+bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
+                   double by, const SightHints& hints) {
+    scratch.lastBlocker = kNoEdge;
+    double length = 0.0;
+    if (!indexedMove(index, ax, ay, bx, by, length))
+        return isSegmentFree(*index.scene, ax, ay, bx, by);
+    // The likely blockers are tried first: the edges that blocked recent
+    // moves (neighbouring moves tend to be blocked by the same edge), the
+    // caller's, and the edges of the caller's obstacle.
+    const ShrunkMove move = shrinkMove(ax, ay, bx, by, length);
+    if (!hints.tried && hintedEdgeCrosses(index, scratch, move, hints)) return false;
     SightTest test(index, scratch, ax, ay, bx, by, move);
     if (test.needsFullTest()) return isSegmentFree(*index.scene, ax, ay, bx, by);
     return test.run();

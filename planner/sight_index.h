@@ -102,6 +102,9 @@ SightIndex buildSightIndex(const Environment& scene);
 struct SightHints {
     std::uint32_t edge = kNoEdge;
     std::int32_t obstacle = -1;
+    // The caller found with blockedByHints, just before, that none of them
+    // (nor a recent blocker) crosses the move: they are not tried again.
+    bool tried = false;
 };
 
 // The same answer as isSegmentFree(*index.scene, ...), bit for bit.  When
@@ -109,5 +112,11 @@ struct SightHints {
 // scratch.lastBlocker (kNoEdge otherwise).
 bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
                    double by, const SightHints& hints = SightHints());
+
+// True only if isSegmentFree finds the move blocked: it is long enough for
+// the indexed test and one of the hinted or recently blocking edges crosses
+// it (left in scratch.lastBlocker); the cheap first look of that test.
+bool blockedByHints(const SightIndex& index, SightScratch& scratch, double ax, double ay,
+                    double bx, double by, const SightHints& hints = SightHints());
 
 }  // namespace Planner

@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstddef>
 #include <limits>
 
 #include "planner/constants.h"
 #include "planner/geometry.h"
+#include "planner/transit_deferred.h"
+#include "planner/transit_search.h"
 
 namespace Planner {
 
 namespace {
-
-bool sameBits(const Point& a, const Point& b) {
-    return std::memcmp(&a.x, &b.x, sizeof a.x) == 0 && std::memcmp(&a.y, &b.y, sizeof a.y) == 0;
-}
 
 NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
     NodeLookup lookup;
@@ -69,23 +66,6 @@ std::vector<TransitNode> baseNodes(const Environment& environment,
     return nodes;
 }
 
-bool areConsecutiveWirePoints(bool fromOnWire, std::uint64_t fromIndex, const TransitNode& node) {
-    if (!fromOnWire || !node.onWire) return false;
-    const std::uint64_t a = fromIndex;
-    const std::uint64_t b = node.wireIndex;
-    return (a > b ? a - b : b - a) == 1;
-}
-
-// A search record with what the indexed search keeps beside it: the node it
-// stands on (-1 for the start; its position is that node's), whether it is
-// still open, and how often its cost changed.
-struct Record {
-    SearchRecord record;
-    std::int32_t node = -1;
-    bool open = true;
-    std::uint32_t version = 0;
-};
-
 // Heap entry: a record's cost g + h when it was pushed.  The cheapest comes
 // first, and of equal costs the earliest record, which is the open list's
 // rule: records never change places there, so list order is creation order.
@@ -100,40 +80,20 @@ bool laterInHeap(const OpenEntry& a, const OpenEntry& b) {
     return a.record > b.record;
 }
 
-// One search over the context's nodes plus the target.
-class Search {
+// The search that tests every move it may accept, and can keep the edges it
+// accepts.
+class FullTransitSearch : public TransitSearch {
 public:
-    Search(const TransitContext& context, TransitCache& cache, double startX, double startY,
-           double targetX, double targetY)
-        : context_(context),
-          cache_(cache),
-          baseCount_(context.nodes.size()),
-          target_{targetX, targetY, false, 0},
-          startX_(startX),
-          startY_(startY),
-          // Costs can only be NaN when the start or the target is not
-          // finite; the open list is then scanned as it stands.
-          heapUsable_(isFinitePosition(startX, startY) && isFinitePosition(targetX, targetY)) {
+    FullTransitSearch(const TransitContext& context, TransitCache& cache, double startX,
+                      double startY, double targetX, double targetY)
+        : TransitSearch(context, cache, startX, startY, targetX, targetY) {
         recordOfNode_.assign(baseCount_ + 1, -1);
-        closedNear_.assign(baseCount_ + 1, 0);
         verdict_.assign(baseCount_ + 1, 0);
-        nearTarget_.assign(baseCount_, 0);
-        forEachNodeNear(context.lookup, targetX, targetY, [&](std::uint32_t k) {
-            const TransitNode& n = context.nodes[k];
-            if (samePosition(n.x, n.y, targetX, targetY) && !nearTarget_[k]) {
-                nearTarget_[k] = 1;
-                targetNear_.push_back(k);
-            }
-        });
-        if (isFinitePosition(targetX, targetY))
-            targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
         alone_.assign(baseCount_, 0);
         for (std::size_t k = 0; k < baseCount_; ++k) {
             alone_[k] = context.nearStart[k + 1] - context.nearStart[k] == 1 &&
                         context.nearNodes[context.nearStart[k]] == k && !nearTarget_[k];
         }
-        if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
-        if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
     }
 
     std::vector<Point> run(std::vector<LineString>* searchEdges, TransitReach* reach) {
@@ -165,38 +125,6 @@ public:
     }
 
 private:
-    // After a failed search: the nodes it closed, complete when no record
-    // stood within 1 mm of another node (so none was passed over for a
-    // neighbour's record) and the open list was kept as a heap.
-    void describeReach(TransitReach& reach) const {
-        reach.complete = heapUsable_;
-        reach.nodes.clear();
-        reach.member.assign(baseCount_, 0);
-        reach.start = Point(startX_, startY_);
-        reach.checked = false;
-        for (std::uint32_t id : closed_) {
-            const Record& r = records_[id];
-            if (r.node < 0) {
-                forEachNodeNear(context_.lookup, startX_, startY_, [&](std::uint32_t k) {
-                    const TransitNode& n = context_.nodes[k];
-                    if (samePosition(n.x, n.y, startX_, startY_)) reach.complete = false;
-                });
-                continue;
-            }
-            const std::size_t k = static_cast<std::size_t>(r.node);
-            if (k >= baseCount_ || context_.nearStart[k + 1] - context_.nearStart[k] != 1 ||
-                context_.nearNodes[context_.nearStart[k]] != k || nearTarget_[k])
-                reach.complete = false;
-            reach.nodes.push_back(static_cast<std::uint32_t>(k));
-            reach.member[k] = 1;
-        }
-        std::sort(reach.nodes.begin(), reach.nodes.end());
-    }
-
-    const TransitNode& node(std::size_t k) const {
-        return k < baseCount_ ? context_.nodes[k] : target_;
-    }
-
     void addRecord(const Record& r) {
         const std::uint32_t id = static_cast<std::uint32_t>(records_.size());
         records_.push_back(r);
@@ -252,34 +180,6 @@ private:
             return;
         }
         forEachNear(static_cast<std::size_t>(r.node), [&](std::size_t k) { closedNear_[k] = 1; });
-    }
-
-    // The nodes within 1 mm of node k, k included.
-    template <class Visit>
-    void forEachNear(std::size_t k, Visit&& visit) const {
-        if (k == baseCount_) {
-            for (std::uint32_t j : targetNear_) visit(j);
-            return;
-        }
-        for (std::uint32_t i = context_.nearStart[k]; i < context_.nearStart[k + 1]; ++i)
-            visit(context_.nearNodes[i]);
-        if (nearTarget_[k]) visit(baseCount_);
-    }
-
-    // Line of sight from a record's position to node `to`: kept in the
-    // cache between nodes, and for the position being expanded in the
-    // answers its expansion decided beforehand.
-    bool sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
-        const TransitNode& n = node(to);
-        if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y);
-        std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
-        if (row.empty()) row.assign(baseCount_, 0);
-        if (row[to] == 0) row[to] = sightTest(fromX, fromY, n.x, n.y) ? 1 : 2;
-        return row[to] == 1;
-    }
-
-    bool sightTest(double ax, double ay, double bx, double by) {
-        return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
     }
 
     // The nodes an expansion may accept an edge to, in increasing order,
@@ -338,34 +238,9 @@ private:
                 cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
             const std::uint8_t v = free ? 1 : 2;
             verdict_[k] = v;
-            if (row != nullptr && k < baseCount_) row[k] = v;
+            if (row != nullptr && k < baseCount_)
+                keepAnswer(static_cast<std::size_t>(current.node), k, free);
         }
-    }
-
-    // pending_ into sorted_ by sectors of direction round (x, y), stably.
-    void sortByDirection(double x, double y) {
-        constexpr std::uint32_t kSectors = 1024;
-        sectorCount_.assign(kSectors + 1, 0);
-        sectorOf_.resize(pending_.size());
-        for (std::size_t i = 0; i < pending_.size(); ++i) {
-            const TransitNode& n = node(pending_[i]);
-            const std::uint32_t s = directionSector(n.x - x, n.y - y, kSectors);
-            sectorOf_[i] = s;
-            ++sectorCount_[s + 1];
-        }
-        for (std::uint32_t s = 0; s < kSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
-        sorted_.resize(pending_.size());
-        for (std::size_t i = 0; i < pending_.size(); ++i)
-            sorted_[sectorCount_[sectorOf_[i]]++] = pending_[i];
-    }
-
-    static std::uint32_t directionSector(double vx, double vy, std::uint32_t sectors) {
-        const double sum = std::fabs(vx) + std::fabs(vy);
-        if (!(sum > 0.0)) return 0;
-        const double p = vx / sum;
-        const double a = (vy < 0.0 ? 3.0 + p : 1.0 - p) * (static_cast<double>(sectors) / 4.0);
-        if (!(a > 0.0)) return 0;
-        return std::min(static_cast<std::uint32_t>(a), sectors - 1);
     }
 
     // Accepts the edge from the current record to node k (and gives its
@@ -464,85 +339,11 @@ private:
         }
     }
 
-    struct PathPoint {
-        Point point;
-        std::int32_t node;
-    };
-
-    std::vector<PathPoint> reconstruct(std::uint32_t last) const {
-        std::vector<PathPoint> reversed;
-        const Record* r = &records_[last];
-        reversed.push_back({Point(r->record.x, r->record.y), r->node});
-        std::int32_t parent = r->record.parent;
-        // Every parent index points at an earlier closed record, so this ends.
-        while (parent >= 0) {
-            r = &records_[closed_[static_cast<std::size_t>(parent)]];
-            reversed.push_back({Point(r->record.x, r->record.y), r->node});
-            parent = r->record.parent;
-        }
-        return std::vector<PathPoint>(reversed.rbegin(), reversed.rend());
-    }
-
-    bool sightAlong(const PathPoint& a, const PathPoint& b) {
-        // Path points are records, whose positions are their nodes'.
-        if (b.node < 0) {
-            return isSegmentFree(*context_.sight, cache_.sightScratch, a.point.x, a.point.y,
-                                 b.point.x, b.point.y);
-        }
-        return sightBetween(a.node, a.point.x, a.point.y, static_cast<std::size_t>(b.node));
-    }
-
-    // Greedy line-of-sight pass: from each kept point, jump to the farthest
-    // later point that is still reachable by an unbroken run of free segments.
-    std::vector<Point> shorten(const std::vector<PathPoint>& path) {
-        const std::size_t n = path.size();
-        std::vector<Point> out;
-        if (n <= 2) {
-            for (const PathPoint& p : path) out.push_back(p.point);
-            return out;
-        }
-        out.push_back(path[0].point);
-        std::size_t i = 0;
-        while (i < n - 1) {
-            std::size_t next = i + 1;
-            if (i + 2 < n) {
-                next = n - 1;
-                for (std::size_t j = i + 2; j < n; ++j) {
-                    if (!sightAlong(path[i], path[j])) {
-                        next = j - 1;
-                        break;
-                    }
-                }
-            }
-            out.push_back(path[next].point);
-            i = next;
-        }
-        return out;
-    }
-
-    const TransitContext& context_;
-    TransitCache& cache_;
-    const std::size_t baseCount_;
-    const TransitNode target_;
-    const double startX_;
-    const double startY_;
-    const bool heapUsable_;
-
-    std::vector<Record> records_;
-    std::vector<std::uint32_t> closed_;
     std::size_t openCount_ = 0;
     std::vector<OpenEntry> heap_;
     std::vector<std::int32_t> recordOfNode_;
-    std::vector<std::uint8_t> closedNear_;
-    std::vector<std::uint8_t> nearTarget_;
-    std::vector<std::uint32_t> targetNear_;
     // Per node: no other node, nor the target, lies within 1 mm of it.
     std::vector<std::uint8_t> alone_;
-    std::vector<std::uint32_t> candidates_;
-    std::vector<std::uint32_t> pending_;
-    std::vector<std::uint32_t> sorted_;
-    std::vector<std::uint32_t> sectorOf_;
-    std::vector<std::uint32_t> sectorCount_;
     std::vector<std::uint8_t> verdict_;
 };
 
@@ -575,6 +376,18 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
         context.nearNodes.insert(context.nearNodes.end(), near.begin(), near.end());
         context.nearStart[k + 1] = static_cast<std::uint32_t>(context.nearNodes.size());
     }
+    context.deferrable = true;
+    for (std::size_t k = 0; k < context.nodes.size(); ++k) {
+        const TransitNode& n = context.nodes[k];
+        if (!withinIndexLimit(n.x, n.y)) context.deferrable = false;
+        const auto first = context.nearNodes.begin() + context.nearStart[k];
+        const auto last = context.nearNodes.begin() + context.nearStart[k + 1];
+        for (auto it = first; it != last; ++it) {
+            const auto other = context.nearNodes.begin() + context.nearStart[*it];
+            const auto otherLast = context.nearNodes.begin() + context.nearStart[*it + 1];
+            if (!std::equal(first, last, other, otherLast)) context.deferrable = false;
+        }
+    }
     return context;
 }
 
@@ -582,7 +395,12 @@ std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& 
                                    std::vector<LineString>* searchEdges, double startX,
                                    double startY, double targetX, double targetY,
                                    TransitReach* reach) {
-    Search search(context, cache, startX, startY, targetX, targetY);
+    if (searchEdges == nullptr) {
+        std::vector<Point> path;
+        if (findDeferredTransitPath(context, cache, startX, startY, targetX, targetY, reach, path))
+            return path;
+    }
+    FullTransitSearch search(context, cache, startX, startY, targetX, targetY);
     return search.run(searchEdges, reach);
 }
 

@@ -53,6 +53,10 @@ struct TransitContext {
     std::vector<std::uint32_t> nearStart;
     std::vector<std::uint32_t> nearNodes;
     NodeLookup lookup;
+    // Nodes lie within 1 mm of each other only where they share one position
+    // and kind, and every node lies within the index limit: searches that
+    // keep no edges may then defer their sight tests.
+    bool deferrable = false;
 };
 
 TransitContext buildTransitContext(const Environment& scene, const SightIndex& sight);

@@ -1,0 +1,620 @@
+#include "planner/transit_deferred.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+
+#include "planner/constants.h"
+#include "planner/sight_index.h"
+#include "planner/transit_search.h"
+
+namespace Planner {
+
+namespace {
+
+constexpr std::size_t kNoNode = static_cast<std::size_t>(-1);
+
+// Without search edges to keep, a search needs the line-of-sight answer of
+// a move only when the cost it offers could decide which record is
+// selected next.  This search selects the same records, with the same
+// costs, heuristics and parents, as the full search (planner/transit.cpp),
+// so it finds the same path.
+//
+// Where the nodes within 1 mm of a node are all within 1 mm of each other
+// and of no other node (the ends of a closed wire), such a group holds at
+// most one record at a time, so each group has a slot (named by its lowest
+// node).  A slot keeps its key: the least cost offered to one of its nodes
+// through a closed record whose move is not known to be blocked, the
+// earliest such move in the order the full search makes them, and whether
+// that move is known to be accepted.  A key is never above the cost the
+// full search gives the record at that point (it rules out fewer moves),
+// and equals it once its move is accepted, when the record's heuristic is
+// that of the node the move leads to; until then the heap holds the key
+// plus the slot's least heuristic.  So the cheapest slot whose move is
+// accepted is the cheapest record there, and the moves of cheaper keys are
+// settled on the way: found accepted, or blocked and the key recomputed
+// from every move.  A slot whose move proved blocked has every later move
+// tested when offered, as in the full search.  Of equal costs the full
+// search takes the record created first: the one whose first accepted move
+// came from the earliest closed record, then went to the lower node, which
+// is the node the record stands on.
+class DeferredTransitSearch : public TransitSearch {
+public:
+    using TransitSearch::TransitSearch;
+
+    // Whether this search can be run so: nodes within 1 mm of each other
+    // form groups (see the context), every position lies within the index
+    // limit, no node lies within 1 mm of the target, and the start lies
+    // within 1 mm of all nodes of a group or of none.
+    bool canDefer() const {
+        if (!(context_.deferrable && heapUsable_ && withinIndexLimit(startX_, startY_) &&
+              withinIndexLimit(target_.x, target_.y) && targetNear_.size() == 1))
+            return false;
+        bool split = false;
+        forEachNodeNear(context_.lookup, startX_, startY_, [&](std::uint32_t k) {
+            const TransitNode& n = context_.nodes[k];
+            if (!samePosition(startX_, startY_, n.x, n.y)) return;
+            forEachMember(slotOf(k), [&](std::size_t j) {
+                const TransitNode& m = context_.nodes[j];
+                split = split || !samePosition(startX_, startY_, m.x, m.y);
+            });
+        });
+        return !split;
+    }
+
+    std::vector<Point> run(TransitReach* reach) {
+        const std::size_t count = baseCount_ + 1;
+        key_.assign(count, std::numeric_limits<double>::infinity());
+        nodeKey_.assign(count, std::numeric_limits<double>::infinity());
+        closingOf_.assign(baseCount_, -1);
+        px_.resize(count);
+        py_.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            px_[k] = node(k).x;
+            py_[k] = node(k).y;
+        }
+        from_.assign(count, 0);
+        via_.assign(count, 0);
+        version_.assign(count, 0);
+        flags_.assign(count, 0);
+        offered_.assign(count, 0.0);
+        fromStart_.assign(baseCount_, 0);
+        h_.resize(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const TransitNode& n = node(k);
+            double h = distanceBetween(n.x, n.y, target_.x, target_.y);
+            if (n.onWire) h = h * kWireHeuristicFactor;
+            h_[k] = h;
+        }
+        leastH_ = h_;
+        for (std::size_t k = 0; k < baseCount_; ++k) {
+            const std::size_t s = slotOf(k);
+            leastH_[s] = std::min(leastH_[s], h_[k]);
+        }
+        Record start;
+        start.record.x = startX_;
+        start.record.y = startY_;
+        start.record.g = 0.0;
+        start.record.h = distanceBetween(startX_, startY_, target_.x, target_.y);
+        records_.push_back(start);
+        if (samePosition(startX_, startY_, target_.x, target_.y)) return shorten(reconstruct(0));
+        closeDeferred(0);
+        expandDeferred(0);
+        constexpr std::size_t kMaxClosed =
+            static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+        std::size_t s = 0;
+        std::size_t k = 0;
+        while (selectDeferred(s, k)) {
+            const TransitNode& n = node(k);
+            Record r;
+            r.record.x = n.x;
+            r.record.y = n.y;
+            r.record.g = key_[s];
+            r.record.h = h_[via_[s]];
+            r.record.parent = static_cast<std::int32_t>(from_[s]);
+            r.record.onWire = n.onWire;
+            r.record.wireIndex = n.wireIndex;
+            r.node = static_cast<std::int32_t>(k);
+            const std::uint32_t id = static_cast<std::uint32_t>(records_.size());
+            records_.push_back(r);
+            if (samePosition(n.x, n.y, target_.x, target_.y)) return shorten(reconstruct(id));
+            if (closed_.size() >= kMaxClosed) return {};
+            closeDeferred(id);
+            expandDeferred(static_cast<std::uint32_t>(closed_.size() - 1));
+        }
+        if (reach != nullptr) describeReach(*reach);
+        return {};
+    }
+
+private:
+    struct Move {
+        double g;
+        std::uint32_t from;
+        std::uint32_t to;
+    };
+
+    static bool movesBefore(const Move& a, const Move& b) {
+        if (a.g != b.g) return a.g < b.g;
+        if (a.from != b.from) return a.from < b.from;
+        return a.to < b.to;
+    }
+
+    struct DeferredEntry {
+        double cost;
+        std::uint32_t slot;
+        std::uint32_t version;
+    };
+
+    static bool laterDeferred(const DeferredEntry& a, const DeferredEntry& b) {
+        if (a.cost != b.cost) return a.cost > b.cost;
+        return a.slot > b.slot;
+    }
+
+    static constexpr std::uint8_t kAccepted = 1;  // the key's move is known to be accepted
+    static constexpr std::uint8_t kEager = 2;     // every move to the slot is tested when offered
+
+    bool single(std::size_t s) const {
+        return s == baseCount_ || context_.nearStart[s + 1] - context_.nearStart[s] == 1;
+    }
+
+    std::size_t slotOf(std::size_t k) const {
+        return k < baseCount_ ? context_.nearNodes[context_.nearStart[k]] : k;
+    }
+
+    // The nodes of slot s, in increasing order.
+    template <class Visit>
+    void forEachMember(std::size_t s, Visit&& visit) const {
+        if (s == baseCount_) {
+            visit(s);
+            return;
+        }
+        for (std::uint32_t i = context_.nearStart[s]; i < context_.nearStart[s + 1]; ++i)
+            visit(static_cast<std::size_t>(context_.nearNodes[i]));
+    }
+
+    const SearchRecord& closedRecord(std::uint32_t c) const {
+        return records_[closed_[c]].record;
+    }
+
+    // The known answer for the move from closed record c to node k: 0
+    // unknown, 1 free, 2 blocked.
+    std::uint8_t knownAnswer(std::uint32_t c, std::size_t k) const {
+        if (k == baseCount_) return towardsTarget_[c];
+        const std::int32_t from = records_[closed_[c]].node;
+        if (from < 0) return fromStart_[k];
+        const std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
+        return row.empty() ? 0 : row[k];
+    }
+
+    // Tests the move from closed record c to node k and keeps the answer
+    // (`hintsTried`: quicklyBlocked found it not blocked just before).
+    bool testMove(std::uint32_t c, std::size_t k, bool hintsTried = false) {
+        const SearchRecord& cur = closedRecord(c);
+        const TransitNode& n = node(k);
+        SightHints hints;
+        if (k < baseCount_) {
+            hints.edge = cache_.blockerTo[k];
+            hints.obstacle = context_.nodeObstacle[k];
+            hints.tried = hintsTried;
+        }
+        const bool free =
+            isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints);
+        if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
+            cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+        const std::uint8_t v = free ? 1 : 2;
+        const std::int32_t from = records_[closed_[c]].node;
+        if (k == baseCount_) {
+            towardsTarget_[c] = v;
+        } else if (from < 0) {
+            fromStart_[k] = v;
+        } else {
+            keepAnswer(static_cast<std::size_t>(from), k, free);
+        }
+        return free;
+    }
+
+    double moveMultiplier(const SearchRecord& from, std::size_t k) const {
+        return areConsecutiveWirePoints(from.onWire, from.wireIndex, node(k)) ? kWireCostMultiplier
+                                                                              : 1.0;
+    }
+
+    // Whether the move from closed record c to node k is accepted: joined
+    // along the wire, or free (tested if its answer is not known).
+    bool moveAccepted(std::uint32_t c, std::size_t k, bool hintsTried = false) {
+        const SearchRecord& cur = closedRecord(c);
+        if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, node(k))) return true;
+        const std::uint8_t known = knownAnswer(c, k);
+        return known != 0 ? known == 1 : testMove(c, k, hintsTried);
+    }
+
+    // Whether the move is accepted, its likely blockers tried first.
+    bool acceptedAfterHints(const Move& m) {
+        if (quicklyBlocked(m.from, m.to)) return false;
+        return moveAccepted(m.from, m.to, m.to < baseCount_);
+    }
+
+    // True only if the move from closed record c to node k is blocked, as
+    // a likely edge shows: found without the cache, whose answer would sit
+    // far from the last one read.
+    bool quicklyBlocked(std::uint32_t c, std::size_t k) {
+        if (k >= baseCount_) return false;
+        const SearchRecord& cur = closedRecord(c);
+        const TransitNode& n = node(k);
+        if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return false;
+        SightHints hints;
+        hints.edge = cache_.blockerTo[k];
+        hints.obstacle = context_.nodeObstacle[k];
+        if (!blockedByHints(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints))
+            return false;
+        cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+        return true;
+    }
+
+    void pushKey(std::size_t s) {
+        const double h = (flags_[s] & kAccepted) ? h_[via_[s]] : leastH_[s];
+        heapD_.push_back({key_[s] + h, static_cast<std::uint32_t>(s), version_[s]});
+        std::push_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        // Each slot has one current entry; the others are dropped when they
+        // come to outnumber those, so the heap stays a few times the nodes.
+        if (heapD_.size() > kHeapSlack * (baseCount_ + 1)) {
+            heapD_.erase(std::remove_if(heapD_.begin(), heapD_.end(),
+                                        [this](const DeferredEntry& e) { return !entryCurrent(e); }),
+                         heapD_.end());
+            std::make_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        }
+    }
+
+    // The least accepted move of moves_ (whose costs are bounds), the
+    // earliest of equal ones; of infinite cost when none is accepted.  The
+    // cheapest are costed and taken in order, which usually ends soon; past
+    // kRecomputeOrdered moves the rest are all tested.
+    Move leastAcceptedMove() {
+        auto later = [](const Move& a, const Move& b) { return movesBefore(b, a); };
+        auto cheaper = [](const Move& a, const Move& b) { return a.g < b.g; };
+        costed_.clear();
+        std::size_t taken = 0;
+        std::size_t batch = kRecomputeBatch;
+        // Every move not yet costed has a bound at least this.
+        double bound = -std::numeric_limits<double>::infinity();
+        while (true) {
+            if (costed_.empty() || !(costed_.front().g < bound)) {
+                if (taken == moves_.size() && costed_.empty()) break;
+                if (taken < moves_.size()) {
+                    if (taken >= kRecomputeOrdered) return leastAcceptedOfRest(taken);
+                    const std::size_t end = std::min(moves_.size(), taken + batch);
+                    if (end < moves_.size())
+                        std::nth_element(moves_.begin() + static_cast<std::ptrdiff_t>(taken),
+                                         moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
+                                         moves_.end(), cheaper);
+                    for (std::size_t i = taken; i < end; ++i) {
+                        costed_.push_back(costed(moves_[i]));
+                        std::push_heap(costed_.begin(), costed_.end(), later);
+                    }
+                    bound = end < moves_.size() ? moves_[end - 1].g
+                                                : std::numeric_limits<double>::infinity();
+                    taken = end;
+                    batch *= 2;
+                    continue;
+                }
+            }
+            const Move m = costed_.front();
+            if (acceptedAfterHints(m)) return m;
+            std::pop_heap(costed_.begin(), costed_.end(), later);
+            costed_.pop_back();
+        }
+        return Move{std::numeric_limits<double>::infinity(), 0, 0};
+    }
+
+    // The least accepted of the costed moves left and of moves_ from
+    // `taken` on, every one tested that could be it: in the order of their
+    // directions from the slot, as neighbouring moves tend to be blocked by
+    // the same edge, which the sight test tries first.
+    Move leastAcceptedOfRest(std::size_t taken) {
+        rest_.assign(costed_.begin(), costed_.end());
+        rest_.insert(rest_.end(), moves_.begin() + static_cast<std::ptrdiff_t>(taken),
+                     moves_.end());
+        const TransitNode& n = node(rest_.front().to);
+        sectorCount_.assign(kDirectionSectors + 1, 0);
+        sectorOf_.resize(rest_.size());
+        for (std::size_t i = 0; i < rest_.size(); ++i) {
+            const SearchRecord& from = closedRecord(rest_[i].from);
+            sectorOf_[i] = directionSector(from.x - n.x, from.y - n.y, kDirectionSectors);
+            ++sectorCount_[sectorOf_[i] + 1];
+        }
+        for (std::uint32_t k = 0; k < kDirectionSectors; ++k) sectorCount_[k + 1] += sectorCount_[k];
+        sortedMoves_.resize(rest_.size());
+        for (std::size_t i = 0; i < rest_.size(); ++i)
+            sortedMoves_[sectorCount_[sectorOf_[i]]++] = rest_[i];
+        Move best{std::numeric_limits<double>::infinity(), 0, 0};
+        for (const Move& bounded : sortedMoves_) {
+            if (!(bounded.g <= best.g)) continue;
+            const Move m = costed(bounded);
+            if (movesBefore(m, best) && acceptedAfterHints(m)) best = m;
+        }
+        return best;
+    }
+
+    // A move with its exact cost.
+    Move costed(const Move& bounded) const {
+        const SearchRecord& cur = closedRecord(bounded.from);
+        const TransitNode& n = node(bounded.to);
+        return {cur.g + moveMultiplier(cur, bounded.to) * distanceBetween(cur.x, cur.y, n.x, n.y),
+                bounded.from, bounded.to};
+    }
+
+    // Slot s's key once its move proved blocked: the least cost of an
+    // accepted move from the closed records, the earliest of equal ones.
+    // The moves are taken cheapest first, tested where not known, up to the
+    // first accepted, which usually comes long before the end.  A move costs
+    // at least its record's cost plus its multiplier times the larger
+    // difference along an axis (sqrt(x * x) rounds back to |x|); the moves
+    // are costed exactly in batches of the least such bounds, and a costed
+    // move is taken once it is cheaper than every bound left.
+    void recomputeKey(std::size_t s) {
+        moves_.clear();
+        forEachMember(s, [&](std::size_t k) {
+            const double nx = px_[k];
+            const double ny = py_[k];
+            const std::size_t first = moves_.size();
+            const std::size_t count = closed_.size();
+            moves_.resize(first + count);
+            Move* out = moves_.data() + first;
+            for (std::uint32_t c = 0; c < count; ++c) {
+                const double axis = std::max(std::fabs(nx - closedX_[c]), std::fabs(ny - closedY_[c]));
+                out[c] = {closedG_[c] + axis, c, static_cast<std::uint32_t>(k)};
+            }
+            // Moves along the wire cost less; and moves from within 1 mm
+            // are not made.
+            const TransitNode& n = node(k);
+            if (n.onWire) {
+                for (std::size_t j : {n.wireIndex - 1, n.wireIndex + 1}) {
+                    if (j >= baseCount_ || closingOf_[j] < 0) continue;
+                    const std::uint32_t c = static_cast<std::uint32_t>(closingOf_[j]);
+                    const SearchRecord& cur = closedRecord(c);
+                    const double axis = std::max(std::fabs(nx - cur.x), std::fabs(ny - cur.y));
+                    out[c].g = cur.g + moveMultiplier(cur, k) * axis;
+                }
+            }
+            std::size_t kept = 0;
+            for (std::uint32_t c = 0; c < count; ++c) {
+                const double axis = std::max(std::fabs(nx - closedX_[c]), std::fabs(ny - closedY_[c]));
+                if (axis < kSamePosition && samePosition(closedX_[c], closedY_[c], nx, ny)) continue;
+                out[kept++] = out[c];
+            }
+            moves_.resize(first + kept);
+        });
+        const Move best = leastAcceptedMove();
+        from_[s] = best.from;
+        via_[s] = best.to;
+        setKey(s, best.g);
+        flags_[s] = kAccepted | kEager;
+        ++version_[s];
+        if (best.g < std::numeric_limits<double>::infinity()) pushKey(s);
+    }
+
+    // Settles slot s's key: its move is accepted, or the key is recomputed.
+    void settle(std::size_t s) {
+        if (moveAccepted(from_[s], via_[s])) {
+            flags_[s] |= kAccepted;
+            if (!single(s)) {
+                ++version_[s];
+                pushKey(s);
+            }
+            return;
+        }
+        recomputeKey(s);
+    }
+
+    bool entryCurrent(const DeferredEntry& e) const {
+        return !closedNear_[e.slot] && version_[e.slot] == e.version;
+    }
+
+    // The move that created slot s's record in the full search: the first
+    // accepted one (closed record, node).
+    std::pair<std::uint32_t, std::size_t> creation(std::size_t s) {
+        for (std::uint32_t c = 0; c < closed_.size(); ++c) {
+            const SearchRecord& cur = closedRecord(c);
+            std::size_t found = kNoNode;
+            forEachMember(s, [&](std::size_t k) {
+                const TransitNode& n = node(k);
+                if (found != kNoNode || samePosition(cur.x, cur.y, n.x, n.y)) return;
+                if (moveAccepted(c, k)) found = k;
+            });
+            if (found != kNoNode) return {c, found};
+        }
+        return {static_cast<std::uint32_t>(closed_.size()), kNoNode};
+    }
+
+    void popEntry() {
+        std::pop_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        heapD_.pop_back();
+    }
+
+    // The slot whose record the full search selects next, taken off the
+    // heap, and the node its record stands on; false when none is left.
+    bool selectDeferred(std::size_t& slot, std::size_t& creator) {
+        bool found = false;
+        double cost = 0.0;
+        ties_.clear();
+        while (!heapD_.empty()) {
+            const DeferredEntry top = heapD_.front();
+            if (!entryCurrent(top)) {
+                popEntry();
+                continue;
+            }
+            if (found && top.cost != cost) break;
+            if (!(flags_[top.slot] & kAccepted)) {
+                settle(top.slot);
+                continue;
+            }
+            popEntry();
+            ties_.push_back(top);
+            found = true;
+            cost = top.cost;
+        }
+        if (!found) return false;
+        slot = ties_[0].slot;
+        creator = slot;
+        if (ties_.size() == 1 && single(slot)) return true;
+        std::pair<std::uint32_t, std::size_t> first = creation(slot);
+        for (std::size_t i = 1; i < ties_.size(); ++i) {
+            const std::pair<std::uint32_t, std::size_t> c = creation(ties_[i].slot);
+            if (c < first) {
+                first = c;
+                slot = ties_[i].slot;
+            }
+        }
+        creator = first.second;
+        for (const DeferredEntry& e : ties_) {
+            if (e.slot == slot) continue;
+            heapD_.push_back(e);
+            std::push_heap(heapD_.begin(), heapD_.end(), laterDeferred);
+        }
+        return true;
+    }
+
+    // Sets slot s's key, and the copy its nodes keep for the expansions.
+    void setKey(std::size_t s, double key) {
+        key_[s] = key;
+        forEachMember(s, [&](std::size_t k) { nodeKey_[k] = key; });
+    }
+
+    // Offers every open slot the moves from closed record c.  A move costs
+    // at least the record's cost plus the larger difference along an axis,
+    // times its multiplier (1 but along the wire); the nodes whose key that
+    // bound is below are listed first, in one pass over the positions.
+    void expandDeferred(std::uint32_t c) {
+        const SearchRecord cur = closedRecord(c);
+        const std::size_t count = baseCount_ + 1;
+        listed_.resize(count + 2);
+        std::uint32_t* out = listed_.data();
+        std::size_t listedCount = 0;
+        const double* xs = px_.data();
+        const double* ys = py_.data();
+        const double* keys = nodeKey_.data();
+        for (std::size_t k = 0; k < count; ++k) {
+            const double axis = std::max(std::fabs(xs[k] - cur.x), std::fabs(ys[k] - cur.y));
+            out[listedCount] = static_cast<std::uint32_t>(k);
+            listedCount += keys[k] > cur.g + axis ? 1 : 0;
+        }
+        listed_.resize(listedCount);
+        if (cur.onWire) {
+            // The wire's neighbours, whose bound is lower.
+            for (std::uint64_t j : {cur.wireIndex - 1, cur.wireIndex + 1}) {
+                if (j >= baseCount_ || !areConsecutiveWirePoints(true, cur.wireIndex, node(j)))
+                    continue;
+                const auto at = std::lower_bound(listed_.begin(), listed_.end(),
+                                                 static_cast<std::uint32_t>(j));
+                if (at == listed_.end() || *at != j)
+                    listed_.insert(at, static_cast<std::uint32_t>(j));
+            }
+        }
+        candidates_.clear();
+        pending_.clear();
+        for (std::uint32_t k : listed_) {
+            if (closedNear_[k]) continue;
+            const std::size_t s = slotOf(k);
+            const TransitNode& n = node(k);
+            if (samePosition(cur.x, cur.y, n.x, n.y)) continue;
+            const bool wire = areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n);
+            const double multiplier = wire ? kWireCostMultiplier : 1.0;
+            const double axis = std::max(std::fabs(n.x - cur.x), std::fabs(n.y - cur.y));
+            if (!(key_[s] > cur.g + multiplier * axis)) continue;
+            const std::uint8_t known = wire ? 1 : knownAnswer(c, k);
+            if (known == 2) continue;
+            const double g = cur.g + multiplier * distanceBetween(cur.x, cur.y, n.x, n.y);
+            if (!(g < key_[s])) continue;
+            offered_[k] = g;
+            candidates_.push_back(k);
+            if (known == 0 && (flags_[s] & kEager)) pending_.push_back(k);
+        }
+        sortByDirection(cur.x, cur.y);
+        for (std::uint32_t k : sorted_) testMove(c, k);
+        for (std::uint32_t k : candidates_) {
+            const std::size_t s = slotOf(k);
+            const bool wire = areConsecutiveWirePoints(cur.onWire, cur.wireIndex, node(k));
+            const std::uint8_t known = wire ? 1 : knownAnswer(c, k);
+            if (known == 2 || !(offered_[k] < key_[s])) continue;
+            setKey(s, offered_[k]);
+            from_[s] = c;
+            via_[s] = k;
+            flags_[s] = static_cast<std::uint8_t>((flags_[s] & kEager) | (known == 1 ? kAccepted : 0));
+            ++version_[s];
+            pushKey(s);
+        }
+    }
+
+    void closeDeferred(std::uint32_t id) {
+        records_[id].open = false;
+        closed_.push_back(id);
+        towardsTarget_.push_back(0);
+        const Record& r = records_[id];
+        closedX_.push_back(r.record.x);
+        closedY_.push_back(r.record.y);
+        closedG_.push_back(r.record.g);
+        if (r.node >= 0)
+            closingOf_[static_cast<std::size_t>(r.node)] =
+                static_cast<std::int32_t>(closed_.size() - 1);
+        if (r.node < 0) {
+            for (std::size_t k = 0; k <= baseCount_; ++k) {
+                const TransitNode& n = node(k);
+                if (samePosition(r.record.x, r.record.y, n.x, n.y)) {
+                    closedNear_[k] = 1;
+                    nodeKey_[k] = -std::numeric_limits<double>::infinity();
+                }
+            }
+            return;
+        }
+        forEachMember(slotOf(static_cast<std::size_t>(r.node)), [&](std::size_t k) {
+            closedNear_[k] = 1;
+            nodeKey_[k] = -std::numeric_limits<double>::infinity();
+        });
+    }
+
+    // The deferred search's: per slot its key, the closed record and node
+    // its move comes from and to, and the state of that move; per node the
+    // heuristic, the cost an expansion offers and the answer from the
+    // start; per closed record the answer towards the target.
+    std::vector<double> key_;
+    std::vector<std::uint32_t> from_;
+    std::vector<std::uint32_t> via_;
+    std::vector<std::uint32_t> version_;
+    std::vector<std::uint8_t> flags_;
+    std::vector<double> h_;
+    std::vector<double> leastH_;  // per slot
+    std::vector<double> offered_;
+    std::vector<std::uint8_t> fromStart_;
+    std::vector<std::uint8_t> towardsTarget_;
+    std::vector<DeferredEntry> heapD_;
+    std::vector<DeferredEntry> ties_;
+    std::vector<Move> moves_;
+    // Per node: its position and its slot's key (minus infinity once closed).
+    std::vector<double> px_;
+    std::vector<double> py_;
+    std::vector<double> nodeKey_;
+    std::vector<std::uint32_t> listed_;
+    // Per closed record: its position and cost; per node: its closed
+    // record's place, or -1.
+    std::vector<double> closedX_;
+    std::vector<double> closedY_;
+    std::vector<double> closedG_;
+    std::vector<std::int32_t> closingOf_;
+    std::vector<Move> costed_;
+    std::vector<Move> rest_;
+    std::vector<Move> sortedMoves_;
+};
+
+}  // namespace
+
+bool findDeferredTransitPath(const TransitContext& context, TransitCache& cache, double startX,
+                             double startY, double targetX, double targetY, TransitReach* reach,
+                             std::vector<Point>& path) {
+    DeferredTransitSearch search(context, cache, startX, startY, targetX, targetY);
+    if (!search.canDefer()) return false;
+    path = search.run(reach);
+    return true;
+}
+
+}  // namespace Planner

@@ -1,0 +1,155 @@
+#include "planner/transit_search.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "planner/constants.h"
+#include "planner/sight_index.h"
+
+namespace Planner {
+
+TransitSearch::TransitSearch(const TransitContext& context, TransitCache& cache, double startX,
+                             double startY, double targetX, double targetY)
+    : context_(context),
+      cache_(cache),
+      baseCount_(context.nodes.size()),
+      target_{targetX, targetY, false, 0},
+      startX_(startX),
+      startY_(startY),
+      // Costs can only be NaN when the start or the target is not finite;
+      // the open list is then scanned as it stands.
+      heapUsable_(isFinitePosition(startX, startY) && isFinitePosition(targetX, targetY)) {
+    closedNear_.assign(baseCount_ + 1, 0);
+    nearTarget_.assign(baseCount_, 0);
+    forEachNodeNear(context.lookup, targetX, targetY, [&](std::uint32_t k) {
+        const TransitNode& n = context.nodes[k];
+        if (samePosition(n.x, n.y, targetX, targetY) && !nearTarget_[k]) {
+            nearTarget_[k] = 1;
+            targetNear_.push_back(k);
+        }
+    });
+    if (isFinitePosition(targetX, targetY))
+        targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
+    if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
+    if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
+}
+
+void TransitSearch::describeReach(TransitReach& reach) const {
+    reach.complete = heapUsable_;
+    reach.nodes.clear();
+    reach.member.assign(baseCount_, 0);
+    reach.start = Point(startX_, startY_);
+    reach.checked = false;
+    for (std::uint32_t id : closed_) {
+        const Record& r = records_[id];
+        if (r.node < 0) {
+            forEachNodeNear(context_.lookup, startX_, startY_, [&](std::uint32_t k) {
+                const TransitNode& n = context_.nodes[k];
+                if (samePosition(n.x, n.y, startX_, startY_)) reach.complete = false;
+            });
+            continue;
+        }
+        const std::size_t k = static_cast<std::size_t>(r.node);
+        if (k >= baseCount_ || context_.nearStart[k + 1] - context_.nearStart[k] != 1 ||
+            context_.nearNodes[context_.nearStart[k]] != k || nearTarget_[k])
+            reach.complete = false;
+        reach.nodes.push_back(static_cast<std::uint32_t>(k));
+        reach.member[k] = 1;
+    }
+    std::sort(reach.nodes.begin(), reach.nodes.end());
+}
+
+bool TransitSearch::sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
+    const TransitNode& n = node(to);
+    if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y);
+    std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
+    if (row.empty()) row.assign(baseCount_, 0);
+    if (row[to] == 0)
+        keepAnswer(static_cast<std::size_t>(from), to, sightTest(fromX, fromY, n.x, n.y));
+    return row[to] == 1;
+}
+
+void TransitSearch::keepAnswer(std::size_t from, std::size_t to, bool free) {
+    std::vector<std::uint8_t>& row = cache_.sight[from];
+    if (row.empty()) row.assign(baseCount_, 0);
+    row[to] = free ? 1 : 2;
+}
+
+bool TransitSearch::sightTest(double ax, double ay, double bx, double by) {
+    return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
+}
+
+void TransitSearch::sortByDirection(double x, double y) {
+    sectorCount_.assign(kDirectionSectors + 1, 0);
+    sectorOf_.resize(pending_.size());
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        const TransitNode& n = node(pending_[i]);
+        const std::uint32_t s = directionSector(n.x - x, n.y - y, kDirectionSectors);
+        sectorOf_[i] = s;
+        ++sectorCount_[s + 1];
+    }
+    for (std::uint32_t s = 0; s < kDirectionSectors; ++s) sectorCount_[s + 1] += sectorCount_[s];
+    sorted_.resize(pending_.size());
+    for (std::size_t i = 0; i < pending_.size(); ++i)
+        sorted_[sectorCount_[sectorOf_[i]]++] = pending_[i];
+}
+
+std::uint32_t TransitSearch::directionSector(double vx, double vy, std::uint32_t sectors) {
+    const double sum = std::fabs(vx) + std::fabs(vy);
+    if (!(sum > 0.0)) return 0;
+    const double p = vx / sum;
+    const double a = (vy < 0.0 ? 3.0 + p : 1.0 - p) * (static_cast<double>(sectors) / 4.0);
+    if (!(a > 0.0)) return 0;
+    return std::min(static_cast<std::uint32_t>(a), sectors - 1);
+}
+
+std::vector<TransitSearch::PathPoint> TransitSearch::reconstruct(std::uint32_t last) const {
+    std::vector<PathPoint> reversed;
+    const Record* r = &records_[last];
+    reversed.push_back({Point(r->record.x, r->record.y), r->node});
+    std::int32_t parent = r->record.parent;
+    // Every parent index points at an earlier closed record, so this ends.
+    while (parent >= 0) {
+        r = &records_[closed_[static_cast<std::size_t>(parent)]];
+        reversed.push_back({Point(r->record.x, r->record.y), r->node});
+        parent = r->record.parent;
+    }
+    return std::vector<PathPoint>(reversed.rbegin(), reversed.rend());
+}
+
+bool TransitSearch::sightAlong(const PathPoint& a, const PathPoint& b) {
+    // Path points are records, whose positions are their nodes'.
+    if (b.node < 0) {
+        return isSegmentFree(*context_.sight, cache_.sightScratch, a.point.x, a.point.y,
+                             b.point.x, b.point.y);
+    }
+    return sightBetween(a.node, a.point.x, a.point.y, static_cast<std::size_t>(b.node));
+}
+
+std::vector<Point> TransitSearch::shorten(const std::vector<PathPoint>& path) {
+    const std::size_t n = path.size();
+    std::vector<Point> out;
+    if (n <= 2) {
+        for (const PathPoint& p : path) out.push_back(p.point);
+        return out;
+    }
+    out.push_back(path[0].point);
+    std::size_t i = 0;
+    while (i < n - 1) {
+        std::size_t next = i + 1;
+        if (i + 2 < n) {
+            next = n - 1;
+            for (std::size_t j = i + 2; j < n; ++j) {
+                if (!sightAlong(path[i], path[j])) {
+                    next = j - 1;
+                    break;
+                }
+            }
+        }
+        out.push_back(path[next].point);
+        i = next;
+    }
+    return out;
+}
+
+}  // namespace Planner
