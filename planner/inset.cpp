@@ -262,8 +262,33 @@ std::size_t stepLimit(std::int32_t lapCount, double spacing) {
     return spacingShrinks(spacing) ? SIZE_MAX : 1;
 }
 
+// True if the obstacles leave nothing of a mow area on the
+// grid (the lawn's edge can make a mow area and an obstacle that covers it
+// share their outline, which the ring filter then lets pass).
+bool coveredByObstacles(const Polygon& mowArea, const std::vector<Polygon>& obstacles) {
+    Path64 area;
+    if (mowArea.points.size() < 3 || !toGridPath(mowArea.points, area) ||
+        Clipper2Lib::Area(area) == 0.0)
+        return false;
+    Paths64 clips;
+    for (const Polygon& obstacle : obstacles) {
+        Path64 path;
+        if (obstacle.points.size() < 3) continue;
+        if (!toGridPath(obstacle.points, path)) return false;
+        clips.push_back(std::move(path));
+    }
+    if (clips.empty()) return false;
+    Clipper64 clipper;
+    clipper.AddSubject(Paths64{area});
+    clipper.AddClip(clips);
+    Paths64 rest;
+    clipper.Execute(ClipType::Difference, FillRule::NonZero, rest);
+    return rest.empty();
+}
+
 // Runs `run` on each area of the offsetting stage: the whole scene, or each
-// mow area with the obstacles that belong to it.
+// mow area that the obstacles do not cover, with the obstacles that belong
+// to it.
 template <typename Run>
 void forEachArea(const Environment& scene, Run run) {
     if (scene.mowAreas.empty()) {
@@ -271,6 +296,10 @@ void forEachArea(const Environment& scene, Run run) {
         return;
     }
     for (const Polygon& mowArea : scene.mowAreas) {
+        // Nothing of it to mow: its outline would come back as its own
+        // ring (an area too small for the first inset does) and lay lanes
+        // and laps inside the obstacles.
+        if (coveredByObstacles(mowArea, scene.obstacles)) continue;
         Environment area{Polygon(mowArea.points)};
         for (const Polygon& obstacle : scene.obstacles) {
             if (obstacleBelongsToArea(obstacle, area.perimeter)) area.addObstacle(obstacle);

@@ -278,6 +278,33 @@ TEST(InsetMowAreas, WhichObstaclesGoWithAnArea) {
     EXPECT_FALSE(obstacleBelongsToArea(cases[0].obstacle, poly({{0, 0}, {10, 0}})));
 }
 
+// A mow area the obstacles cover (one sealed against the lawn's edge and
+// sharing the area's outline, or two together) gives no rings, for lanes or
+// laps; one they leave a part of is inset as before.
+TEST(InsetMowAreas, AnAreaTheObstaclesCoverGivesNoRings) {
+    const Polygon corner = poly({{0.5, 0.5}, {0, 0.5}, {0, 0}, {0.5, 0}});
+    struct Case {
+        std::string name;
+        std::vector<Polygon> obstacles;
+        bool covered;
+    } cases[] = {
+        {"sealed bed", {poly({{0, 0.5}, {0.5, 0.5}, {0.5, -1}, {0, -1}, {0, 0}, {-0.01, 0},
+                              {-0.01, 0.5}})},
+         true},
+        {"two halves", {poly({{0, 0}, {0, 0.5}, {0.25, 0.5}, {0.25, 0}}),
+                        poly({{0.25, 0}, {0.25, 0.5}, {0.5, 0.5}, {0.5, 0}})},
+         true},
+        {"one half", {poly({{0, 0}, {0, 0.5}, {0.25, 0.5}, {0.25, 0}})}, false},
+    };
+    for (const Case& c : cases) {
+        Environment scene(poly({{0, 0}, {8, 0}, {8, 6}, {0, 6}}));
+        scene.addMowArea(corner);
+        for (const Polygon& o : c.obstacles) scene.addObstacle(o);
+        EXPECT_EQ(computeInsetRings(scene, 1, 0.3, 0.3).empty(), c.covered) << c.name;
+        EXPECT_EQ(computeInsetRings(scene, 1, 0.5, kLapFirstInset).empty(), c.covered) << c.name;
+    }
+}
+
 TEST(InsetMowAreas, AreasAreInsetOneByOneWithTheirObstacles) {
     Environment scene(poly({{0, 0}, {30, 0}, {30, 10}, {0, 10}}));
     scene.addMowArea(poly({{0, 0}, {10, 0}, {10, 10}, {0, 10}}));

@@ -129,6 +129,22 @@ def test_drawn_gardens_keep_to_the_lawn(perimeter, obstacles, mow_areas, start, 
     assert r.slices and len(driven_lanes(r)) == len(lanes)
 
 
+# A mow area over the lawn's corner whose part on the lawn a bed drawn over
+# the corner covers: on the lawn the two share their outline, and nothing of
+# the mow area is mowed, neither lanes nor laps.
+@pytest.mark.parametrize("values", [
+    {"offset": 0.5, "distanceToBorder": 0.3},
+    {"offset": 0.5, "distanceToBorder": 0.3, "mowBorder": True},
+])
+def test_a_mow_area_a_bed_covers_is_not_mowed(values):
+    perimeter = ((0, 0), (8, 0), (8, 6), (0, 6))
+    bed = ((0, -1), (0.5, -1), (0.5, 0.5), (0, 0.5))
+    r = plan(perimeter, [bed], [((-2, -2), (0.5, -2), (0.5, 0.5), (-2, 0.5))], start=(1, 1),
+             **values)
+    check_route(perimeter, [bed], r)
+    assert not r.slices
+
+
 def test_obstacles_that_neither_touch_nor_overlap_plan_as_before():
     # The beds 1 mm apart: no seam, nothing merged; the path runs between them.
     apart = [BEDS[0], ((5, 10.001), (15, 10.001), (15, 19), (5, 19))]
