@@ -44,8 +44,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kHalfPi = kPi / 2.0;
 
-bool withinIndexLimit(double v) { return std::fabs(v) <= kIndexCoordinateLimit; }
-
 std::int64_t cellCoordinate(double v, double origin, double size) {
     return static_cast<std::int64_t>(std::floor((v - origin) / size));
 }
@@ -652,8 +650,8 @@ bool hintedEdgeCrosses(const SightIndex& index, SightScratch& scratch, const Shr
 bool indexedMove(const SightIndex& index, double ax, double ay, double bx, double by,
                  double& length) {
     length = distanceBetween(ax, ay, bx, by);
-    return length >= kSightShrink && index.usable && withinIndexLimit(ax) &&
-           withinIndexLimit(ay) && withinIndexLimit(bx) && withinIndexLimit(by);
+    return length >= kSightShrink && index.usable && withinIndexLimit(ax, ay) &&
+           withinIndexLimit(bx, by);
 }
 
 }  // namespace
