@@ -223,19 +223,7 @@ private:
         consider(baseCount_, target_);
         sortByDirection(cur.x, cur.y);
         for (std::uint32_t k : sorted_) {
-            const TransitNode& n = node(k);
-            // Moves towards one node that are blocked are often blocked by
-            // the edge that blocked the last one, or by the obstacle the
-            // node is a corner of.
-            SightHints hints;
-            if (k < baseCount_) {
-                hints.edge = cache_.blockerTo[k];
-                hints.obstacle = context_.nodeObstacle[k];
-            }
-            const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y,
-                                            n.x, n.y, hints);
-            if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
-                cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+            const bool free = sightTowards(cur.x, cur.y, k);
             const std::uint8_t v = free ? 1 : 2;
             verdict_[k] = v;
             if (row != nullptr && k < baseCount_)

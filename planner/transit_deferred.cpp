@@ -192,17 +192,7 @@ private:
     // (`hintsTried`: quicklyBlocked found it not blocked just before).
     bool testMove(std::uint32_t c, std::size_t k, bool hintsTried = false) {
         const SearchRecord& cur = closedRecord(c);
-        const TransitNode& n = node(k);
-        SightHints hints;
-        if (k < baseCount_) {
-            hints.edge = cache_.blockerTo[k];
-            hints.obstacle = context_.nodeObstacle[k];
-            hints.tried = hintsTried;
-        }
-        const bool free =
-            isSegmentFree(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints);
-        if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
-            cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+        const bool free = sightTowards(cur.x, cur.y, k, hintsTried);
         const std::uint8_t v = free ? 1 : 2;
         const std::int32_t from = records_[closed_[c]].node;
         if (k == baseCount_) {
@@ -232,7 +222,7 @@ private:
     // Whether the move is accepted, its likely blockers tried first.
     bool acceptedAfterHints(const Move& m) {
         if (quicklyBlocked(m.from, m.to)) return false;
-        return moveAccepted(m.from, m.to, m.to < baseCount_);
+        return moveAccepted(m.from, m.to, true);
     }
 
     // True only if the move from closed record c to node k is blocked, as
@@ -243,10 +233,8 @@ private:
         const SearchRecord& cur = closedRecord(c);
         const TransitNode& n = node(k);
         if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return false;
-        SightHints hints;
-        hints.edge = cache_.blockerTo[k];
-        hints.obstacle = context_.nodeObstacle[k];
-        if (!blockedByHints(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y, hints))
+        if (!blockedByHints(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y,
+                            hintsTowards(k)))
             return false;
         cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
         return true;

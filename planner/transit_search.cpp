@@ -79,6 +79,25 @@ bool TransitSearch::sightTest(double ax, double ay, double bx, double by) {
     return isSegmentFree(*context_.sight, cache_.sightScratch, ax, ay, bx, by);
 }
 
+SightHints TransitSearch::hintsTowards(std::size_t k) const {
+    SightHints hints;
+    if (k < baseCount_) {
+        hints.edge = cache_.blockerTo[k];
+        hints.obstacle = context_.nodeObstacle[k];
+    }
+    return hints;
+}
+
+bool TransitSearch::sightTowards(double x, double y, std::size_t k, bool hintsTried) {
+    const TransitNode& n = node(k);
+    SightHints hints = hintsTowards(k);
+    hints.tried = hintsTried && k < baseCount_;
+    const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, x, y, n.x, n.y, hints);
+    if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)
+        cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
+    return free;
+}
+
 void TransitSearch::sortByDirection(double x, double y) {
     sectorCount_.assign(kDirectionSectors + 1, 0);
     sectorOf_.resize(pending_.size());

@@ -83,6 +83,16 @@ protected:
 
     bool sightTest(double ax, double ay, double bx, double by);
 
+    // The edges expected to block a move towards node k: the one that
+    // blocked the last such move, and those of the obstacle k is a corner
+    // of (none for the target).
+    SightHints hintsTowards(std::size_t k) const;
+
+    // Line of sight from (x, y) to node k, its likely blockers tried first
+    // unless `hintsTried` (blockedByHints found none crossing just before);
+    // the edge found blocking it is kept for the next move towards k.
+    bool sightTowards(double x, double y, std::size_t k, bool hintsTried = false);
+
     // pending_ into sorted_ by sectors of direction round (x, y), stably.
     void sortByDirection(double x, double y);
 
