@@ -147,6 +147,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
                            "else the docking wire's first point, else a point on the lawn)")
+    _session_options(plan)
 
     defaults = Settings()
     group = plan.add_argument_group("planning settings (override the garden file)")
@@ -170,6 +171,22 @@ def build_parser() -> argparse.ArgumentParser:
         else:
             group.add_argument(info.flag, dest=info.key, action=argparse.BooleanOptionalAction, help=text)
     return parser
+
+
+def _session_options(plan: argparse.ArgumentParser) -> None:
+    from .sessions import DEFAULT_CHARGE_MIN, DEFAULT_RESERVE
+
+    group = plan.add_argument_group("the dock and the battery")
+    group.add_argument("--return", dest="return_home", action=argparse.BooleanOptionalAction, default=True,
+                       help="end the route with the safe way back to the start, the dock (default: on; "
+                            "--no-return ends at the last piece)")
+    group.add_argument("--battery", type=_positive, metavar="MIN",
+                       help="split the job into sessions of at most MIN minutes, each from the dock and back")
+    group.add_argument("--reserve", type=_not_negative, default=100 * DEFAULT_RESERVE, metavar="PERCENT",
+                       help="share of a charge kept in hand when turning home "
+                            f"(default: {100 * DEFAULT_RESERVE:g} %%)")
+    group.add_argument("--charge", type=_not_negative, default=DEFAULT_CHARGE_MIN, metavar="MIN",
+                       help=f"minutes of charging between sessions (default: {DEFAULT_CHARGE_MIN:g})")
 
 
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
@@ -208,16 +225,22 @@ def _run_plan(args: argparse.Namespace) -> int:
             raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
         start = garden.frame.to_local([(x, y)])[0]
     angle = args.angle if isinstance(args.angle, str) else None
-    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
+    if args.reserve >= 100:
+        raise _OptionError("--reserve: the share kept must be below 100 %")
+    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time,
+                     return_home=args.return_home)
+    sessions = None
+    if args.battery is not None:
+        sessions = plan.sessions(args.battery, reserve=args.reserve / 100, charge_min=args.charge)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:
         print(f"swathwise: note: {line}", file=sys.stderr)
-    summary = summarise(plan, speed=args.speed)
+    summary = summarise(plan, speed=args.speed, sessions=sessions)
     if args.output:
         from .route import write_route
 
-        write_route(args.output, plan, summary)
+        write_route(args.output, plan, summary, sessions)
     began = time.perf_counter()
     if args.picture:
         from .picture import write_picture
@@ -255,6 +278,7 @@ def _pieces_named(pieces: Sequence[Any]) -> str:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command; returns the exit code (see :data:`EXIT_CODES`)."""
     from .plan import PlanError
+    from .sessions import SessionError
 
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -262,7 +286,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)
-    except (GardenError, SettingsError, CrsError, PlanError) as exc:
+    except (GardenError, SettingsError, CrsError, PlanError, SessionError) as exc:
         name = "standard input" if args.garden == "-" else args.garden
         print(f"swathwise: error: {name}: {exc}", file=sys.stderr)
     except OSError as exc:

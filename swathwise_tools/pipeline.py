@@ -23,6 +23,7 @@ from .frame import XY
 from .garden import Garden
 from .outline import apply_clearance, simplify_garden
 from .plan import Plan, plan_garden, resolve_settings
+from .sessions import safe_way, with_way_home
 from .settings import Settings
 
 ANGLE_MODES = ("auto", "edge")
@@ -50,6 +51,7 @@ def make_plan(
     speed: float = DEFAULT_SPEED_M_S,
     turn_time: float = DEFAULT_TURN_TIME_S,
     workers: int | None = None,
+    return_home: bool = True,
 ) -> Plan:
     """Plan a garden the way the command does.
 
@@ -63,6 +65,8 @@ def make_plan(
     ``"edge"`` (along the lawn's longest edge); ``None`` keeps the settings'.
     ``speed`` (m/s) and ``turn_time`` (seconds per lane end) price the
     search; ``workers`` processes run it (default: one per core).
+    ``return_home``: end the route with the planner's safe way back to the
+    start (the dock); see :func:`.sessions.with_way_home`.
     """
     resolved = resolve_settings(garden, settings)
     prepared, report = simplify_garden(garden, resolved.simplify)
@@ -91,4 +95,6 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    if return_home:
+        with_way_home(plan, safe_way(plan))
     return plan

@@ -17,16 +17,21 @@ from pathlib import Path
 from typing import Any, Mapping
 
 from .plan import Plan
+from .sessions import Sessions
 
 
-def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None,
+                     sessions: Sessions | None = None) -> dict[str, Any]:
     """The route as a GeoJSON FeatureCollection (see :meth:`Plan.to_geojson`)."""
-    return plan.to_geojson(summary)
+    return plan.to_geojson(summary, sessions)
 
 
-def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
-    """Write the route as GeoJSON to ``path`` (``"-"``: standard output)."""
-    text = json.dumps(route_collection(plan, summary), separators=(",", ":")) + "\n"
+def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None,
+                sessions: Sessions | None = None) -> None:
+    """Write the route as GeoJSON to ``path`` (``"-"``: standard output);
+    with ``sessions``, one line per session and the ``session`` of every
+    piece and transit stretch."""
+    text = json.dumps(route_collection(plan, summary, sessions), separators=(",", ":")) + "\n"
     if str(path) == "-":
         sys.stdout.write(text)
         sys.stdout.flush()

@@ -11,12 +11,13 @@ from shapely.geometry import Polygon
 from .advice import bands
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
+from .sessions import Sessions
 
 # Mowing speed for the time estimate, in metres per second.
 DEFAULT_SPEED = 0.3
 
 
-def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
+def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, sessions: Sessions | None = None) -> dict[str, Any]:
     """The plan's figures plus time and coverage, as plain JSON-ready values.
 
     ``speed`` in metres per second (default 0.3) gives ``mowingTimeSeconds``;
@@ -24,7 +25,10 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
     mowable area that the mowing passes of the route and of all planned
     pieces sweep at the swath width; ``mowableArea`` and ``gapArea`` (what
     stays unmown) are in m²; ``bands`` names bands that the settings leave
-    unmown by construction, with the setting that closes each.
+    unmown by construction, with the setting that closes each.  The path
+    and its time include the way home (``path.home`` metres) when the route
+    ends with it.  With ``sessions``, ``sessions`` holds their count, each
+    one's minutes, mowing and trip metres, and ``jobSeconds`` with charging.
     """
     summary = plan.figures()
     coverage = plan.coverage
@@ -47,6 +51,8 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
         "lapsClassifiedBy": plan.classified_by,
     })
     summary.update(_search_summary(plan))
+    if sessions is not None:
+        summary["sessions"] = sessions.figures()
     return summary
 
 
@@ -116,7 +122,8 @@ def format_summary(summary: Mapping[str, Any]) -> str:
         lines.append((
             "path",
             f"{path['length']:.1f} m: {path['mowing']:.1f} m mowing, "
-            f"{path['transit']:.1f} m transit ({path['points']} points)",
+            f"{path['transit']:.1f} m transit ({path['points']} points"
+            + (f"; {path['home']:.1f} m of it the way home)" if path.get("home") else ")"),
         ))
     else:
         lines.append(("path", f"none (slices total {summary['slicesLength']:.1f} m)"))
@@ -130,6 +137,13 @@ def format_summary(summary: Mapping[str, Any]) -> str:
             f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, swath {summary['swath']:g} m)",
         ),
     ]
+    sessions = summary.get("sessions")
+    if sessions is not None:
+        each = ", ".join(f"{s['minutes']:.0f}" for s in sessions["each"])
+        lines.append(("sessions", (
+            f"{sessions['count']} of at most {sessions['batteryMinutes']:g} min ({each} min; "
+            f"{sessions['mowing']:.1f} m mowing, {sessions['trip']:.1f} m trips); whole job "
+            f"{_duration(sessions['jobSeconds'])} with {sessions['chargeMinutes']:g} min charging between")))
     search = summary.get("angleSearch")
     if search is not None:
         lines.append(("angle", (
