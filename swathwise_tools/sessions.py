@@ -401,24 +401,25 @@ def with_way_home(plan: "Plan", way: Way) -> None:
 
 
 def safe_way(plan: "Plan") -> Way:
-    """The planner's own transit between two points of the outlines the plan
-    was planned in; a start outside the lawn is joined by the drive to the
-    plan's entry point, as the route itself does."""
-    from .transit import route_between
+    """The planner's own transit between two points, in the outlines the plan
+    was planned in and at its lane angle (so that it is the very way a
+    transit inside the plan would take); a start outside the lawn is joined
+    by the drive to the plan's entry point, as the route itself is."""
+    from ._native import Scene
 
     garden = plan.prepared or plan.garden
+    scene = Scene(garden.lawn, obstacles=garden.obstacles, mow_areas=garden.mow_areas,
+                  virtual_wire=garden.virtual_wire or [], docking_wire=garden.docking_wire or [])
+    angle = math.radians(float(plan.settings.angle))
     start, entry = plan.start, plan.entry
 
     def way(a: XY, b: XY) -> list[XY] | None:
-        a_out = entry is not None and a == start
-        b_out = entry is not None and b == start
-        inner_a = entry if a_out and entry is not None else a
-        inner_b = entry if b_out and entry is not None else b
-        found = [inner_a] if inner_a == inner_b else route_between(garden, inner_a, inner_b)
+        inner_a = entry if entry is not None and a == start else a
+        inner_b = entry if entry is not None and b == start else b
+        found = [inner_a] if inner_a == inner_b else scene.transit(inner_a, inner_b, angle)
         if found is None:
             return None
-        points = list(found)
-        return ([a] if a_out else []) + points + ([b] if b_out else [])
+        return ([a] if inner_a != a else []) + list(found) + ([b] if inner_b != b else [])
 
     return way
 

@@ -170,3 +170,57 @@ def test_the_way_home_ends_the_route_and_sessions_leave_it_out():
     assert len(plan.mowing) == len(plan.path) - 1 and not plan.mowing[-1]
     (only,) = split_sessions(plan, straight, 10_000).sessions
     assert list(only.path) == [plan.start] + plan.path
+
+
+# Real-style gardens planned by the command's way through, with the planner's
+# own transit as the safe way: beds, trees over the edge, a virtual wire, and
+# docks on the edge (half a metre outside the fence) and under a tree.
+def park(start, wire=None):
+    return Garden(
+        lawn=[(0, 0), (45, 0), (45, 20), (30, 30), (0, 30)],
+        obstacles=[[(6, 6), (6, 14), (16, 14), (16, 6)], circle(25, 12, 3.0), circle(45, 10, 2.5),
+                   [(20, 22), (24, 22), (24, 30.5), (20, 30.5)]],
+        virtual_wire=wire, start=start)
+
+
+GARDENS = {
+    "dock outside the fence": park((-0.5, 15.0)),
+    "dock by a bed, with a wire": park((18.0, 5.0), wire=[(18.0, 5.0), (18.0, 18.0), (35.0, 18.0), (40.0, 3.0)]),
+    "dock in a corner": park((0.3, 29.7)),
+}
+
+
+def safe_check(garden):
+    """Whether a drive a-b keeps inside the lawn and off every obstacle, to shapely."""
+    lawn = Polygon(garden.lawn).buffer(1e-4)
+    blocks = [Polygon(r).buffer(-1e-4) for r in garden.obstacles]
+
+    def free(a, b):
+        seg = LineString([a, b]) if a != b else Point(a)
+        return lawn.covers(seg) and not any(o.intersects(seg) for o in blocks)
+
+    return free
+
+
+@pytest.mark.parametrize("name", GARDENS)
+def test_sessions_on_real_style_gardens_are_safe_and_add_up(name):
+    garden = GARDENS[name]
+    plan = plan_of(garden, return_home=True)
+    assert plan.path[-1] == plan.start and plan.home
+    sessions = plan.sessions(20.0, reserve=0.15, charge_min=45)
+    assert len(sessions.sessions) >= 3
+    free = safe_check(garden)
+    for s in sessions.sessions:
+        assert s.path[0] == plan.start and s.path[-1] == plan.start
+        assert s.seconds <= 0.85 * 20 * 60 + 1e-6
+        trips = [(a, b) for (a, b), m in zip(zip(s.path, s.path[1:]), s.mowing) if not m]
+        # Only the drive between the dock and its lawn point may leave the lawn.
+        inside = [(a, b) for a, b in trips if plan.entry is None or plan.start not in (a, b)]
+        assert all(free(a, b) for a, b in inside)
+    assert_same_mowing(plan, sessions)
+
+
+def test_no_return_ends_at_the_last_piece():
+    plan = plan_of(GARDENS["dock in a corner"], return_home=False)
+    last = max(plan.reached, key=lambda p: p.order)
+    assert not plan.home and plan.path[-1] == plan.path[last.segments.stop]
