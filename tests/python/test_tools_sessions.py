@@ -3,11 +3,14 @@ within the battery, safe, and together mowing exactly what the plan mows."""
 
 import functools
 import heapq
+import json
 import math
+from pathlib import Path
 
 import pytest
 from shapely.geometry import LineString, Point, Polygon
 
+from swathwise_tools import cli
 from swathwise_tools.garden import Garden
 from swathwise_tools.pipeline import make_plan
 from swathwise_tools.sessions import SessionError, split_sessions, with_way_home
@@ -224,3 +227,47 @@ def test_no_return_ends_at_the_last_piece():
     plan = plan_of(GARDENS["dock in a corner"], return_home=False)
     last = max(plan.reached, key=lambda p: p.order)
     assert not plan.home and plan.path[-1] == plan.path[last.segments.stop]
+
+
+FRONT = Path(__file__).resolve().parents[2] / "examples" / "front_lawn.geojson"
+
+
+def test_command_writes_sessions_to_the_summary_and_the_route_file(tmp_path, capsys):
+    route = tmp_path / "route.geojson"
+    code = cli.main(["plan", str(FRONT), "--battery", "12", "--charge", "30", "--json", "-o", str(route)])
+    out, _ = capsys.readouterr()
+    assert code == 0
+    summary = json.loads(out)
+    sessions = summary["sessions"]
+    features = json.loads(route.read_text())["features"]
+    lines = [f for f in features if f["properties"]["role"] == "session"]
+    (dock,) = [f["geometry"]["coordinates"] for f in features if f["properties"]["role"] == "start"]
+    assert sessions["count"] == len(lines) == len(sessions["each"]) >= 3
+    for number, f in enumerate(lines, start=1):
+        props, coords = f["properties"], f["geometry"]["coordinates"]
+        assert props["session"] == number and props["minutes"] <= 12
+        assert coords[0] == coords[-1] == pytest.approx(dock, abs=1e-8)
+    pieces = [f["properties"] for f in features if f["properties"]["role"] == "piece"]
+    assert all(p["session"] in range(1, len(lines) + 1) for p in pieces)
+    assert sum(p["length"] for p in pieces) == pytest.approx(summary["path"]["mowing"], abs=1e-3)
+    assert sessions["mowing"] == pytest.approx(summary["path"]["mowing"], abs=1e-6)
+    transit = [f["properties"] for f in features if f["properties"]["role"] == "transit"]
+    assert {t["session"] for t in transit} == set(range(1, len(lines) + 1))
+    total = sum(s["minutes"] for s in sessions["each"]) * 60 + 30 * 60 * (len(lines) - 1)
+    assert sessions["jobSeconds"] == pytest.approx(total)
+
+
+@pytest.mark.parametrize("flag, home", [([], True), (["--no-return"], False)])
+def test_the_route_ends_at_the_dock_unless_told_not_to(capsys, flag, home):
+    assert cli.main(["plan", str(FRONT), "--json", *flag]) == 0
+    summary = json.loads(capsys.readouterr().out)
+    assert (summary["path"]["home"] > 0) == home
+    assert summary["mowingTimeSeconds"] == pytest.approx(summary["path"]["length"] / 0.3)
+
+
+@pytest.mark.parametrize("args, fragment", [(["--battery", "0.2"], "battery"),
+                                            (["--battery", "20", "--reserve", "100"], "--reserve")])
+def test_session_options_that_cannot_work_are_one_error_line(capsys, args, fragment):
+    assert cli.main(["plan", str(FRONT), *args]) == 1
+    err = capsys.readouterr().err
+    assert fragment in err and len(err.strip().splitlines()) == 1
