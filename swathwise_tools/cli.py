@@ -245,11 +245,11 @@ def _run_plan(args: argparse.Namespace) -> int:
     if args.picture:
         from .picture import write_picture
 
-        write_picture(args.picture, plan, summary)
+        write_picture(args.picture, plan, summary, sessions)
     if args.html:
         from .page import write_page
 
-        write_page(args.html, plan, summary)
+        write_page(args.html, plan, summary, sessions)
     if args.picture or args.html:
         summary["drawingSeconds"] = time.perf_counter() - began
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)

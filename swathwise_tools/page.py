@@ -20,6 +20,7 @@ from typing import Any, Iterable, Mapping, Sequence
 
 from .garden import XY
 from .plan import Plan
+from .sessions import Sessions
 
 
 
@@ -27,7 +28,8 @@ def _pts(points: Iterable[Sequence[float]]) -> list[list[float]]:
     return [[round(x, 3), round(y, 3)] for x, y in points]
 
 
-def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+def page_data(plan: Plan, summary: Mapping[str, Any] | None = None,
+              sessions: Sessions | None = None) -> dict[str, Any]:
     garden = plan.garden
     pieces = [{
         "points": _pts(p.points + p.points[:1] if p.is_lap else p.points),
@@ -37,7 +39,7 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
     } for p in plan.pieces if p.points]
     gaps = [{"outer": _pts(list(g.exterior.coords)), "holes": [_pts(list(h.coords)) for h in g.interiors],
              "area": round(g.area, 3)} for g in plan.coverage.gaps.geoms]
-    return {
+    data: dict[str, Any] = {
         "name": garden.name or "mowing plan",
         "lawn": _pts(garden.lawn),
         "obstacles": [_pts(r) for r in garden.obstacles],
@@ -46,9 +48,21 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
         "gaps": gaps,
         "path": _pts(plan.path),
         "kinds": plan.segment_kinds(),
+        "sessions": [],
         "start": _pts([plan.start])[0],
         "summary": _summary_lines(summary),
     }
+    if sessions is not None:
+        # The route played session by session, each in its own colour.
+        data["path"] = _pts([p for s in sessions.sessions for p in s.path])
+        data["kinds"], data["sessions"] = [], []
+        for s in sessions.sessions:
+            if data["sessions"]:  # the charge at the dock between two sessions
+                data["kinds"].append("transit")
+                data["sessions"].append(s.number)
+            data["kinds"] += ["mow" if m else "transit" for m in s.mowing]
+            data["sessions"] += [s.number] * len(s.mowing)
+    return data
 
 
 def _summary_lines(summary: Mapping[str, Any] | None) -> list[str]:
@@ -109,13 +123,14 @@ D.pieces.forEach(p => { const e = el('polyline', {points: pts(p.points), fill: '
   e.dataset.tip = (p.order ? '#' + p.order + ' in the route' : 'not reached') + ' · ' + p.kind + (p.points.length > 3 ? ' lap' : ' lane') + ' · ' + p.length.toFixed(1) + ' m'; });
 const route = layer('route', Math.max(D.path.length - 1, 0));
 const n = D.path.length - 1;
-function hue(i){ const t = n > 0 ? i / n : 0; return 'hsl(' + (250 - 200 * t) + ',75%,' + (35 + 15 * t) + '%)'; }
+function hue(i){ if (D.sessions.length) return 'hsl(' + ((D.sessions[i] - 1) * 137.5 % 360) + ',70%,40%)';
+  const t = n > 0 ? i / n : 0; return 'hsl(' + (250 - 200 * t) + ',75%,' + (35 + 15 * t) + '%)'; }
 const segs = [];
 for (let i = 0; i < n; i++) { const k = D.kinds[i];
   const a = D.path[i], b = D.path[i + 1];
-  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' ? '#1f4fd6' : hue(i),
+  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' && !D.sessions.length ? '#1f4fd6' : hue(i),
     'stroke-width': (k === 'transit' ? 1.5 : 1.2) * px, 'stroke-dasharray': k === 'transit' ? 5 * px : 'none', 'stroke-linecap': 'round'}, route);
-  s.dataset.tip = k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
+  s.dataset.tip = (D.sessions.length ? 'session ' + D.sessions[i] + ' · ' : '') + k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
 const marks = layer('marks', 2);
 el('circle', {cx: D.start[0], cy: -D.start[1], r: 5 * px, fill: '#ffd400', stroke: '#000', 'stroke-width': px}, marks).dataset.tip = 'start';
 const mower = el('circle', {cx: D.start[0], cy: -D.start[1], r: 4 * px, fill: '#111', stroke: '#fff', 'stroke-width': px}, marks);
@@ -159,14 +174,17 @@ def _summary_markup(lines: Sequence[str]) -> tuple[str, int]:
     return "".join(f"<div>{block}</div>" for block in blocks), label.end() if label else 0
 
 
-def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
-    """The page as one HTML text."""
-    data = json.dumps(page_data(plan, summary), separators=(",", ":")).replace("</", "<\\/")
+def render_page(plan: Plan, summary: Mapping[str, Any] | None = None,
+                sessions: Sessions | None = None) -> str:
+    """The page as one HTML text; with ``sessions``, the route session by session."""
+    data = json.dumps(page_data(plan, summary, sessions), separators=(",", ":")).replace("</", "<\\/")
     name = html.escape(plan.garden.name or "mowing plan")
     summary_text, hang = _summary_markup(_summary_lines(summary))
     legend = "".join(f'<span><i style="background:{c}"></i>{html.escape(t)}</span>' for c, t in (
         ("#7aa35a", "area lanes"), ("#3b82c4", "perimeter laps"), ("#a0522d", "obstacle laps"),
-        ("linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))", "route, start to end"),
+        ("linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))", "route, start to end")
+        if sessions is None else ("linear-gradient(90deg,hsl(0,70%,40%),hsl(137,70%,40%),hsl(275,70%,40%))",
+                                  f"{len(sessions.sessions)} sessions, one colour each"),
         ("#1f4fd6", "transit (dashed)"), ("#e3342f", "unmown"), ("#d61fbf", "not reached")))
     return f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{name}</title>
@@ -182,6 +200,7 @@ def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
 """
 
 
-def write_page(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
-    """Write the interactive page of the plan to ``path``."""
-    Path(path).write_text(render_page(plan, summary), encoding="utf-8")
+def write_page(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None,
+               sessions: Sessions | None = None) -> None:
+    """Write the interactive page of the plan to ``path`` (see :func:`render_page`)."""
+    Path(path).write_text(render_page(plan, summary, sessions), encoding="utf-8")

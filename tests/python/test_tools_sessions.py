@@ -271,3 +271,17 @@ def test_session_options_that_cannot_work_are_one_error_line(capsys, args, fragm
     assert cli.main(["plan", str(FRONT), *args]) == 1
     err = capsys.readouterr().err
     assert fragment in err and len(err.strip().splitlines()) == 1
+
+
+def test_picture_and_page_draw_the_sessions(tmp_path):
+    from swathwise_tools.page import page_data
+    from swathwise_tools.picture import write_picture
+
+    plan = plan_of(GARDENS["dock by a bed, with a wire"], return_home=True)
+    sessions = plan.sessions(20.0)
+    data = page_data(plan, None, sessions)
+    n = len(sessions.sessions)
+    assert len(data["kinds"]) == len(data["sessions"]) == len(data["path"]) - 1
+    assert sorted(set(data["sessions"])) == list(range(1, n + 1))
+    write_picture(tmp_path / "plan.svg", plan, None, sessions)
+    assert (tmp_path / "plan.svg").read_text().count("session ") >= min(n, 10)
