@@ -74,9 +74,9 @@ LAWNS = {
 }
 
 
-def plan_of(garden, **kw):
+def plan_of(garden, pattern="lines", **kw):
     kw.setdefault("return_home", False)
-    return make_plan(garden, {"offset": 0.5, "angle": 10}, speed=SPEED, turn_time=TURN, **kw)
+    return make_plan(garden, {"offset": 0.5, "angle": 10, "pattern": pattern}, speed=SPEED, turn_time=TURN, **kw)
 
 
 def mowing_segments(path, mowing):
@@ -205,10 +205,11 @@ def safe_check(garden):
     return free
 
 
+@pytest.mark.parametrize("pattern", ["lines", "squares", "rings"])
 @pytest.mark.parametrize("name", GARDENS)
-def test_sessions_on_real_style_gardens_are_safe_and_add_up(name):
+def test_sessions_on_real_style_gardens_are_safe_and_add_up(name, pattern):
     garden = GARDENS[name]
-    plan = plan_of(garden, return_home=True)
+    plan = plan_of(garden, pattern, return_home=True)
     assert plan.path[-1] == plan.start and plan.home
     sessions = plan.sessions(20.0, reserve=0.15, charge_min=45)
     assert len(sessions.sessions) >= 3
