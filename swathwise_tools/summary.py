@@ -4,6 +4,7 @@ never changes it."""
 
 from __future__ import annotations
 
+import math
 from typing import Any, Mapping
 
 from shapely.geometry import Polygon
@@ -63,6 +64,24 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     })
     summary.update(_search_summary(plan))
     return summary
+
+
+def job_timeline(plan: Plan, speed: float = DEFAULT_SPEED,
+                 turn_time: float = DEFAULT_TURN_TIME_S) -> tuple[list[float], list[float]]:
+    """When the mower reaches each path point (seconds from the start) and how
+    long it turns there: ``turn_time`` at both ends of every lane it mows, so
+    the last arrival plus its turn is the summary's ``jobSeconds``."""
+    waits = [0.0] * len(plan.path)
+    for piece in plan.reached:
+        if not piece.is_lap:
+            waits[piece.segments.start] += turn_time
+            waits[piece.segments.stop] += turn_time
+    arrivals = [0.0] * len(plan.path)
+    for i in range(1, len(plan.path)):
+        (x0, y0), (x1, y1) = plan.path[i - 1], plan.path[i]
+        dx, dy = x1 - x0, y1 - y0
+        arrivals[i] = arrivals[i - 1] + waits[i - 1] + math.sqrt(dx * dx + dy * dy) / speed
+    return arrivals, waits
 
 
 def _search_summary(plan: Plan) -> dict[str, Any]:
