@@ -143,7 +143,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
                       help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
     plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
-                      help="seconds the mower needs to turn at each lane end, for --angle auto "
+                      help="seconds the mower needs to turn at each lane end, for the job time and --angle auto "
                            f"(default: {DEFAULT_TURN_TIME_S:g})")
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
