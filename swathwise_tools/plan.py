@@ -257,9 +257,9 @@ class Plan:
         ``order``, ``reached``, ``length`` in metres), one per transit stretch
         (``role`` "transit"), one for the whole path (``role`` "path"), the
         start (``role`` "start"), the unmown gaps (``role`` "gaps": a
-        MultiPolygon, ``area`` in m²), and ``summary`` (by default
-        :meth:`figures`) flattened into the scalar properties of a feature
-        with ``role`` "summary" and no geometry.  Lengths are true metres.
+        MultiPolygon, ``area`` in m²); ``summary`` (by default
+        :meth:`figures`) is the collection's own ``properties.summary``, so
+        the features stay one table of a few columns.  Lengths are true metres.
         With ``sessions`` (see :meth:`sessions`) there is one ``role``
         "session" line per session, and the pieces and transit stretches
         carry the ``session`` that drove them (see
@@ -300,8 +300,6 @@ class Plan:
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
-        flat = flatten(self.figures() if summary is None else summary)
-        features.append(feature({"role": "summary", **flat}, None))
 
         collection: dict[str, Any] = {"type": "FeatureCollection"}
         crs = frame.crs
@@ -310,6 +308,7 @@ class Plan:
         properties: dict[str, Any] = {"crs": frame.crs_name}
         if self.garden.name:
             properties["name"] = self.garden.name
+        properties["summary"] = dict(self.figures() if summary is None else summary)
         collection["properties"] = properties
         collection["features"] = features
         return collection
@@ -319,14 +318,15 @@ class Plan:
         """The route as GeoJSON (see :meth:`to_geojson`)."""
         return self.to_geojson()
 
-    def to_geodataframe(self, summary: Mapping[str, Any] | None = None) -> Any:
+    def to_geodataframe(self, summary: Mapping[str, Any] | None = None,
+                        sessions: Sessions | None = None) -> Any:
         """The route as a geopandas GeoDataFrame (one row per feature of
         :meth:`to_geojson`) in the garden's CRS; needs geopandas."""
         try:
             import geopandas
         except ImportError:
             raise ImportError("Plan.to_geodataframe needs geopandas: pip install 'swathwise[gis]'") from None
-        collection = self.to_geojson(summary)
+        collection = self.to_geojson(summary, sessions)
         return geopandas.GeoDataFrame.from_features(collection["features"], crs=self.garden.frame.crs)
 
 

@@ -82,6 +82,7 @@ class Session:
         mowing: one flag per segment of ``path``, True where it mows.
         seconds: the trip's estimated time (driving and turns).
         parts: what it mows of each piece, in driving order.
+        waits: per point of ``path``, the seconds spent turning there.
     """
 
     number: int
@@ -89,6 +90,7 @@ class Session:
     mowing: tuple[bool, ...]
     seconds: float
     parts: tuple[Part, ...]
+    waits: tuple[float, ...] = ()
 
     @property
     def minutes(self) -> float:
@@ -208,12 +210,15 @@ class _Trip:
     # path[known] and then that way is also safe.
     known: int = 0
     known_home: list[XY] = field(default_factory=list)
+    waits: list[float] = field(default_factory=list)
 
-    def drive(self, point: XY, mowing: bool, piece: int, seconds: float) -> None:
+    def drive(self, point: XY, mowing: bool, piece: int, seconds: float, wait: float = 0.0) -> None:
+        """On to ``point`` in ``seconds``, of which ``wait`` turning there."""
         self.path.append(point)
         self.mowing.append(mowing)
         self.piece_of.append(piece)
         self.seconds += seconds
+        self.waits.append(wait)
 
     def retrace_home(self, point: XY | None = None) -> list[XY]:
         """The way home from the trip's last point (or from ``point`` just
@@ -263,7 +268,8 @@ class _Splitter:
         route = self.route
         out = self.safe_way(self.dock, at)
         trip = _Trip(list(out), [False] * (len(out) - 1), [-1] * (len(out) - 1),
-                     path_length(out) / self.speed, known=len(out) - 1, known_home=out[::-1])
+                     path_length(out) / self.speed, known=len(out) - 1, known_home=out[::-1],
+                     waits=[0.0] * len(out))
         if self.home_from(trip, at, trip.seconds, beyond=False) is None:
             raise SessionError(f"the battery does not last the trip to ({at[0]:.2f}, {at[1]:.2f}) and back; "
                                "give a longer --battery or a smaller --reserve")
@@ -274,7 +280,7 @@ class _Splitter:
             step = math.dist(at, end) / self.speed + route.turn_at[k + 1]
             found = self.home_from(trip, end, trip.seconds + step, beyond=True)
             if found is not None:
-                trip.drive(end, route.mowing[k], route.piece_of[k], step)
+                trip.drive(end, route.mowing[k], route.piece_of[k], step, route.turn_at[k + 1])
                 if found[1]:
                     trip.known, trip.known_home = len(trip.path) - 1, found[0]
                 k, at, moved = k + 1, end, True
@@ -324,7 +330,8 @@ class _Splitter:
                 parts[-1] = Part(piece, parts[-1].points + (trip.path[i + 1],))
             else:
                 parts.append(Part(piece, (trip.path[i], trip.path[i + 1])))
-        return Session(number, tuple(trip.path), tuple(trip.mowing), trip.seconds, tuple(parts))
+        return Session(number, tuple(trip.path), tuple(trip.mowing), trip.seconds, tuple(parts),
+                       tuple(trip.waits))
 
 
 

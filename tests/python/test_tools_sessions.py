@@ -263,7 +263,7 @@ def test_the_route_ends_at_the_dock_unless_told_not_to(capsys, flag, home):
     assert cli.main(["plan", str(FRONT), "--json", *flag]) == 0
     summary = json.loads(capsys.readouterr().out)
     assert (summary["path"]["home"] > 0) == home
-    assert summary["mowingTimeSeconds"] == pytest.approx(summary["path"]["length"] / 0.3)
+    assert summary["drivingSeconds"] == pytest.approx(summary["path"]["length"] / 0.3)
 
 
 @pytest.mark.parametrize("args, fragment", [(["--battery", "0.2"], "battery"),
