@@ -284,5 +284,8 @@ def test_picture_and_page_draw_the_sessions(tmp_path):
     n = len(sessions.sessions)
     assert len(data["kinds"]) == len(data["sessions"]) == len(data["path"]) - 1
     assert sorted(set(data["sessions"])) == list(range(1, n + 1))
+    # The slider's clock: every session and the charging between them.
+    assert len(data["arrivals"]) == len(data["waits"]) == len(data["path"])
+    assert data["arrivals"][-1] + data["waits"][-1] == pytest.approx(sessions.job_seconds, abs=0.05 * n)
     write_picture(tmp_path / "plan.svg", plan, None, sessions)
     assert (tmp_path / "plan.svg").read_text().count("session ") >= min(n, 10)
