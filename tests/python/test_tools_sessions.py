@@ -289,3 +289,17 @@ def test_picture_and_page_draw_the_sessions(tmp_path):
     assert data["arrivals"][-1] + data["waits"][-1] == pytest.approx(sessions.job_seconds, abs=0.05 * n)
     write_picture(tmp_path / "plan.svg", plan, None, sessions)
     assert (tmp_path / "plan.svg").read_text().count("session ") >= min(n, 10)
+
+
+def test_a_geopackage_route_has_a_sessions_layer(tmp_path):
+    pyogrio = pytest.importorskip("pyogrio")
+    from swathwise_tools.route import write_route
+    from swathwise_tools.summary import summarise
+
+    plan = plan_of(GARDENS["dock outside the fence"], return_home=True)
+    sessions = plan.sessions(20.0)
+    write_route(tmp_path / "route.gpkg", plan, summarise(plan, sessions=sessions), sessions)
+    lines = pyogrio.read_dataframe(tmp_path / "route.gpkg", layer="sessions")
+    assert list(lines["session"]) == list(range(1, len(sessions.sessions) + 1))
+    pieces = pyogrio.read_dataframe(tmp_path / "route.gpkg", layer="pieces")
+    assert set(pieces["session"]) == set(lines["session"])
