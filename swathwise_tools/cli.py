@@ -57,6 +57,11 @@ exit codes:
 """
 
 
+# A --start that looks like longitude/latitude and lies this far from a
+# projected garden's lawn was meant as longitude/latitude.
+LATLON_FAR_M = 1000.0
+
+
 class _OptionError(Exception):
     """A command-line value that the planner cannot use."""
 
@@ -184,6 +189,22 @@ def _overrides(args: argparse.Namespace) -> dict[str, Any]:
         raise _OptionError(str(exc)) from None
 
 
+def _start(garden: Any, x: float, y: float) -> tuple[float, float]:
+    """``--start X Y`` (the garden's coordinates) in the planning frame."""
+    frame = garden.frame
+    if frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
+        raise _OptionError(f"--start {x:g} {y:g}: the garden is in longitude/latitude; give longitude "
+                           "and latitude")
+    start: tuple[float, float] = frame.to_local([(x, y)])[0]
+    if not frame.is_geographic and -180 <= x <= 180 and -90 <= y <= 90:
+        far = math.hypot(*start) - max(math.hypot(px, py) for px, py in garden.lawn)
+        if far > LATLON_FAR_M:
+            raise _OptionError(
+                f"--start {x:g} {y:g} looks like longitude/latitude, but the garden is in {frame.crs_name} "
+                f"and that point lies {far / 1000:,.1f} km from the lawn; give --start in {frame.crs_name}")
+    return start
+
+
 def _run_plan(args: argparse.Namespace) -> int:
     # Imported here so that argument errors come back quickly.
     from .picture import picture_format
@@ -203,17 +224,18 @@ def _run_plan(args: argparse.Namespace) -> int:
     settings = garden.settings.updated(overrides, source="option")
     start = None
     if args.start is not None:
-        x, y = args.start
-        if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
-            raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
-        start = garden.frame.to_local([(x, y)])[0]
+        start = _start(garden, *args.start)
     angle = args.angle if isinstance(args.angle, str) else None
     plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
+    summary = summarise(plan, speed=args.speed)
+    reason = summary["unreached"]["reason"]
+    if reason:
+        # The first line says why the exit code is not 0.
+        print(f"swathwise: warning: {reason}", file=sys.stderr)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:
         print(f"swathwise: note: {line}", file=sys.stderr)
-    summary = summarise(plan, speed=args.speed)
     if args.output:
         from .route import write_route
 
@@ -232,24 +254,11 @@ def _run_plan(args: argparse.Namespace) -> int:
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
     print(text, file=sys.stderr if to_stdout else sys.stdout)
 
-    given_up = plan.given_up
     if not plan.reached:
-        print("swathwise: warning: the route reaches no piece", file=sys.stderr)
         return EXIT_NOTHING_REACHED
-    if given_up:
-        print(f"swathwise: warning: {len(given_up)} of {len(plan.pieces)} pieces given up "
-              f"(unreachable from the start): {_pieces_named(given_up)}", file=sys.stderr)
+    if plan.given_up:
         return EXIT_GIVEN_UP
     return EXIT_OK
-
-
-def _pieces_named(pieces: Sequence[Any]) -> str:
-    """``area pieces 4, 5; obstacle laps 12`` (the ``index`` of each in the route file)."""
-    names = {"area": "area pieces", "perimeter": "perimeter laps", "obstacle": "obstacle laps"}
-    groups: dict[str, list[str]] = {}
-    for piece in pieces:
-        groups.setdefault(names.get(piece.kind, piece.kind), []).append(str(piece.index))
-    return "; ".join(f"{name} {', '.join(indexes)}" for name, indexes in groups.items())
 
 
 def main(argv: Sequence[str] | None = None) -> int:

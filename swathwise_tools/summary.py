@@ -11,6 +11,7 @@ from shapely.geometry import Polygon
 from .advice import bands
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
+from .reach import explain
 
 # Mowing speed for the time estimate, in metres per second.
 DEFAULT_SPEED = 0.3
@@ -45,6 +46,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
         "bands": [b.text() for b in bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
+        "unreached": explain(plan).to_dict(),
     })
     summary.update(_search_summary(plan))
     return summary
