@@ -123,8 +123,9 @@ def find_entry(garden: Garden, start: XY, drawn: Garden | None = None) -> Entry:
     if holding and on_lawn:
         return Entry(entry, f"the start lies inside {drawn.obstacle_label(holding[0])}, {off:.2f} m from free "
                             f"lawn; the route first drives {drive:.2f} m out of it")
-    return Entry(entry, f"the start lies {off:.2f} m outside the lawn; the route first drives "
-                        f"{drive:.2f} m to the nearest lawn point")
+    outside = float(_polygon(drawn.lawn).distance(where))
+    return Entry(entry, f"the start lies {outside:.2f} m outside the lawn; the route first drives "
+                        f"{drive:.2f} m to the nearest free lawn point")
 
 
 def _enters(blocked: BaseGeometry, a: XY, b: XY) -> bool:
