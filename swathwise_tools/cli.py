@@ -31,8 +31,9 @@ EXIT_CODES = {
     EXIT_OK: "planned; the route reaches every piece",
     EXIT_ERROR: "nothing planned: an unusable garden, option or file (one error line says which)",
     EXIT_USAGE: "the command line itself is wrong (argparse's usage message)",
-    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); outputs still written",
-    EXIT_GIVEN_UP: "planned, but some pieces were given up (a warning lists them); outputs still written",
+    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); the first warning says "
+                          "why; outputs still written",
+    EXIT_GIVEN_UP: "planned, but some pieces were given up; the first warning says why; outputs still written",
 }
 
 EPILOG = """\
@@ -47,7 +48,8 @@ garden file:
   WKT, or "local-metres" for plain metres. Without one, coordinates are
   longitude/latitude (RFC 7946). "settings" in the collection's properties
   holds planning settings by the names in the summary (angle in degrees).
-  A start up to {outside:g} m outside the lawn is driven in from.
+  A start up to {outside:g} m outside the lawn is driven in from; one inside
+  an obstacle, up to {inside:g} m from free lawn, is driven out of it.
 
 example:
   swathwise plan examples/back_garden.geojson -o route.geojson --picture plan.png
@@ -122,7 +124,7 @@ def _version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
     from .angle import DEFAULT_TURN_TIME_S
-    from .plan import MAX_START_OUTSIDE_M
+    from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
     from .summary import DEFAULT_SPEED
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
@@ -132,7 +134,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan = commands.add_parser(
         "plan", help="plan a garden and summarise the route",
         description="Plan a garden and summarise the route.",
-        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, codes=codes),
+        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, inside=MAX_START_INSIDE_M, codes=codes),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     plan.add_argument("garden", help='garden file (GeoJSON, see below), or "-" for standard input')

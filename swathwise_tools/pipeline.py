@@ -21,9 +21,10 @@ from .angle import (DEFAULT_SPEED_M_S, DEFAULT_TURN_TIME_S, Scene, longest_edge_
                     period_degrees, search_angle)
 from .frame import XY
 from .garden import Garden
+from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
-from .plan import Plan, plan_garden, resolve_settings
+from .plan import Plan, PlanError, plan_garden, resolve_settings
 from .settings import Settings, SettingsError, fill_defaults
 
 ANGLE_MODES = ("auto", "edge")
@@ -76,7 +77,12 @@ def make_plan(
 
     choice = None
     if angle == "auto":
-        choice = search_angle(Scene.of(prepared), resolved.to_dict(), start, speed=speed,
+        # The search plans from where the route meets the free lawn.
+        try:
+            entry = find_entry(prepared, start, garden).point or start
+        except StartError as exc:
+            raise PlanError(str(exc)) from None
+        choice = search_angle(Scene.of(prepared), resolved.to_dict(), entry, speed=speed,
                               turn_time=turn_time, workers=workers)
         resolved = resolved.updated({"angle": choice.degrees}, source="search")
     elif angle == "edge":
