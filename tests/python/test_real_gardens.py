@@ -156,3 +156,9 @@ def _shift(data, dx, dy):
 def test_no_false_warning_for_lawns_reaching_far():
     data = rg.garden(rg.lawn(rg.box(0, 0, 2400, 30)))
     assert not any("1000 m" in w for w in parse_garden(data).warnings)
+
+
+def test_buildings_only_touching_from_outside_say_nothing():
+    warnings = parse_garden(rg.ringed_by_buildings()).warnings
+    assert len(warnings) == 2
+    assert not any(name in " ".join(warnings) for name in ("house", "garage", "neighbour"))
