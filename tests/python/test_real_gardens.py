@@ -162,3 +162,12 @@ def test_buildings_only_touching_from_outside_say_nothing():
     warnings = parse_garden(rg.ringed_by_buildings()).warnings
     assert len(warnings) == 2
     assert not any(name in " ".join(warnings) for name in ("house", "garage", "neighbour"))
+
+
+def test_given_up_indices_are_in_the_json_summary(tmp_path, capsys):
+    path = tmp_path / "garden.geojson"
+    path.write_text(json.dumps(rg.paths_crossing()))
+    assert cli.main(["plan", str(path), "--json"]) == cli.EXIT_GIVEN_UP
+    unreached = json.loads(capsys.readouterr().out)["unreached"]
+    assert len(unreached["givenUpIndices"]) == sum(p["pieces"] for p in unreached["cutOffParts"]) > 0
+    assert len(unreached["cutOffParts"]) == 3
