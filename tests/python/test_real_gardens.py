@@ -2,6 +2,7 @@
 
 import json
 import math
+from pathlib import Path
 
 import pytest
 from shapely.geometry import LineString, Point, Polygon
@@ -12,6 +13,8 @@ from swathwise_tools.garden import parse_garden
 from swathwise_tools.pipeline import make_plan
 from swathwise_tools.plan import plan_garden
 from swathwise_tools.settings import SettingsError
+
+BACK = Path(__file__).resolve().parents[2] / "examples" / "back_garden.geojson"
 
 # name, builder, extra flags, exit code, fragments of the first warning line
 # (exit 3/4), of some warning, or of the error line (exit 1).
@@ -31,6 +34,8 @@ CASES = [
     ("neck closed by clearance", rg.dumbbell, ["--clearance", "0.6"], 4,
      ["pieces in 1 part of the lawn (", "cut off from the start where the clearance of 0.6 m closes"]),
     ("clearance leaves a strip", rg.dumbbell, ["--clearance", "0.35"], 0, ["a strip 0.10 m wide", "m²)"]),
+    ("wide clearance keeps the dock", lambda: json.loads(BACK.read_text()), ["--clearance", "2.5"], 4,
+     ["pieces in 4 parts of the lawn (", '"shed"']),
     ("clearance leaves nothing", rg.dumbbell, ["--clearance", "6"], 1,
      ["clearance of 6 m leaves no lawn", "below 5.00 m"]),
 ]
