@@ -95,7 +95,7 @@ def find_entry(garden: Garden, start: XY, drawn: Garden | None = None) -> Entry:
     free, blocked = _free(garden)
     if free.is_empty or free.distance(where) == 0:
         return Entry()
-    drawn_free, _ = _free(drawn)
+    drawn_free, drawn_blocked = _free(drawn)
     off = float(drawn_free.distance(where)) if not drawn_free.is_empty else 0.0
     holding = _inside(drawn, where)
     on_lawn = _polygon(drawn.lawn).buffer(ON_LAWN_M).contains(where)
@@ -114,9 +114,14 @@ def find_entry(garden: Garden, start: XY, drawn: Garden | None = None) -> Entry:
     target = inner if not inner.is_empty else free
     point = nearest_points(target, where)[0]
     entry = (float(point.x), float(point.y))
-    in_obstacle = bool(_inside(garden, where))
-    if not in_obstacle and _enters(blocked, start, entry):
-        entry = _nearest_clear(target, blocked, start, MAX_START_OUTSIDE_M + garden.clearance)
+    # The drive may not enter an obstacle it does not start in: neither a
+    # drawn one nor one grown by the clearance.
+    walls = [] if holding else [drawn_blocked]
+    if not _inside(garden, where):
+        walls.append(blocked)
+    wall = shapely.union_all(walls) if walls else Polygon()
+    if _enters(wall, start, entry):
+        entry = _nearest_clear(target, wall, start, MAX_START_OUTSIDE_M + garden.clearance)
     drive = path_length([start, entry])
     if off <= ON_LAWN_M:
         return Entry(entry)
