@@ -190,6 +190,7 @@ GARDENS = {
     "dock outside the fence": park((-0.5, 15.0)),
     "dock by a bed, with a wire": park((18.0, 5.0), wire=[(18.0, 5.0), (18.0, 18.0), (35.0, 18.0), (40.0, 3.0)]),
     "dock in a corner": park((0.3, 29.7)),
+    "dock under a tree": park((27.5, 12.0)),
 }
 
 
@@ -218,7 +219,7 @@ def test_sessions_on_real_style_gardens_are_safe_and_add_up(name, pattern):
         assert s.path[0] == plan.start and s.path[-1] == plan.start
         assert s.seconds <= 0.85 * 20 * 60 + 1e-6
         trips = [(a, b) for (a, b), m in zip(zip(s.path, s.path[1:]), s.mowing) if not m]
-        # Only the drive between the dock and its lawn point may leave the lawn.
+        # Only the drive between the dock and its lawn point may leave the free lawn.
         inside = [(a, b) for a, b in trips if plan.entry is None or plan.start not in (a, b)]
         assert all(free(a, b) for a, b in inside)
     assert_same_mowing(plan, sessions)
