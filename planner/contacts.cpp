@@ -144,25 +144,29 @@ bool onEdge(const Point& p, const Point& q, const Point& r) {
     return sideOf(p, q, r) == 0 && withinBox(p, q, r);
 }
 
-// Every point where a vertex of one ring lies on the outline of another.
+// Every point where a vertex of one ring lies on the outline of another
+// (ring 0 is the lawn: its edges are paired with the obstacles' only).
 std::vector<Contact> contactPoints(const std::vector<RingView>& rings) {
     struct EdgeRef {
         std::size_t ring;
         std::size_t edge;
     };
-    std::vector<Box> boxes;
+    std::vector<Box> lawnBoxes, boxes;
     std::vector<EdgeRef> refs;
     for (std::size_t r = 0; r < rings.size(); ++r) {
         const std::vector<Point>& ring = *rings[r].points;
         for (std::size_t i = 0; i < ring.size(); ++i) {
-            boxes.push_back(boxOf(ring[i], ring[(i + 1) % ring.size()]));
+            const Box e = boxOf(ring[i], ring[(i + 1) % ring.size()]);
+            if (r == 0) {
+                lawnBoxes.push_back(e);
+                continue;
+            }
+            boxes.push_back(e);
             refs.push_back(EdgeRef{r, i});
         }
     }
     std::vector<Contact> contacts;
-    forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
-        const EdgeRef& ea = refs[a];
-        const EdgeRef& eb = refs[b];
+    auto meet = [&](const EdgeRef& ea, const EdgeRef& eb) {
         if (ea.ring == eb.ring) return false;
         for (int side = 0; side < 2; ++side) {
             const EdgeRef& v = side == 0 ? ea : eb;  // whose vertex
@@ -179,6 +183,10 @@ std::vector<Contact> contactPoints(const std::vector<RingView>& rings) {
             contacts.push_back(Contact{c, Passage{e.ring, e.edge, atP}});
         }
         return false;
+    };
+    forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) { return meet(refs[a], refs[b]); });
+    forEachMeetingPairBetween(lawnBoxes, boxes, [&](std::size_t a, std::size_t b) {
+        return meet(EdgeRef{0, a}, refs[b]);
     });
     std::sort(contacts.begin(), contacts.end(), [](const Contact& a, const Contact& b) {
         if (a.at.x != b.at.x) return a.at.x < b.at.x;

@@ -40,6 +40,44 @@ inline bool forEachMeetingPair(const std::vector<Box>& boxes, Visit&& visit) {
     return false;
 }
 
+// Calls visit(i, j) for every box i of `a` and j of `b` that meet, without
+// looking at pairs within one list: two sweeps along x, each pair found by
+// the box that starts first (ties by the one of `a`).  visit returns true
+// to stop; then so does this.
+template <class Visit>
+inline bool forEachMeetingPairBetween(const std::vector<Box>& a, const std::vector<Box>& b,
+                                      Visit&& visit) {
+    auto byStart = [](const std::vector<Box>& boxes) {
+        std::vector<std::size_t> order(boxes.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t p, std::size_t q) { return boxes[p].x0 < boxes[q].x0; });
+        return order;
+    };
+    const std::vector<std::size_t> oa = byStart(a);
+    const std::vector<std::size_t> ob = byStart(b);
+    // From each box of one list, the boxes of the other starting at or
+    // after it (strictly after, for boxes of `b`) and before it ends.
+    auto sweep = [&](const std::vector<Box>& from, const std::vector<std::size_t>& of,
+                     const std::vector<Box>& to, const std::vector<std::size_t>& ot, bool fromA) {
+        std::size_t first = 0;
+        for (std::size_t i : of) {
+            const Box& f = from[i];
+            while (first < ot.size() &&
+                   (fromA ? to[ot[first]].x0 < f.x0 : to[ot[first]].x0 <= f.x0))
+                ++first;
+            for (std::size_t k = first; k < ot.size(); ++k) {
+                const Box& t = to[ot[k]];
+                if (t.x0 > f.x1 + kBoundaryTolerance) break;
+                if (!boxesMeet(f, t)) continue;
+                if (fromA ? visit(i, ot[k]) : visit(ot[k], i)) return true;
+            }
+        }
+        return false;
+    };
+    return sweep(a, oa, b, ob, true) || sweep(b, ob, a, oa, false);
+}
+
 // Which side of the line P -> Q the point R lies on: +1 left, -1 right, 0 on
 // it (a cross product below the boundary tolerance, as the point-in-ring
 // test counts a point on an edge).
