@@ -47,6 +47,13 @@ constexpr double kMergeSimplify = 0.0015;       // merged obstacles: vertices th
                                                 // line go (clipped mow areas this thin, too) ...
 constexpr double kMergeGrowth = 0.001;          // ... and they grow by this: slivers up to twice it close
 constexpr double kMergeMiterLimit = 4.0;        // ... corners down to about 30 degrees keep their tips
+constexpr double kPinchSealHalfSize = 0.01;     // outlines meeting at a point: a square this big closes it
+constexpr double kPinchAngleTolerance = 1e-9;   // sectors round such a point narrower than this are shut
+constexpr double kPocketMinWidth = 0.0015;      // lawn enclosed by obstacles is kept when an inset by
+                                                // this leaves some of it (thinner pockets fill)
+constexpr double kIslandBoxPad = 1e-6;          // work areas: a hole's box grown by this holds an island's
+constexpr double kPocketCutOverlap = 0.002;     // an obstacle round a pocket is cut into pieces that
+                                                // overlap by twice this
 
 // Rotation by a quarter turn for the second lane set of "squares":
 // cos 90 degrees as evaluated in double precision; sin 90 degrees is exactly 1.

@@ -9,101 +9,21 @@
 #include "clipper2/clipper.h"
 #include "planner/constants.h"
 #include "planner/geometry.h"
+#include "planner/contacts.h"
 #include "planner/inset.h"
+#include "planner/ring_meetings.h"
 
 namespace Planner {
 
 namespace {
 
+using namespace normalise_detail;
 using Clipper2Lib::ClipType;
 using Clipper2Lib::Clipper64;
 using Clipper2Lib::FillRule;
 using Clipper2Lib::Path64;
 using Clipper2Lib::Paths64;
 using Clipper2Lib::Point64;
-
-bool boxesMeet(const Box& a, const Box& b) {
-    return a.x0 <= b.x1 + kBoundaryTolerance && b.x0 <= a.x1 + kBoundaryTolerance &&
-           a.y0 <= b.y1 + kBoundaryTolerance && b.y0 <= a.y1 + kBoundaryTolerance;
-}
-
-// Calls visit(i, j), i < j, for every pair of boxes that meet, found by a
-// sweep along x.  visit returns true to stop; then so does this.
-template <class Visit>
-bool forEachMeetingPair(const std::vector<Box>& boxes, Visit&& visit) {
-    std::vector<std::size_t> order(boxes.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return boxes[a].x0 < boxes[b].x0; });
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const Box& a = boxes[order[k]];
-        for (std::size_t m = k + 1; m < order.size(); ++m) {
-            const Box& b = boxes[order[m]];
-            if (b.x0 > a.x1 + kBoundaryTolerance) break;
-            if (!boxesMeet(a, b)) continue;
-            if (visit(std::min(order[k], order[m]), std::max(order[k], order[m]))) return true;
-        }
-    }
-    return false;
-}
-
-// Which side of the line P -> Q the point R lies on: +1 left, -1 right, 0 on
-// it (a cross product below the boundary tolerance, as the point-in-ring
-// test counts a point on an edge).
-int sideOf(const Point& p, const Point& q, const Point& r) {
-    const double c = (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x);
-    if (std::fabs(c) < kBoundaryTolerance) return 0;
-    return c > 0.0 ? 1 : -1;
-}
-
-bool withinBox(const Point& p, const Point& q, const Point& r) {
-    return boxesMeet(boxOf(p, q), boxOf(r, r));
-}
-
-// True if the segments PQ and RS cross or touch.
-bool segmentsMeet(const Point& p, const Point& q, const Point& r, const Point& s) {
-    const int d1 = sideOf(r, s, p);
-    const int d2 = sideOf(r, s, q);
-    const int d3 = sideOf(p, q, r);
-    const int d4 = sideOf(p, q, s);
-    if (d1 * d2 < 0 && d3 * d4 < 0) return true;
-    return (d1 == 0 && withinBox(r, s, p)) || (d2 == 0 && withinBox(r, s, q)) ||
-           (d3 == 0 && withinBox(p, q, r)) || (d4 == 0 && withinBox(p, q, s));
-}
-
-bool isFiniteRing(const std::vector<Point>& ring) {
-    return std::all_of(ring.begin(), ring.end(),
-                       [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
-}
-
-// A ring the repairs look at: at least 3 points, all finite.
-bool isUsableRing(const std::vector<Point>& ring) {
-    return ring.size() >= 3 && isFiniteRing(ring);
-}
-
-// The ring without repeated consecutive points (nor a closing repeat).
-std::vector<Point> withoutRepeats(const std::vector<Point>& ring) {
-    std::vector<Point> out;
-    for (const Point& p : ring) {
-        if (out.empty() || p.x != out.back().x || p.y != out.back().y) out.push_back(p);
-    }
-    while (out.size() > 1 && out.back().x == out.front().x && out.back().y == out.front().y)
-        out.pop_back();
-    return out;
-}
-
-// True if two edges of the ring that are not neighbours cross or touch.
-bool isSelfIntersecting(const std::vector<Point>& original) {
-    const std::vector<Point> ring = withoutRepeats(original);
-    const std::size_t n = ring.size();
-    if (n < 4) return false;
-    std::vector<Box> edges(n);
-    for (std::size_t i = 0; i < n; ++i) edges[i] = boxOf(ring[i], ring[(i + 1) % n]);
-    return forEachMeetingPair(edges, [&](std::size_t i, std::size_t j) {
-        if (j == i + 1 || (i == 0 && j == n - 1)) return false;  // neighbours share a vertex
-        return segmentsMeet(ring[i], ring[(i + 1) % n], ring[j], ring[(j + 1) % n]);
-    });
-}
 
 // True if the outlines of two rings cross or touch, or one holds the other.
 bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
@@ -144,10 +64,107 @@ Paths64 closeGaps(const Paths64& paths) {
                           kGridScale * kMergeGrowth);
 }
 
+// ---- Lawn that obstacles enclose.
+
+// True if some of the hole (a clockwise outline of a union) is lawn wider
+// than a sliver.
+bool holdsLawn(const Path64& hole, const Path64& lawn) {
+    if (lawn.empty()) return false;
+    Path64 area = hole;
+    std::reverse(area.begin(), area.end());
+    Clipper2Lib::Rect64 rect = Clipper2Lib::GetBounds(area);
+    const Paths64 near = Clipper2Lib::RectClip(rect, lawn);
+    if (near.empty()) return false;
+    Clipper64 clipper;
+    clipper.AddSubject(Paths64{area});
+    clipper.AddClip(near);
+    Paths64 common;
+    clipper.Execute(ClipType::Intersection, FillRule::NonZero, common);
+    if (common.empty()) return false;
+    return !offsetOutlines(common, -kGridScale * kPocketMinWidth).empty();
+}
+
+// The outer outlines of a polygon with holes cut along the vertical lines
+// through the holes' middles, each piece reaching kPocketCutOverlap beyond
+// its cut lines into the next: no piece holds a hole, and together they
+// cover the polygon with no seam between them.  A hole too narrow to be cut
+// so comes out filled.
+void cutRoundHoles(const Path64& outer, const Paths64& holes, Paths64& pieces) {
+    const std::int64_t overlap = static_cast<std::int64_t>(kGridScale * kPocketCutOverlap);
+    std::vector<std::int64_t> cuts;
+    for (const Path64& hole : holes) {
+        const Clipper2Lib::Rect64 box = Clipper2Lib::GetBounds(hole);
+        cuts.push_back(box.left + (box.right - box.left) / 2);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    const Clipper2Lib::Rect64 bounds = Clipper2Lib::GetBounds(outer);
+    Paths64 subject{outer};
+    for (const Path64& hole : holes) subject.push_back(hole);
+    for (std::size_t k = 0; k <= cuts.size(); ++k) {
+        const std::int64_t left = k == 0 ? bounds.left - 1 : cuts[k - 1] - overlap;
+        const std::int64_t right = k == cuts.size() ? bounds.right + 1 : cuts[k] + overlap;
+        const Path64 slab{Point64(left, bounds.top - 1), Point64(right, bounds.top - 1),
+                          Point64(right, bounds.bottom + 1), Point64(left, bounds.bottom + 1)};
+        Clipper64 clipper;
+        clipper.AddSubject(subject);
+        clipper.AddClip(Paths64{slab});
+        Paths64 part;
+        clipper.Execute(ClipType::Intersection, FillRule::NonZero, part);
+        for (Path64& p : part) {
+            if (Clipper2Lib::Area(p) > 0.0) pieces.push_back(std::move(p));
+        }
+    }
+}
+
+// The grown union's outer outlines, where none of its holes holds lawn:
+// those holes are filled, as nothing is lost.  Where one does, the outline
+// round it is cut into overlapping pieces, so that the pocket stays lawn;
+// the other holes are still filled.
+void keepPockets(const Paths64& grown, const Path64& lawn, Paths64& outlines) {
+    Paths64 outers;
+    Paths64 kept;
+    for (const Path64& p : grown) {
+        const double area = Clipper2Lib::Area(p);
+        if (area > 0.0)
+            outers.push_back(p);
+        else if (area < 0.0 && holdsLawn(p, lawn))
+            kept.push_back(p);
+    }
+    if (kept.empty()) {
+        outlines = std::move(outers);
+        return;
+    }
+    Clipper64 clipper;
+    clipper.AddSubject(outers);
+    clipper.AddSubject(kept);
+    Clipper2Lib::PolyTree64 tree;
+    clipper.Execute(ClipType::Union, FillRule::NonZero, tree);
+    std::vector<const Clipper2Lib::PolyPath64*> pending{&tree};
+    while (!pending.empty()) {
+        const Clipper2Lib::PolyPath64* node = pending.back();
+        pending.pop_back();
+        for (std::size_t i = 0; i < node->Count(); ++i) {
+            const Clipper2Lib::PolyPath64* outer = node->Child(i);
+            Paths64 holes;
+            for (std::size_t j = 0; j < outer->Count(); ++j) {
+                holes.push_back(outer->Child(j)->Polygon());
+                pending.push_back(outer->Child(j));  // islands inside the pocket
+            }
+            if (holes.empty())
+                outlines.push_back(outer->Polygon());
+            else
+                cutRoundHoles(outer->Polygon(), holes, outlines);
+        }
+    }
+}
+
 // The area the rings enclose (each counted whole, as the non-zero rule
 // counts a self-intersecting ring), as outer outlines on the grid; enclosed
-// holes are filled.  False if a ring cannot be placed on the grid.
-bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, Paths64& outlines) {
+// holes are filled unless they hold lawn (see keepPockets).  False if a ring
+// cannot be placed on the grid.
+bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, const Path64& lawn,
+                   Paths64& outlines) {
     Paths64 members;
     for (const std::vector<Point>* ring : rings) {
         Path64 path;
@@ -167,9 +184,7 @@ bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, Paths64&
     // a sliver between them; growing the union a little seals it.
     merged = closeGaps(merged);
     outlines.clear();
-    for (Path64& p : merged) {
-        if (Clipper2Lib::Area(p) > 0.0) outlines.push_back(std::move(p));
-    }
+    keepPockets(merged, lawn, outlines);
     return true;
 }
 
@@ -334,6 +349,10 @@ void mergeObstacles(Environment& scene) {
         return false;
     });
     if (std::find(repair.begin(), repair.end(), 1) == repair.end()) return;
+    // Lawn enclosed by a group is kept; off the grid, none is judged to be.
+    Path64 lawn;
+    if (!isUsableRing(scene.perimeter.points) || !toGridPath(scene.perimeter.points, lawn))
+        lawn.clear();
 
     // Each group of meeting obstacles becomes its union, in the place of its
     // first member; the other obstacles keep their places and points.
@@ -352,7 +371,7 @@ void mergeObstacles(Environment& scene) {
             if (repair[k] && findRoot(parent, k) == root) members.push_back(&obstacles[k].points);
         }
         Paths64 outlines;
-        if (!unionOutlines(members, outlines)) {
+        if (!unionOutlines(members, lawn, outlines)) {
             for (const std::vector<Point>* m : members) result.emplace_back(*m);
             continue;
         }
@@ -406,7 +425,9 @@ void clipMowAreasToLawn(Environment& scene) {
 
 void normaliseScene(Environment& scene) {
     dropRepeatedWirePoints(scene.virtualWire);
+    dropObstaclesOffLawn(scene);
     sealObstaclesAgainstPerimeter(scene);
+    sealPinchPoints(scene);
     mergeObstacles(scene);
     clipMowAreasToLawn(scene);
 }

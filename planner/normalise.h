@@ -23,7 +23,9 @@ void sealObstaclesAgainstPerimeter(Environment& scene);
 
 // Obstacles that overlap or touch one another (outlines crossing or meeting,
 // or one inside another) are replaced by their union, and a self-intersecting
-// obstacle by all the area it encloses; enclosed holes are filled.  The
+// obstacle by all the area it encloses; enclosed holes are filled unless
+// they hold lawn: the union round such a pocket is cut into pieces that
+// overlap, so that the pocket stays lawn.  The
 // union is taken on the 1 mm grid and grown by kMergeGrowth, which seals
 // slivers that the grid may leave between touching obstacles; it stands in
 // the place of the group's first obstacle; other obstacles keep their places

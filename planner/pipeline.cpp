@@ -124,7 +124,9 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
     const std::vector<Ring> holes = filterRingsByOrientation(rings, true);
     for (const Ring& outer : outers) {
         Environment area{Polygon(outer)};
-        for (const Ring& hole : holes) area.addObstacle(Polygon(hole));
+        for (const Ring& hole : holes) {
+            if (!holeHoldsOuter(hole, outer)) area.addObstacle(Polygon(hole));
+        }
         areas.push_back(std::move(area));
     }
     return areas;
@@ -164,6 +166,23 @@ std::vector<Ring> filterRingsByOrientation(const std::vector<Ring>& rings, bool 
         if (wantHoles ? (area < 0.0) : (area >= 0.0)) selected.push_back(ring);
     }
     return selected;
+}
+
+bool holeHoldsOuter(const Ring& hole, const Ring& outer) {
+    if (hole.size() < 3 || outer.size() < 3) return false;
+    // Every vertex of the outer ring lies in the hole, so its box in the
+    // hole's (grown by more than the on-outline band).
+    const Box h = boxOf(hole);
+    const Box o = boxOf(outer);
+    const double pad = kIslandBoxPad;
+    if (!(h.x0 - pad <= o.x0 && o.x1 <= h.x1 + pad && h.y0 - pad <= o.y0 && o.y1 <= h.y1 + pad))
+        return false;
+    bool strictly = false;
+    for (const Point& p : outer) {
+        if (!isPointInPolygon(hole, p.x, p.y)) return false;
+        strictly = strictly || isPointStrictlyInPolygon(hole, p.x, p.y);
+    }
+    return strictly;
 }
 
 std::vector<LineString> patternSlices(const Environment& area, const PathSettings& settings) {

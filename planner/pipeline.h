@@ -18,6 +18,11 @@ void rotatePoints(std::vector<Point>& points, double angle);
 // fewer than 3 points) or of the holes (wantHoles true: grid area < 0).
 std::vector<Ring> filterRingsByOrientation(const std::vector<Ring>& rings, bool wantHoles);
 
+// True if the hole (an outline of the grown obstacles) holds the outer ring
+// (an outline of the shrunk lawn): the outer ring is an island of lawn inside
+// the obstacles, and the hole is no obstacle of its work area.
+bool holeHoldsOuter(const Ring& hole, const Ring& outer);
+
 // The slices of one work area for the settings' pattern: "lines", "squares",
 // or concentric rings for any other pattern.
 std::vector<LineString> patternSlices(const Environment& area, const PathSettings& settings);

@@ -662,6 +662,17 @@ std::vector<Planner::Ring> lapRings(const Environment& working, std::uint64_t la
         holes);
 }
 
+// Every vertex of the outer ring in the hole, and some strictly inside.
+bool holeHoldsInner(const Planner::Ring& hole, const Planner::Ring& outer) {
+    if (hole.size() < 3 || outer.size() < 3) return false;
+    bool strictly = false;
+    for (const Point& p : outer) {
+        if (!Reference::isPointInPolygon(hole, p.x, p.y)) return false;
+        strictly = strictly || Reference::isPointStrictlyInPolygon(hole, p.x, p.y);
+    }
+    return strictly;
+}
+
 std::vector<Environment> workAreas(const Environment& working, const PathSettings& settings) {
     std::vector<Environment> areas;
     if (!(settings.distanceToBorder > 0.0)) {
@@ -674,7 +685,11 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
     const std::vector<Planner::Ring> holes = Planner::filterRingsByOrientation(rings, true);
     for (const Planner::Ring& outer : outers) {
         Environment area{Planner::Polygon(outer)};
-        for (const Planner::Ring& hole : holes) area.addObstacle(Planner::Polygon(hole));
+        for (const Planner::Ring& hole : holes) {
+            // An island of lawn inside the grown obstacles: the hole round it
+            // is none of its obstacles.
+            if (!holeHoldsInner(hole, outer)) area.addObstacle(Planner::Polygon(hole));
+        }
         areas.push_back(std::move(area));
     }
     return areas;

@@ -224,6 +224,73 @@ public:
         return Point(uniform(-radius, radius), uniform(-radius, radius));
     }
 
+    // A garden where obstacles enclose lawn or meet at points: neighbours
+    // round the lawn (outside it, on its edge or overlapping it), buildings
+    // round a courtyard with or without a gap, a pen of hedges with the dock
+    // inside, beds touching the lawn's edge and one another at a vertex, thin
+    // paths from edge to edge, and trees as 32-gons over the edge.
+    Task contactTask() {
+        Task t = task();
+        Environment& env = t.environment;
+        const Box b = boxOf(env.perimeter.points);
+        const double w = b.x1 - b.x0, h = b.y1 - b.y0;
+        auto at = [&](double fx, double fy) { return Point(b.x0 + fx * w, b.y0 + fy * h); };
+        const int kind = integer(0, 5);
+        if (kind == 0) {
+            const double d = chance(0.5) ? 0.0 : uniform(-0.05, 0.02);
+            env.addObstacle(Polygon(box(b.x0 - 3, b.y0 - 3, b.x1 + 3, b.y0 - d)));
+            env.addObstacle(Polygon(box(b.x0 - 3, b.y1 + d, b.x1 + 3, b.y1 + 3)));
+            env.addObstacle(Polygon(box(b.x0 - 3, b.y0 - 3, b.x0 - d, b.y1 + 3)));
+            env.addObstacle(Polygon(box(b.x1 + d, b.y0 - 3, b.x1 + 3, b.y1 + 3)));
+        } else if (kind == 1 || kind == 2) {
+            const Point lo = at(uniform(0.2, 0.35), uniform(0.2, 0.35));
+            const Point hi = at(uniform(0.65, 0.8), uniform(0.65, 0.8));
+            const double th = uniform(0.2, 0.5);
+            const double gap = kind == 2 ? 0.0 : (chance(0.5) ? 0.01 : uniform(0.1, 1.0));
+            env.addObstacle(Polygon(box(lo.x, lo.y, hi.x, lo.y + th)));
+            env.addObstacle(Polygon(box(lo.x, hi.y - th, hi.x, hi.y)));
+            env.addObstacle(Polygon(box(lo.x, lo.y, lo.x + th, hi.y)));
+            env.addObstacle(Polygon(box(hi.x - th, lo.y + th + gap, hi.x, hi.y)));
+            if (chance(0.6)) t.start = Point((lo.x + hi.x) / 2, (lo.y + hi.y) / 2);
+        } else if (kind == 3) {
+            // A bed with a vertex on a lawn vertex or in the middle of an
+            // edge, and two kites tip to tip.
+            const auto& lawn = env.perimeter.points;
+            const std::size_t k = static_cast<std::size_t>(integer(0, static_cast<int>(lawn.size()) - 1));
+            const Point& p = lawn[k];
+            const Point& q = lawn[(k + 1) % lawn.size()];
+            const Point c = chance(0.5) ? p : Point((p.x + q.x) / 2, (p.y + q.y) / 2);
+            const Point m = at(0.5, 0.5);
+            const double s = uniform(0.3, 0.9);
+            env.addObstacle(Polygon({c, Point(c.x + (m.x - c.x) * s + 0.4, c.y + (m.y - c.y) * s),
+                                     Point(c.x + (m.x - c.x) * s - 0.4, c.y + (m.y - c.y) * s)}));
+            const Point tip = at(uniform(0.3, 0.7), 0.5);
+            const double kw = uniform(0.3, 1.2);
+            env.addObstacle(Polygon({Point(tip.x, b.y0 - 1), Point(tip.x + kw, tip.y - 2), tip,
+                                     Point(tip.x - kw, tip.y - 2)}));
+            env.addObstacle(Polygon({tip, Point(tip.x + kw, tip.y + 2), Point(tip.x, b.y1 + 1),
+                                     Point(tip.x - kw, tip.y + 2)}));
+        } else if (kind == 4) {
+            for (int i = integer(1, 2); i > 0; --i) {
+                const double x = b.x0 + uniform(0.2, 0.8) * w;
+                env.addObstacle(Polygon(box(x, b.y0 - (chance(0.5) ? 0.0 : 0.5), x + uniform(0.05, 0.4),
+                                            b.y1 + (chance(0.5) ? 0.0 : 0.5))));
+            }
+        } else {
+            for (int i = integer(2, 5); i > 0; --i) {
+                const Point c = at(uniform(0.0, 1.0), chance(0.5) ? 0.0 : 1.0);
+                const double r = uniform(0.4, 1.5);
+                std::vector<Point> tree;
+                for (int k = 0; k < 32; ++k) {
+                    const double a = 6.283185307179586 * k / 32;
+                    tree.emplace_back(c.x + r * std::cos(a), c.y + r * std::sin(a));
+                }
+                env.addObstacle(Polygon(tree));
+            }
+        }
+        return t;
+    }
+
     // A cluttered garden: many obstacles, a long outline now and then, and
     // hedges across the lawn (some with a gap) that leave parts out of
     // reach, with obstacles inside obstacles whose laps nobody can reach.
@@ -334,6 +401,19 @@ TEST(FastVersusReference, WholeTasksOnClutteredGardens) {
     }
     EXPECT_GT(searches, 1000u);
     EXPECT_GT(fastFailures, 300u);  // many pieces out of reach
+}
+
+TEST(FastVersusReference, WholeTasksOnGardensWithContactsAndPockets) {
+    GardenMaker maker(20261209);
+    for (int i = 0; i < 240; ++i) {
+        const GardenMaker::Task t = maker.contactTask();
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "garden with contacts " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "garden with contacts " << i << ": " << lean;
+    }
 }
 
 TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
