@@ -377,8 +377,9 @@ def _locally(workers: int) -> _Runner:
         attempts: dict[str, int] = {}
         waiting = list(reversed(todo))
         while waiting:
-            # A fresh start: the planner module and the tools are loaded once per worker.
-            context = multiprocessing.get_context("spawn")
+            # Forked, as the angle search's workers: the tools are loaded
+            # already, and the caller's script need not be importable.
+            context = multiprocessing.get_context("fork")
             with ProcessPoolExecutor(min(workers, len(waiting)), mp_context=context) as pool:
                 for source, outcome in _window(pool, waiting, job, workers):
                     if isinstance(outcome, dict):
@@ -472,6 +473,7 @@ class _progress:
                 from tqdm import tqdm
             except ImportError:
                 return lambda: None
+            tqdm.monitor_interval = 0  # no thread of its own: the workers are forked
             self.bar = tqdm(total=self.total, unit="garden", file=sys.stderr, dynamic_ncols=True)
         return lambda: self.bar.update(1) if self.bar is not None else None
 

@@ -1,12 +1,15 @@
 import csv
 import json
 import math
+import os
 from pathlib import Path
 
 import pytest
 
-from swathwise_tools import cli
+from swathwise_tools import batch, cli
 from swathwise_tools.batch import COLUMNS, plan_many
+
+PLAN_ONE = batch.plan_one
 
 TIMES = ("planning_seconds", "angle_search_seconds", "task_seconds")
 
@@ -100,7 +103,7 @@ def test_failing_gardens_are_recorded_and_the_rest_planned(folder, tmp_path, cap
     (folder / "broken.geojson").write_text('{"type": "FeatureCollection", "features": [')
     (folder / "far_dock.geojson").write_text(json.dumps(garden("far_dock", 8, 6, start=(20, 3))))
     out = tmp_path / "out"
-    assert cli.main(["batch", str(folder), "--out", str(out), "--workers", "1"]) == cli_some()
+    assert cli.main(["batch", str(folder), "--out", str(out), "--workers", "1"]) == cli.BATCH_EXIT_SOME
     err = capsys.readouterr().err
     assert "broken: invalid JSON" in err and "far_dock: the start lies" in err
     rows = {row["garden"]: row for row in read_csv(out / "summary.csv")}
@@ -111,10 +114,6 @@ def test_failing_gardens_are_recorded_and_the_rest_planned(folder, tmp_path, cap
     table = pyarrow.read_table(out / "summary.parquet").to_pylist()
     assert [row["garden"] for row in table] == list(rows) and list(table[0]) == list(COLUMNS)
     assert table[0]["error"] == rows["broken"]["error"] and table[1]["pieces"] == int(rows["corner"]["pieces"])
-
-
-def cli_some():
-    return cli.BATCH_EXIT_SOME
 
 
 @pytest.mark.parametrize("interruption", ["row missing, temporary file left", "row half-written"])
@@ -163,3 +162,21 @@ def test_dask_cluster_and_tables_give_the_same_rows(folder, tmp_path):
     by_name = sorted(on_dask.rows, key=lambda row: row["garden"])
     assert untimed(by_name, "source") == untimed(local.rows, "source")
     assert all(row["angle_source"] == "search" for row in local.rows)
+
+
+def _dies_on_long(source, job):
+    if source.id == "long":
+        os._exit(9)  # as if killed mid-garden
+    return PLAN_ONE(source, job)
+
+
+def test_a_killed_worker_loses_only_its_garden_and_a_rerun_plans_it(folder, tmp_path, monkeypatch):
+    out = tmp_path / "out"
+    # The workers are forked, so they plan with the patched task.
+    monkeypatch.setattr(batch, "plan_one", _dies_on_long)
+    first = plan_many([folder], out, workers=1)
+    assert [(r["garden"], r["exit_code"]) for r in first.rows] == [("corner", 0), ("deep", 0), ("long", 1)]
+    assert "worker process" in first.rows[2]["error"] and not (out / "rows" / "long.json").exists()
+    monkeypatch.setattr(batch, "plan_one", PLAN_ONE)
+    again = plan_many([folder], out, workers=1)
+    assert (again.planned, again.skipped, again.failed) == (1, 2, 0)
