@@ -344,6 +344,10 @@ def plan_many(
         sources = find_gardens([s for s in inputs if not isinstance(s, GardenSource)])
     job = _Job(str(Path(out).resolve()), checked, angle, speed, turn_time)
     Path(job.out).mkdir(parents=True, exist_ok=True)
+    # What a killed run left half-written; it never counts.
+    for folder in ("routes", "rows"):
+        for leftover in (Path(job.out) / folder).glob(".tmp-*"):
+            leftover.unlink(missing_ok=True)
 
     rows: dict[str, dict[str, Any]] = {}
     todo = []

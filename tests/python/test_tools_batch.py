@@ -134,6 +134,7 @@ def test_rerun_replans_only_the_interrupted_garden(folder, tmp_path, interruptio
     assert untimed(again.rows) == untimed(first.rows)
     after = {p.name: p.stat().st_mtime_ns for p in rows.iterdir()}
     assert {k for k in before if before[k] != after.get(k)} == {"long.json"}
+    assert not list(out.glob("*/.tmp-*"))
     assert plan_many([folder], out, workers=1).planned == 0
     # Other options are another result: everything again.
     assert plan_many([folder], out, workers=1, settings={"offset": 0.8}).planned == 3
