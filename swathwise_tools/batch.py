@@ -57,7 +57,8 @@ MAX_ATTEMPTS = 2
 # coverage a share from 0 to 1, the angle in degrees.
 COLUMNS = ("garden", "source", "exit_code", "error", "route", "pieces", "pieces_reached",
            "pieces_given_up", "path_length", "mowing_length", "transit_length", "coverage", "angle",
-           "angle_source", "planning_seconds", "angle_search_seconds", "task_seconds", "warnings")
+           "angle_source", "job_seconds", "planning_seconds", "angle_search_seconds", "task_seconds",
+           "warnings")
 
 
 class BatchError(ValueError):
@@ -258,7 +259,8 @@ def _row_figures(summary: Mapping[str, Any]) -> dict[str, Any]:
         "pieces_given_up": pieces["givenUp"]["total"], "path_length": path["length"],
         "mowing_length": path["mowing"], "transit_length": path["transit"],
         "coverage": summary["coverage"], "angle": summary["settings"]["angle"],
-        "angle_source": summary["angleSource"], "planning_seconds": summary["planningSeconds"],
+        "angle_source": summary["angleSource"], "job_seconds": summary.get("jobSeconds"),
+        "planning_seconds": summary["planningSeconds"],
         "angle_search_seconds": summary.get("angleSearchSeconds"),
     }
 

@@ -91,9 +91,10 @@ def test_batch_rows_equal_single_plans(folder, tmp_path, capsys, flags):
         assert (int(row["pieces"]), int(row["pieces_reached"]), int(row["pieces_given_up"])) == (
             pieces["planned"]["total"], pieces["reached"]["total"], pieces["givenUp"]["total"])
         # Written with repr: the same floats, bit for bit.
-        assert [float(row[k]) for k in ("path_length", "transit_length", "coverage", "angle")] == [
+        figures = ("path_length", "transit_length", "coverage", "angle", "job_seconds")
+        assert [float(row[k]) for k in figures] == [
             single["path"]["length"], single["path"]["transit"], single["coverage"],
-            single["settings"]["angle"]]
+            single["settings"]["angle"], single["jobSeconds"]]
         batch_route = json.loads((out / row["route"]).read_text())
         single_route = json.loads(route.read_text())
         assert [f["geometry"] for f in batch_route["features"]] == [f["geometry"] for f in single_route["features"]]
