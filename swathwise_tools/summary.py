@@ -13,6 +13,7 @@ from .advice import bands, measure_bands
 from .angle import DEFAULT_TURN_TIME_S, job_seconds
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
+from .reach import explain
 
 # Mowing speed for the time estimate, in metres per second.
 DEFAULT_SPEED = 0.3
@@ -61,6 +62,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
             bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths), coverage.gaps, planned_in)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
+        "unreached": explain(plan).to_dict(),
     })
     summary.update(_search_summary(plan))
     return summary
