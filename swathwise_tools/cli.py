@@ -149,6 +149,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
                            "else the docking wire's first point, else a point on the lawn)")
+    _session_options(plan)
     _add_planning_flags(plan)
     _add_batch_command(commands)
     return parser
@@ -263,6 +264,22 @@ def _run_batch(args: argparse.Namespace) -> int:
     return EXIT_OK if codes.count(EXIT_OK) == len(codes) else BATCH_EXIT_SOME
 
 
+def _session_options(plan: argparse.ArgumentParser) -> None:
+    from .sessions import DEFAULT_CHARGE_MIN, DEFAULT_RESERVE
+
+    group = plan.add_argument_group("the dock and the battery")
+    group.add_argument("--return", dest="return_home", action=argparse.BooleanOptionalAction, default=True,
+                       help="end the route with the safe way back to the start, the dock (default: on; "
+                            "--no-return ends at the last piece)")
+    group.add_argument("--battery", type=_positive, metavar="MIN",
+                       help="split the job into sessions of at most MIN minutes, each from the dock and back")
+    group.add_argument("--reserve", type=_not_negative, default=100 * DEFAULT_RESERVE, metavar="PERCENT",
+                       help="share of a charge kept in hand when turning home "
+                            f"(default: {100 * DEFAULT_RESERVE:g} %%)")
+    group.add_argument("--charge", type=_not_negative, default=DEFAULT_CHARGE_MIN, metavar="MIN",
+                       help=f"minutes of charging between sessions (default: {DEFAULT_CHARGE_MIN:g})")
+
+
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
     given = {info.key: getattr(args, info.key) for info in INFO}
     # "--angle auto" and "--angle edge" are resolved by the planning pipeline.
@@ -319,8 +336,14 @@ def _run_plan(args: argparse.Namespace) -> int:
     if args.start is not None:
         start = _start(garden, *args.start)
     angle = args.angle if isinstance(args.angle, str) else None
-    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
-    summary = summarise(plan, speed=args.speed)
+    if args.reserve >= 100:
+        raise _OptionError("--reserve: the share kept must be below 100 %")
+    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time,
+                     return_home=args.return_home)
+    sessions = None
+    if args.battery is not None:
+        sessions = plan.sessions(args.battery, reserve=args.reserve / 100, charge_min=args.charge)
+    summary = summarise(plan, speed=args.speed, sessions=sessions)
     reason = summary["unreached"]["reason"]
     if reason:
         # The first line says why the exit code is not 0.
@@ -332,16 +355,16 @@ def _run_plan(args: argparse.Namespace) -> int:
     if args.output:
         from .route import write_route
 
-        write_route(args.output, plan, summary)
+        write_route(args.output, plan, summary, sessions)
     began = time.perf_counter()
     if args.picture:
         from .picture import write_picture
 
-        write_picture(args.picture, plan, summary)
+        write_picture(args.picture, plan, summary, sessions)
     if args.html:
         from .page import write_page
 
-        write_page(args.html, plan, summary)
+        write_page(args.html, plan, summary, sessions)
     if args.picture or args.html:
         summary["drawingSeconds"] = time.perf_counter() - began
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
@@ -357,6 +380,7 @@ def _run_plan(args: argparse.Namespace) -> int:
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command; returns the exit code (see :data:`EXIT_CODES`)."""
     from .plan import PlanError
+    from .sessions import SessionError
 
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -366,7 +390,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)
-    except (GardenError, SettingsError, CrsError, PlanError) as exc:
+    except (GardenError, SettingsError, CrsError, PlanError, SessionError) as exc:
         garden = getattr(args, "garden", "")
         name = "standard input" if garden == "-" else garden
         print(f"swathwise: error: {name}: {exc}", file=sys.stderr)

@@ -25,6 +25,7 @@ from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
 from .plan import Plan, PlanError, plan_garden, resolve_settings
+from .sessions import safe_way, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
 ANGLE_MODES = ("auto", "edge")
@@ -53,6 +54,7 @@ def make_plan(
     speed: float = DEFAULT_SPEED_M_S,
     turn_time: float = DEFAULT_TURN_TIME_S,
     workers: int | None = None,
+    return_home: bool = True,
 ) -> Plan:
     """Plan a garden the way the command does.
 
@@ -66,6 +68,8 @@ def make_plan(
     ``"edge"`` (along the lawn's longest edge); ``None`` keeps the settings'.
     ``speed`` (m/s) and ``turn_time`` (seconds per lane end) price the
     search; ``workers`` processes run it (default: one per core).
+    ``return_home``: end the route with the planner's safe way back to the
+    start (the dock); see :func:`.sessions.with_way_home`.
     """
     angle = check_angle(angle)
     resolved = resolve_settings(garden, settings, fill=False)
@@ -102,6 +106,8 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    if return_home:
+        with_way_home(plan, safe_way(plan))
     return plan
 
 

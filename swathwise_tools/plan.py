@@ -32,6 +32,8 @@ from .frame import XY, crs_label, crs_urn
 from .garden import Garden
 from .native import build_environment
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
+from .sessions import (DEFAULT_CHARGE_MIN, DEFAULT_RESERVE, Sessions, Way, safe_way,
+                       session_features, split_sessions)
 from .settings import Settings, fill_defaults
 
 __all__ = [
@@ -66,6 +68,7 @@ class Plan:
             else None.
         classified_by: ``"stage"`` or ``"shape"``, how laps were told apart.
         warnings: what the user should know about this plan.
+        home: the way back to ``start`` at the end of ``path``, or empty.
 
     ``to_geojson()``, ``__geo_interface__`` and ``to_geodataframe()`` give
     the route in the garden's source CRS.
@@ -90,6 +93,10 @@ class Plan:
     outline: Any = None
     speed: float | None = None
     turn_time: float | None = None
+    # The way back to the start that ends ``path`` (its first point is the
+    # path's point before it), empty when the route ends at the last piece;
+    # see sessions.with_way_home.
+    home: list[XY] = field(default_factory=list)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -126,6 +133,27 @@ class Plan:
                 kinds[i:j] = ["turn"] * (j - i)
             i = j
         return kinds
+
+    def sessions(
+        self,
+        battery_min: float,
+        *,
+        reserve: float = DEFAULT_RESERVE,
+        charge_min: float = DEFAULT_CHARGE_MIN,
+        way: Way | None = None,
+    ) -> Sessions:
+        """The route split into battery sessions from the start (the dock).
+
+        ``battery_min`` minutes per charge, ``reserve`` the share of a charge
+        kept when turning home (default 0.1), ``charge_min`` minutes of
+        charging between sessions (default 60); ``way(a, b)`` the safe way
+        between two points, by default the planner's transit in the outlines
+        planned.  Times at the plan's speed and turn time; see
+        :mod:`swathwise_tools.sessions`.  Raises ``SessionError``.
+        """
+        if way is None:
+            way = safe_way(self)
+        return split_sessions(self, way, battery_min, reserve=reserve, charge_min=charge_min)
 
     # --- geometry (planning frame) ---------------------------------------------
 
@@ -205,6 +233,7 @@ class Plan:
                 "length": self.length,
                 "mowing": self.mowing_length,
                 "transit": self.transit_length,
+                "home": path_length(self.home),
             },
             "planningSeconds": self.seconds,
             "settings": self.settings.to_dict(),
@@ -214,7 +243,8 @@ class Plan:
 
     # --- GIS ---------------------------------------------------------------------
 
-    def to_geojson(self, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+    def to_geojson(self, summary: Mapping[str, Any] | None = None,
+                   sessions: Sessions | None = None) -> dict[str, Any]:
         """The route as a GeoJSON FeatureCollection in the garden's source CRS.
 
         One feature per piece (``role`` "piece": ``index``, ``kind``,
@@ -224,6 +254,10 @@ class Plan:
         MultiPolygon, ``area`` in m²); ``summary`` (by default
         :meth:`figures`) is the collection's own ``properties.summary``, so
         the features stay one table of a few columns.  Lengths are true metres.
+        With ``sessions`` (see :meth:`sessions`) there is one ``role``
+        "session" line per session, and the pieces and transit stretches
+        carry the ``session`` that drove them (see
+        :func:`~swathwise_tools.sessions.session_features`).
         """
         frame = self.garden.frame
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
@@ -235,17 +269,20 @@ class Plan:
         def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
             return {"type": "Feature", "properties": properties, "geometry": geometry}
 
-        features = []
-        for piece in self.pieces:
-            points = piece.line if len(piece.line) >= 2 else piece.line * 2
-            features.append(feature(
-                {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
-                 "reached": piece.reached, "length": piece.length},
-                line(points) if points else None,
-            ))
-        for order, stretch in enumerate(self.transit_stretches(), start=1):
-            features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
-                                    line(stretch)))
+        features: list[dict[str, Any]] = []
+        if sessions is not None:
+            features += session_features(self, sessions, line)
+        else:
+            for piece in self.pieces:
+                points = piece.line if len(piece.line) >= 2 else piece.line * 2
+                features.append(feature(
+                    {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
+                     "reached": piece.reached, "length": piece.length},
+                    line(points) if points else None,
+                ))
+            for order, stretch in enumerate(self.transit_stretches(), start=1):
+                features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
+                                        line(stretch)))
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
@@ -275,14 +312,15 @@ class Plan:
         """The route as GeoJSON (see :meth:`to_geojson`)."""
         return self.to_geojson()
 
-    def to_geodataframe(self, summary: Mapping[str, Any] | None = None) -> Any:
+    def to_geodataframe(self, summary: Mapping[str, Any] | None = None,
+                        sessions: Sessions | None = None) -> Any:
         """The route as a geopandas GeoDataFrame (one row per feature of
         :meth:`to_geojson`) in the garden's CRS; needs geopandas."""
         try:
             import geopandas
         except ImportError:
             raise ImportError("Plan.to_geodataframe needs geopandas: pip install 'swathwise[gis]'") from None
-        collection = self.to_geojson(summary)
+        collection = self.to_geojson(summary, sessions)
         return geopandas.GeoDataFrame.from_features(collection["features"], crs=self.garden.frame.crs)
 
 
