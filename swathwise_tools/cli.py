@@ -14,6 +14,7 @@ from __future__ import annotations
 import argparse
 import json
 import math
+import os
 import sys
 import time
 from typing import Any, Sequence
@@ -123,9 +124,7 @@ def _version() -> str:
 
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
-    from .angle import DEFAULT_TURN_TIME_S
     from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
-    from .summary import DEFAULT_SPEED
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
     parser.add_argument("--version", action="version", version=_version())
@@ -147,18 +146,28 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--html", metavar="PAGE", help="write an interactive page of the plan (one "
                       "self-contained HTML file: zoom, pan, hover, play the route)")
     plan.add_argument("--json", action="store_true", help="print the summary as JSON")
-    plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
-                      help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
-    plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
-                      help="seconds the mower needs to turn at each lane end, for the job time and --angle auto "
-                           f"(default: {DEFAULT_TURN_TIME_S:g})")
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
                            "else the docking wire's first point, else a point on the lawn)")
     _session_options(plan)
+    _add_planning_flags(plan)
+    _add_batch_command(commands)
+    return parser
+
+
+def _add_planning_flags(parser: argparse.ArgumentParser) -> None:
+    """The time-estimate flags and one flag per planning setting."""
+    from .angle import DEFAULT_TURN_TIME_S
+    from .summary import DEFAULT_SPEED
+
+    parser.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
+                        help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
+    parser.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
+                        help="seconds the mower needs to turn at each lane end, for the job time and --angle auto "
+                             f"(default: {DEFAULT_TURN_TIME_S:g})")
 
     defaults = Settings()
-    group = plan.add_argument_group("planning settings (override the garden file)")
+    group = parser.add_argument_group("planning settings (override the garden file)")
     for info in INFO:
         default = getattr(defaults, info.name)
         shown = {True: "on", False: "off"}.get(default, default) if isinstance(default, bool) else default
@@ -178,7 +187,81 @@ def build_parser() -> argparse.ArgumentParser:
             group.add_argument(info.flag, dest=info.key, type=_count, metavar="N", help=text)
         else:
             group.add_argument(info.flag, dest=info.key, action=argparse.BooleanOptionalAction, help=text)
-    return parser
+
+
+# --- swathwise batch ---------------------------------------------------------------
+
+BATCH_EXIT_SOME = 5
+BATCH_EPILOG = """\
+inputs:
+  Garden files (as for "swathwise plan"), folders of them (.geojson, .json,
+  .gpkg, .parquet, .shp, .kml, .fgb; not recursive), or GeoPackage and
+  GeoParquet tables with a "garden" column: the rows of one garden id and
+  the usual "role" column make one garden.
+
+output folder:
+  routes/GARDEN.geojson  each garden's route
+  rows/GARDEN.json       each garden's summary row (written last)
+  summary.csv, summary.parquet
+                         one row per garden: {columns}
+  A rerun with the same options skips every garden whose row is there.
+
+exit codes:
+  0  every garden planned with exit code 0
+  1  nothing planned: an unusable input or option, or every garden failed
+  2  the command line itself is wrong (usage message)
+  5  some gardens have another exit code (see the summary's exit_code, error)
+"""
+
+
+def _add_batch_command(commands: Any) -> None:
+    from .batch import COLUMNS
+
+    batch = commands.add_parser(
+        "batch", help="plan many gardens, locally or on a Dask cluster",
+        description="Plan many gardens: each gets its route file and a row in the summary table.",
+        epilog=BATCH_EPILOG.format(columns=", ".join(COLUMNS)),
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    batch.add_argument("inputs", nargs="+", metavar="INPUT",
+                       help="garden file, folder of garden files, or table with a garden column")
+    batch.add_argument("--out", required=True, metavar="DIR", help="folder for routes and summaries")
+    where = batch.add_mutually_exclusive_group()
+    where.add_argument("--workers", type=_count, metavar="N",
+                       help=f"local worker processes (default: the number of cores, {os.cpu_count()})")
+    where.add_argument("--scheduler", metavar="ADDRESS",
+                       help="plan on this Dask scheduler (tcp://host:8786) instead; needs "
+                            "pip install 'swathwise[fleet]', and the inputs and DIR at the same paths "
+                            "on the workers")
+    _add_planning_flags(batch)
+
+
+def _run_batch(args: argparse.Namespace) -> int:
+    from .batch import BatchError, plan_many
+
+    if args.workers is not None and args.workers < 1:
+        raise _OptionError(f"--workers must be at least 1, got {args.workers}")
+    angle = args.angle if isinstance(args.angle, str) else None
+    try:
+        result = plan_many(args.inputs, args.out, settings=_overrides(args), angle=angle,
+                           speed=args.speed, turn_time=args.turn_time, workers=args.workers,
+                           scheduler=args.scheduler)
+    except BatchError as exc:
+        raise _OptionError(str(exc)) from None
+    for row in result.rows:
+        if row["error"]:
+            print(f"swathwise: error: {row['garden']}: {row['error']}", file=sys.stderr)
+    for note in result.notes:
+        print(f"swathwise: warning: {note}", file=sys.stderr)
+    codes = [row["exit_code"] for row in result.rows]
+    print(f"{len(codes)} gardens: {result.planned} planned now, {result.skipped} already done; "
+          f"{codes.count(EXIT_OK)} complete, {codes.count(EXIT_GIVEN_UP)} with pieces given up, "
+          f"{codes.count(EXIT_NOTHING_REACHED)} reaching nothing, {result.failed} failed "
+          f"({result.seconds:.1f} s)")
+    print("summary: " + ", ".join(str(path) for path in result.summary_files))
+    if not codes or result.failed == len(codes):
+        return EXIT_ERROR
+    return EXIT_OK if codes.count(EXIT_OK) == len(codes) else BATCH_EXIT_SOME
 
 
 def _session_options(plan: argparse.ArgumentParser) -> None:
@@ -302,11 +385,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
+        if args.command == "batch":
+            return _run_batch(args)
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)
     except (GardenError, SettingsError, CrsError, PlanError, SessionError) as exc:
-        name = "standard input" if args.garden == "-" else args.garden
+        garden = getattr(args, "garden", "")
+        name = "standard input" if garden == "-" else garden
         print(f"swathwise: error: {name}: {exc}", file=sys.stderr)
     except OSError as exc:
         name = exc.filename or ""
