@@ -97,7 +97,12 @@ def find_gaps(mowable: BaseGeometry, lines: Iterable[Sequence[XY]], swath: float
         if parts and not all(shapely.is_valid(parts).tolist()):
             parts = [q for p in parts for q in (_polygons(p.buffer(0)) if not p.is_valid else [p])]
         rest = MultiPolygon(parts)
-    opened = _polygons(without_slivers(rest))
+    # The parts are apart (at most touching at points), so each is opened on
+    # its own: the same opening, without a union of the results.
+    pieces = _polygons(rest)
+    opened = [q for g in shapely.buffer(shapely.buffer(pieces, -MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS),
+                                        MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS).tolist()
+              for q in _polygons(g)] if pieces else []
     areas = shapely.area(opened).tolist() if opened else []
     gaps = MultiPolygon([p for p, a in zip(opened, areas) if a >= MIN_GAP_M2])
     slivers = max(float(rest.area) - float(gaps.area), 0.0)
