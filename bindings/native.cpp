@@ -8,10 +8,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "planner/coverage.h"
 #include "planner/pipeline.h"
 #include "planner/scene.h"
 
@@ -152,6 +154,45 @@ struct Slices {
     TaskSlices task;
 };
 
+// Well-known binary of a multipolygon (little-endian, rings closed).
+template <typename T>
+void putBytes(std::string& out, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    out.append(bytes, sizeof(T));
+}
+
+void putRing(std::string& out, const Ring& ring) {
+    putBytes<std::uint32_t>(out, static_cast<std::uint32_t>(ring.size() + 1));
+    for (std::size_t i = 0; i <= ring.size(); ++i) {
+        const Point& p = ring[i % ring.size()];
+        putBytes<double>(out, p.x);
+        putBytes<double>(out, p.y);
+    }
+}
+
+py::bytes multipolygonWkb(const std::vector<AreaPart>& parts) {
+    std::string out;
+    out.push_back(1);
+    putBytes<std::uint32_t>(out, 6);
+    std::uint32_t count = 0;
+    for (const AreaPart& part : parts) count += part.outer.empty() ? 0 : 1;
+    putBytes<std::uint32_t>(out, count);
+    for (const AreaPart& part : parts) {
+        if (part.outer.empty()) continue;
+        std::uint32_t rings = 1;
+        for (const Ring& hole : part.holes) rings += hole.empty() ? 0 : 1;
+        out.push_back(1);
+        putBytes<std::uint32_t>(out, 3);
+        putBytes<std::uint32_t>(out, rings);
+        putRing(out, part.outer);
+        for (const Ring& hole : part.holes) {
+            if (!hole.empty()) putRing(out, hole);
+        }
+    }
+    return py::bytes(out);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
@@ -264,4 +305,25 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
             "The planner's transit search from `start` to `target`, as inside a plan with "
             "this lane angle (radians): a list of (x, y) from start to target, or None when "
             "there is no way.");
+
+    m.def(
+        "unswept_parts",
+        [](const std::vector<std::vector<XY>>& area, const std::vector<std::vector<XY>>& lines,
+           double halfWidth, int arcSegments) {
+            std::vector<Ring> rings;
+            for (const std::vector<XY>& ring : area) rings.push_back(toPoints(ring));
+            std::vector<std::vector<Point>> paths;
+            for (const std::vector<XY>& line : lines) paths.push_back(toPoints(line));
+            std::vector<AreaPart> parts;
+            {
+                py::gil_scoped_release unlocked;
+                parts = unsweptParts(rings, paths, halfWidth, arcSegments);
+            }
+            return multipolygonWkb(parts);
+        },
+        py::arg("area"), py::arg("lines"), py::arg("half_width"), py::arg("arc_segments") = 8,
+        "The parts of `area` (its outline and hole rings, nested even-odd) that no line "
+        "sweeps at `half_width` metres to either side (round ends and joins, `arc_segments` "
+        "chords per quarter circle), as the well-known binary of a multipolygon; computed on a "
+        "10 micrometre grid.");
 }

@@ -86,3 +86,12 @@ constexpr std::size_t kRecomputeBatch = 32;   // transit: moves costed at once w
 constexpr std::size_t kRecomputeOrdered = 96;  // ... taken in order up to this many, then all tested
 
 }  // namespace Planner
+
+namespace Planner {
+
+// Coverage (the area the mowing passes sweep): integer grid of its offsetting
+// and clipping, 10 micrometres a unit.
+constexpr double kCoverageGridScale = 1e5;
+constexpr long kCoverageDirections = 360;  // straight lines are swept in groups by direction
+
+}  // namespace Planner

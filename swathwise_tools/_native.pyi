@@ -43,3 +43,10 @@ class Scene:
     def transit(
         self, start: Sequence[float], target: Sequence[float], angle: float = 0.0
     ) -> list[XY] | None: ...
+
+def unswept_parts(
+    area: Sequence[Sequence[Sequence[float]]],
+    lines: Sequence[Sequence[Sequence[float]]],
+    half_width: float,
+    arc_segments: int = 8,
+) -> bytes: ...

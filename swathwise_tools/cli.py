@@ -2,11 +2,13 @@
 
     swathwise plan GARDEN [-o ROUTE.geojson|.gpkg|.parquet|-] [--picture FILE.png|.svg|.pdf|.jpg]
                    [--json] [--speed M_PER_S] [--start X Y] [setting flags]
+    swathwise route GARDEN --from X Y --to X Y [-o WAY.geojson|-] [--json] [--angle DEG]
 
 Every planning setting can be given as a flag and then overrides the garden
 file's ``settings``.  Angles are in degrees, in files and flags alike;
-``--start`` is in the garden file's coordinates.  Exit codes: see
-:data:`EXIT_CODES`.
+``--start``, ``--from`` and ``--to`` are in the garden file's coordinates.
+Exit codes: see :data:`EXIT_CODES`; ``route`` exits with 1 when the planner
+finds no way.
 """
 
 from __future__ import annotations
@@ -152,6 +154,7 @@ def build_parser() -> argparse.ArgumentParser:
     _session_options(plan)
     _add_planning_flags(plan)
     _add_batch_command(commands)
+    _add_route_parser(commands)
     return parser
 
 
@@ -280,6 +283,69 @@ def _session_options(plan: argparse.ArgumentParser) -> None:
                        help=f"minutes of charging between sessions (default: {DEFAULT_CHARGE_MIN:g})")
 
 
+def _add_route_parser(commands: Any) -> None:
+    route = commands.add_parser(
+        "route", help="the planner's safe way between two points of the lawn",
+        description="The planner's own transit between two points of the lawn: the same search and "
+                    "line-of-sight rules as the transits inside a plan (never through an obstacle, "
+                    "along the virtual wire where it can). Exit code 1 with one error line when "
+                    "there is no way.",
+    )
+    route.add_argument("garden", help='garden file (as for "plan"), or "-" for standard input')
+    route.add_argument("--from", dest="start", type=_finite, nargs=2, metavar=("X", "Y"), required=True,
+                       help="where the way starts, in the garden file's coordinates")
+    route.add_argument("--to", dest="target", type=_finite, nargs=2, metavar=("X", "Y"), required=True,
+                       help="where the way ends, in the garden file's coordinates")
+    route.add_argument("-o", "--output", metavar="WAY",
+                       help='write the way as GeoJSON ("-": standard output; the summary then goes to '
+                            "standard error)")
+    route.add_argument("--json", action="store_true", help="print the summary as JSON")
+    route.add_argument("--angle", type=_finite, metavar="DEG",
+                       help="lane angle of the plan whose transits the way matches (default: the "
+                            "garden file's setting)")
+
+
+def _file_point(garden: Any, xy: Sequence[float], option: str) -> tuple[float, float]:
+    """A position given in the garden file's coordinates, in the planning frame."""
+    x, y = xy
+    if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
+        raise _OptionError(f"{option}: this garden is in longitude/latitude; give longitude and latitude")
+    point = garden.frame.to_local([(x, y)])[0]
+    return (float(point[0]), float(point[1]))
+
+
+def _run_route(args: argparse.Namespace) -> int:
+    from .plan import NoRouteError, route_between
+    from .route import way_summary, write_way
+
+    to_stdout = args.output == "-"
+    if to_stdout and args.json:
+        raise _OptionError("--json and -o - would both write to standard output; choose one")
+    garden = load_garden(args.garden)
+    a = _file_point(garden, args.start, "--from")
+    b = _file_point(garden, args.target, "--to")
+    began = time.perf_counter()
+    try:
+        way = route_between(garden, a, b, angle=args.angle)
+    except NoRouteError as exc:
+        if exc.point is None:
+            raise
+        option, (x, y) = ("--from", args.start) if exc.point == "start" else ("--to", args.target)
+        raise _OptionError(f"{option} {x:g} {y:g}: {exc}") from None
+    summary = way_summary(garden, way, time.perf_counter() - began,
+                          garden.settings.angle if args.angle is None else args.angle)
+    if args.output:
+        write_way(args.output, garden, way, summary)
+    if args.json:
+        text = json.dumps(summary, indent=2)
+    else:
+        text = (f"route: {summary['points']} points, {summary['length']:.2f} m from "
+                f"{tuple(summary['from'])} to {tuple(summary['to'])} "
+                f"(lane angle {summary['angle']:g}°, {summary['seconds'] * 1000:.1f} ms)")
+    print(text, file=sys.stderr if to_stdout else sys.stdout)
+    return EXIT_OK
+
+
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
     given = {info.key: getattr(args, info.key) for info in INFO}
     # "--angle auto" and "--angle edge" are resolved by the planning pipeline.
@@ -309,12 +375,14 @@ def _start(garden: Any, x: float, y: float) -> tuple[float, float]:
 
 
 def _run_plan(args: argparse.Namespace) -> int:
-    # Imported here so that argument errors come back quickly.
-    from .picture import picture_format
+    # Imported here so that argument errors come back quickly; matplotlib
+    # (through .picture) only when a picture is asked for.
     from .pipeline import make_plan
     from .summary import format_summary, summarise
 
     if args.picture:
+        from .picture import picture_format
+
         try:
             picture_format(args.picture)
         except ValueError as exc:
@@ -387,6 +455,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         if args.command == "batch":
             return _run_batch(args)
+        if args.command == "route":
+            return _run_route(args)
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)

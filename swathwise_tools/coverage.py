@@ -1,14 +1,16 @@
 """What a plan leaves unmown: the gaps, as polygons.
 
 The mower sweeps a strip ``swath`` metres wide centred on its path.  The
-swept area of a plan is the union of one buffer per mowing piece (a lane,
-or a lap driven all the way round), merged with ``shapely.union_all``; the
+swept area of a plan is the union of one such strip per mowing piece (a
+lane, or a lap driven all the way round) with round ends and joins; the
 gaps are the mowable area (lawn minus obstacles, within the mow areas)
-that no mowing pass sweeps.  Transit is not counted as mowing.
+that no mowing pass sweeps.  Transit is not counted as mowing.  The
+companion module sweeps and clips on a grid of 10 micrometres, drawing
+arcs with ``QUAD_SEGS`` chords per quarter circle.
 
-Each buffer is a hair (``OVERLAP_M``) wider than half the swath, so that
+Each strip is a hair (``OVERLAP_M``) wider than the swath, so that
 neighbouring lanes exactly one swath apart meet instead of leaving slivers
-of no width, which would make the union slow and the gaps noisy.
+of no width.
 
 What stays unswept but is narrower than ``MIN_GAP_WIDTH_M`` everywhere
 (hairline slivers between passes that meet at an angle, the thin tails of a
@@ -25,8 +27,10 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Iterable, Sequence
 
 import shapely
-from shapely.geometry import LineString, MultiPolygon, Polygon
+from shapely.geometry import MultiPolygon, Polygon
 from shapely.geometry.base import BaseGeometry
+
+from . import _native
 
 if TYPE_CHECKING:
     from .pieces import Piece
@@ -63,28 +67,44 @@ class Coverage:
         return max(0.0, 1.0 - self.gap_area / self.mowable_area)
 
 
-def swept_area(lines: Iterable[Sequence[XY]], swath: float) -> BaseGeometry:
-    """The area a mower ``swath`` metres wide sweeps along the lines."""
-    geoms = [LineString(line) for line in lines if len(line) >= 2]
-    geoms = [g for g in geoms if g.length > 0]
-    if not geoms or swath <= 0:
-        return Polygon()
-    buffers = shapely.buffer(geoms, swath / 2.0 + OVERLAP_M, quad_segs=QUAD_SEGS)
-    return shapely.union_all(buffers)
-
-
 def _polygons(geometry: BaseGeometry) -> list[Polygon]:
     if isinstance(geometry, Polygon):
         return [geometry] if not geometry.is_empty else []
     return [g for part in getattr(geometry, "geoms", []) for g in _polygons(part)]
 
 
+def _rings(area: BaseGeometry) -> list[list[list[float]]]:
+    """Every outline and hole ring of the polygons of ``area``, unclosed."""
+    rings = []
+    for polygon in _polygons(area):
+        for ring in (polygon.exterior, *polygon.interiors):
+            coords = shapely.get_coordinates(ring).tolist()
+            rings.append(coords[:-1])
+    return rings
+
+
 def find_gaps(mowable: BaseGeometry, lines: Iterable[Sequence[XY]], swath: float) -> Coverage:
-    """Polygons of ``mowable`` that no line sweeps at the ``swath`` width."""
+    """Polygons of ``mowable`` that no line sweeps at the ``swath`` width (metres)."""
     began = time.perf_counter()
-    swept = swept_area(lines, swath)
-    rest = mowable.difference(swept) if not swept.is_empty else mowable
-    gaps = MultiPolygon([p for p in _polygons(without_slivers(rest)) if p.area >= MIN_GAP_M2])
+    drawn = [list(line) for line in lines if len(line) >= 2]
+    rest: BaseGeometry = mowable
+    if drawn and swath > 0:
+        rest = shapely.from_wkb(_native.unswept_parts(_rings(mowable), drawn, swath / 2.0 + OVERLAP_M,
+                                                      QUAD_SEGS))
+        parts = _polygons(rest)
+        # A part whose outline touches itself at a point comes back as one
+        # ring; shapely wants it as an outline and a hole.
+        if parts and not all(shapely.is_valid(parts).tolist()):
+            parts = [q for p in parts for q in (_polygons(p.buffer(0)) if not p.is_valid else [p])]
+        rest = MultiPolygon(parts)
+    # The parts are apart (at most touching at points), so each is opened on
+    # its own: the same opening, without a union of the results.
+    pieces = _polygons(rest)
+    opened = [q for g in shapely.buffer(shapely.buffer(pieces, -MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS),
+                                        MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS).tolist()
+              for q in _polygons(g)] if pieces else []
+    areas = shapely.area(opened).tolist() if opened else []
+    gaps = MultiPolygon([p for p, a in zip(opened, areas) if a >= MIN_GAP_M2])
     slivers = max(float(rest.area) - float(gaps.area), 0.0)
     return Coverage(gaps, float(mowable.area), swath, time.perf_counter() - began, slivers)
 

@@ -1,7 +1,9 @@
-"""The module's scene object from a garden's outlines.
+"""The planner's scene objects from a garden's outlines: the module's
+``Environment`` and the companion module's ``Scene``.
 
-Imports only the module and the standard library, so that the angle search's
-worker processes, which build their scene with it, start quickly.
+Imports only the two native modules and the standard library, so that the
+angle search's worker processes, which build their scene with it, start
+quickly.
 """
 
 from __future__ import annotations
@@ -9,6 +11,8 @@ from __future__ import annotations
 from typing import Protocol, Sequence
 
 import swathwise as sw
+
+from . import _native
 
 XY = tuple[float, float]
 
@@ -48,3 +52,14 @@ def build_environment(outlines: Outlines) -> sw.Environment:
     if outlines.docking_wire:
         env.setDockingWire(sw.LineString(_points(outlines.docking_wire)))
     return env
+
+
+def build_scene(outlines: Outlines) -> _native.Scene:
+    """The outlines as the companion module's ``Scene`` (planning frame, metres)."""
+    return _native.Scene(
+        list(outlines.lawn),
+        [list(ring) for ring in outlines.obstacles],
+        mow_areas=[list(ring) for ring in outlines.mow_areas],
+        virtual_wire=list(outlines.virtual_wire or ()),
+        docking_wire=list(outlines.docking_wire or ()),
+    )

@@ -1,14 +1,10 @@
-"""Planning a garden: the one place that calls the planner module.
+"""Planning a garden: the one place that calls the planner.
 
-The planner returns its pieces ("slices") in stage order: the area pieces,
-then the perimeter laps, then the obstacle laps.  How many laps each border
-stage produced is not part of the result, so :func:`plan_garden` asks the
-planner once more for each lap stage on its own (area mowing and the other lap
-stage switched off).  Those stages do not depend on the area stage, so their
-pieces are exactly the tail of the full slice list; that tail is checked point
-by point.  Should it ever not match, the laps are told apart by shape instead:
-a lap belongs to an obstacle when it runs closer to an obstacle outline than
-to the outline of the lawn (or of the mow areas).
+The planner is called once per plan, through the companion module
+``_native``: it returns the same path and pieces as the module's
+``computeFullTask`` and, with each piece, the stage that made it (area
+lanes or rings, perimeter laps, obstacle laps).  :func:`route_between` asks
+the same planner for its transit between two points.
 
 A start off the free lawn (a dock on the edge, under a tree, on a fence
 strip) is planned from the nearest free point, and the route begins with the
@@ -23,22 +19,26 @@ from dataclasses import dataclass, field
 from functools import cached_property
 from typing import Any, Mapping, Sequence
 
-import swathwise as sw
-from shapely.geometry import LinearRing, LineString
+from shapely.geometry import LineString, Point
+from shapely.geometry import Polygon as ShapelyPolygon
 
 from .coverage import Coverage, find_gaps, mowing_lines
 from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
-from .native import build_environment
+from .native import build_scene
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
 from .sessions import (DEFAULT_CHARGE_MIN, DEFAULT_RESERVE, Sessions, Way, safe_way,
                        session_features, split_sessions)
 from .settings import Settings, fill_defaults
 
+# The planner's kinds of pieces as the tools name them.
+STAGE_KINDS = {"area_lane": AREA, "area_ring": AREA, "perimeter_lap": PERIMETER,
+               "obstacle_lap": OBSTACLE}
+
 __all__ = [
     "AREA", "PERIMETER", "OBSTACLE", "KINDS", "Piece", "Plan", "PlanError", "plan_garden",
-    "trace_pieces", "MAX_START_OUTSIDE_M", "MAX_START_INSIDE_M",
+    "trace_pieces", "MAX_START_OUTSIDE_M", "MAX_START_INSIDE_M", "NoRouteError", "route_between",
 ]
 
 # Transit of up to this many lane spacings between two pieces is a turn.
@@ -66,7 +66,8 @@ class Plan:
         seconds: time the planner took for the route, in seconds.
         entry: where the route enters the lawn when ``start`` lies outside it,
             else None.
-        classified_by: ``"stage"`` or ``"shape"``, how laps were told apart.
+        classified_by: ``"stage"``: every piece's kind comes from the stage
+            of the planner that made it.
         warnings: what the user should know about this plan.
         home: the way back to ``start`` at the end of ``path``, or empty.
 
@@ -108,10 +109,13 @@ class Plan:
 
     @cached_property
     def planned_coverage(self) -> Coverage:
-        """As :attr:`coverage`, had every planned piece been reached."""
+        """As :attr:`coverage`, had every planned piece been reached: the
+        gaps of :attr:`coverage` less what the pieces given up would sweep."""
         if all(p.reached for p in self.pieces):
             return self.coverage
-        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces, False), self.settings.swath_width)
+        swept = self.coverage
+        given_up = find_gaps(swept.gaps, mowing_lines(self.given_up, False), swept.swath)
+        return Coverage(given_up.gaps, swept.mowable_area, swept.swath, given_up.seconds)
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -342,10 +346,6 @@ def flatten(values: Mapping[str, Any], prefix: str = "") -> dict[str, Any]:
 # --- planning --------------------------------------------------------------------
 
 
-def _points(line: sw.LineString) -> list[XY]:
-    return [(p.x, p.y) for p in line.getPoints()]
-
-
 def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None, *,
                      fill: bool = True) -> Settings:
     """A :class:`Settings` as given, or the garden's settings with ``settings``
@@ -389,63 +389,57 @@ def plan_garden(
     except StartError as exc:
         raise PlanError(str(exc)) from None
     entry, warning = found.point, found.warning
-    env = build_environment(garden)
-    service = sw.PathService()
-    origin = sw.Point(*(entry or start))
-    path_settings = resolved.to_path_settings()
+    scene = build_scene(garden)
 
     began = time.perf_counter()
-    result = service.computeFullTask(env, path_settings, origin)
+    planned = scene.plan(resolved.to_planner(), entry or start)
     seconds = time.perf_counter() - began
 
-    slices = [_points(s) for s in result.slices]
-    path = _points(result.path)
+    path = planned.path
     if entry is not None and path:
         path.insert(0, start)
-    kinds, how = _classify(garden, env, resolved, origin, service, slices)
-    pieces = [Piece(i, kind, pts) for i, (kind, pts) in enumerate(zip(kinds, slices))]
+    pieces = [Piece(i, STAGE_KINDS[kind], pts)
+              for i, (kind, pts) in enumerate(zip(planned.kinds, planned.slices))]
     mowing = trace_pieces(path, pieces)
     return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
-                classified_by=how, warnings=[warning] if warning else [])
+                warnings=[warning] if warning else [])
 
 
-def _classify(
-    garden: Garden,
-    env: sw.Environment,
-    settings: Settings,
-    origin: sw.Point,
-    service: sw.PathService,
-    slices: list[list[XY]],
-) -> tuple[list[str], str]:
-    tails: list[tuple[str, list[list[XY]]]] = []
-    stages = (
-        (PERIMETER, settings.mow_border and settings.border_laps > 0,
-         {"mow_area": False, "mow_exclusions_border": False}),
-        (OBSTACLE, settings.mow_exclusions_border and settings.exclusions_border_laps > 0,
-         {"mow_area": False, "mow_border": False}),
-    )
-    for kind, switched_on, alone in stages:
-        laps: list[list[XY]] = []
-        if switched_on:
-            only = service.computeFullTask(env, settings.updated(alone).to_path_settings(), origin)
-            laps = [_points(s) for s in only.slices]
-        tails.append((kind, laps))
-    lap_slices = [lap for _, laps in tails for lap in laps]
-    area_count = len(slices) - len(lap_slices)
-    if area_count >= 0 and slices[area_count:] == lap_slices:
-        kinds = [AREA] * area_count
-        for kind, laps in tails:
-            kinds += [kind] * len(laps)
-        return kinds, "stage"
-    return [_classify_by_shape(garden, pts) for pts in slices], "shape"
+class NoRouteError(PlanError):
+    """The planner finds no way between two points; the message says why.
+
+    ``point`` is ``"start"`` or ``"target"`` when that point lies off the
+    lawn or inside an obstacle, else None.
+    """
+
+    def __init__(self, message: str, point: str | None = None) -> None:
+        super().__init__(message)
+        self.point = point
 
 
-def _classify_by_shape(garden: Garden, points: list[XY]) -> str:
-    if len(points) < 3 or not garden.obstacles:
-        return AREA if len(points) < 3 else PERIMETER
-    ring = LinearRing(points)
-    outer = garden.mow_areas or [garden.lawn]
-    to_outer = min(ring.hausdorff_distance(LinearRing(r)) for r in outer)
-    to_obstacle = min(ring.hausdorff_distance(LinearRing(r)) for r in garden.obstacles)
-    return OBSTACLE if to_obstacle < to_outer else PERIMETER
+def route_between(garden: Garden, a: XY, b: XY, *, angle: float | None = None) -> list[XY]:
+    """The planner's own transit from ``a`` to ``b`` (planning frame, metres).
 
+    The same search, with the same line-of-sight rules, as the transits
+    inside a plan with lanes at ``angle`` degrees (default: the garden's
+    setting): never through an obstacle or off the lawn, along the virtual
+    wire where it can.  The way runs from ``a`` to ``b`` (a single point when
+    they lie within 1 mm of each other).
+
+    Raises :class:`NoRouteError` when there is none, saying whether a point
+    lies off the lawn or inside an obstacle.
+    """
+    degrees = garden.settings.angle if angle is None else angle
+    way = build_scene(garden).transit(a, b, math.radians(degrees))
+    if way is not None:
+        return way
+    for name, point in (("start", a), ("target", b)):
+        where = Point(point)
+        if not garden.lawn_shape.covers(where):
+            raise NoRouteError(f"no way: the {name} lies off the lawn; choose a point on the lawn", name)
+        for ring in garden.obstacles:
+            if len(ring) >= 3 and ShapelyPolygon(ring).buffer(0).contains(where):
+                raise NoRouteError(f"no way: the {name} lies inside an obstacle; choose a point outside it",
+                                   name)
+    raise NoRouteError("no way between the two points: obstacles part them; choose two points on one "
+                       "connected part of the lawn")

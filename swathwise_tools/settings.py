@@ -187,12 +187,20 @@ class Settings:
     def to_path_settings(self) -> sw.PathSettings:
         """The module's ``PathSettings`` (the angle in radians)."""
         settings = sw.PathSettings()
+        for key, value in self.to_planner().items():
+            setattr(settings, key, value)
+        return settings
+
+    def to_planner(self) -> dict[str, float | int | bool | str]:
+        """The planning settings by ``PathSettings`` field name (the angle in
+        radians, lengths in metres), as the companion module takes them."""
+        values: dict[str, float | int | bool | str] = {}
         for info in INFO:
             if info.kind == "length":
                 continue
             value = getattr(self, info.name)
-            setattr(settings, info.key, math.radians(value) if info.kind == "angle" else value)
-        return settings
+            values[info.key] = math.radians(value) if info.kind == "angle" else value
+        return values
 
     @property
     def swath_width(self) -> float:

@@ -1,0 +1,141 @@
+#include "planner/coverage.h"
+
+#include <cmath>
+#include <cstddef>
+#include <map>
+
+#include "clipper2/clipper.h"
+#include "planner/constants.h"
+
+namespace Planner {
+
+namespace {
+
+using Clipper2Lib::Path64;
+using Clipper2Lib::Paths64;
+
+// Grid coordinates stay well inside what the clipping takes.
+constexpr double kGridLimit = 1e18;
+
+Path64 toGrid(const std::vector<Point>& points) {
+    Path64 path;
+    path.reserve(points.size());
+    for (const Point& p : points) {
+        path.emplace_back(static_cast<std::int64_t>(std::llround(p.x * kCoverageGridScale)),
+                          static_cast<std::int64_t>(std::llround(p.y * kCoverageGridScale)));
+    }
+    return path;
+}
+
+Ring fromGrid(const Path64& path) {
+    Ring ring;
+    ring.reserve(path.size());
+    for (const Clipper2Lib::Point64& p : path) {
+        ring.emplace_back(static_cast<double>(p.x) / kCoverageGridScale,
+                          static_cast<double>(p.y) / kCoverageGridScale);
+    }
+    return ring;
+}
+
+bool onGrid(const std::vector<Point>& points) {
+    for (const Point& p : points) {
+        if (!(std::fabs(p.x) * kCoverageGridScale < kGridLimit &&
+              std::fabs(p.y) * kCoverageGridScale < kGridLimit))
+            return false;
+    }
+    return true;
+}
+
+// The union of the strips along the lines, swept with the lines turned by
+// -angle (so that lines of that direction run along x) and turned back.
+Paths64 sweepGroup(const std::vector<const std::vector<Point>*>& lines, double angle,
+                   double delta, double arcTolerance) {
+    const double c = std::cos(angle);
+    const double s = std::sin(angle);
+    Paths64 paths;
+    paths.reserve(lines.size());
+    for (const std::vector<Point>* line : lines) {
+        std::vector<Point> turned;
+        turned.reserve(line->size());
+        for (const Point& p : *line) turned.emplace_back(p.x * c + p.y * s, p.y * c - p.x * s);
+        paths.push_back(toGrid(turned));
+    }
+    Paths64 swept = Clipper2Lib::InflatePaths(paths, delta, Clipper2Lib::JoinType::Round,
+                                              Clipper2Lib::EndType::Round, 2.0, arcTolerance);
+    if (angle == 0.0) return swept;
+    for (Path64& path : swept) {
+        for (Clipper2Lib::Point64& p : path) {
+            const double x = static_cast<double>(p.x);
+            const double y = static_cast<double>(p.y);
+            p = Clipper2Lib::Point64(std::llround(x * c - y * s), std::llround(x * s + y * c));
+        }
+    }
+    return swept;
+}
+
+// Outer rings of the tree below `node` with their holes, and so on down.
+void collectParts(const Clipper2Lib::PolyPath64& node, std::vector<AreaPart>& parts) {
+    for (const auto& child : node) {
+        AreaPart part;
+        part.outer = fromGrid(child->Polygon());
+        for (const auto& hole : *child) {
+            part.holes.push_back(fromGrid(hole->Polygon()));
+            collectParts(*hole, parts);
+        }
+        parts.push_back(std::move(part));
+    }
+}
+
+}  // namespace
+
+std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
+                                   const std::vector<std::vector<Point>>& lines, double halfWidth,
+                                   int arcSegments) {
+    Paths64 subject;
+    for (const Ring& ring : area) {
+        if (ring.size() >= 3 && onGrid(ring)) subject.push_back(toGrid(ring));
+    }
+    // The union of many strips is slow where a sweep across the plane meets
+    // many of them at once (long strips across the sweep) or where strips
+    // cross.  Straight lines are therefore swept in groups by direction, each
+    // turned to run along the sweep; other lines (laps) one by one, unturned;
+    // and the groups' areas are joined after.
+    Paths64 swept;
+    if (std::isfinite(halfWidth) && halfWidth > 0.0 && arcSegments > 0) {
+        std::map<long, std::vector<const std::vector<Point>*>> groups;
+        for (const std::vector<Point>& line : lines) {
+            if (line.size() < 2 || !onGrid(line)) continue;
+            bool moves = false;
+            for (const Point& p : line) moves = moves || p.x != line.front().x || p.y != line.front().y;
+            if (!moves) continue;  // a line of no length sweeps nothing
+                    // Other lines (laps) are swept one by one: each is small.
+            long group = -1 - static_cast<long>(groups.size());
+            if (line.size() == 2) {
+                double direction = std::atan2(line[1].y - line[0].y, line[1].x - line[0].x);
+                if (direction < 0.0) direction += M_PI;
+                group = std::lround(direction / M_PI * kCoverageDirections) % kCoverageDirections;
+            }
+            groups[group].push_back(&line);
+        }
+        const double delta = halfWidth * kCoverageGridScale;
+        // The chord error of `arcSegments` chords per quarter circle.
+        const double arcTolerance = delta * (1.0 - std::cos(M_PI / (4.0 * arcSegments)));
+        Clipper2Lib::Clipper64 joiner;
+        for (const auto& group : groups) {
+            const double angle =
+                group.first < 0 ? 0.0 : M_PI * static_cast<double>(group.first) / kCoverageDirections;
+            joiner.AddSubject(sweepGroup(group.second, angle, delta, arcTolerance));
+        }
+        joiner.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::NonZero, swept);
+    }
+    Clipper2Lib::Clipper64 clipper;
+    clipper.AddSubject(subject);
+    clipper.AddClip(swept);
+    Clipper2Lib::PolyTree64 tree;
+    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::EvenOdd, tree);
+    std::vector<AreaPart> parts;
+    collectParts(tree, parts);
+    return parts;
+}
+
+}  // namespace Planner

@@ -1,0 +1,66 @@
+// Coverage: the parts of an area that no mowing pass sweeps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "planner/coverage.h"
+#include "planner/scene.h"
+#include "test_helpers.h"
+
+using namespace Planner;
+using TestHelpers::pts;
+
+namespace {
+
+double partArea(const AreaPart& part) {
+    double area = signedArea(part.outer);
+    for (const Ring& hole : part.holes) area += signedArea(hole);
+    return area;
+}
+
+TEST(UnsweptParts, ALaneAcrossLeavesTheTwoSidesAndHolesStayHoles) {
+    const std::vector<Ring> area = {pts({{0, 0}, {10, 0}, {10, 10}, {0, 10}}),
+                                    pts({{1, 1}, {1, 2}, {2, 2}, {2, 1}})};  // a hole
+    const std::vector<std::vector<Point>> lanes = {pts({{-1, 5}, {11, 5}})};
+    const std::vector<AreaPart> parts = unsweptParts(area, lanes, 1.0, 8);
+    ASSERT_EQ(parts.size(), 2u);
+    double total = 0.0;
+    std::size_t holes = 0;
+    for (const AreaPart& part : parts) {
+        EXPECT_GT(signedArea(part.outer), 0.0);
+        for (const Ring& hole : part.holes) EXPECT_LT(signedArea(hole), 0.0);
+        holes += part.holes.size();
+        total += partArea(part);
+    }
+    EXPECT_EQ(holes, 1u);
+    EXPECT_NEAR(total, 100.0 - 1.0 - 20.0, 1e-6);
+}
+
+TEST(UnsweptParts, CrossingAndSlantedLanesAndALapSweepAsTheirStrips) {
+    const std::vector<Ring> area = {pts({{0, 0}, {20, 0}, {20, 20}, {0, 20}})};
+    std::vector<std::vector<Point>> lines;
+    for (int k = 0; k < 20; ++k) {
+        lines.push_back(pts({{0.5 + k, 0}, {0.5 + k, 20}}));  // lanes one swath apart
+        lines.push_back(pts({{0, 0.5 + k}, {20, 0.5 + k}}));  // and across them
+    }
+    lines.push_back(pts({{0, 0}, {20, 20}}));
+    lines.push_back(pts({{2, 2}, {18, 2}, {18, 18}, {2, 18}, {2, 2}}));
+    const std::vector<AreaPart> parts = unsweptParts(area, lines, 0.5 + 1e-6, 8);
+    double total = 0.0;
+    for (const AreaPart& part : parts) total += partArea(part);
+    EXPECT_LT(total, 1e-6);
+}
+
+TEST(UnsweptParts, NothingSweptLeavesTheArea) {
+    const std::vector<Ring> area = {pts({{0, 0}, {4, 0}, {4, 3}})};
+    for (double halfWidth : {0.0, -1.0, std::nan("")}) {
+        const std::vector<AreaPart> parts = unsweptParts(area, {pts({{0, 0}, {4, 0}})}, halfWidth, 8);
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_NEAR(partArea(parts[0]), 6.0, 1e-9);
+    }
+    EXPECT_EQ(unsweptParts(area, {pts({{1, 1}, {1, 1}})}, 1.0, 8).size(), 1u);  // no length
+    EXPECT_TRUE(unsweptParts({}, {pts({{0, 0}, {4, 0}})}, 1.0, 8).empty());
+}
+
+}  // namespace
