@@ -40,6 +40,9 @@ constexpr double kGridScale = 1000.0;           // metres to integer units (one 
 constexpr double kGapInsetFactor = 0.85;        // gap areas are inset by 0.85 x spacing
 constexpr std::size_t kRingCap = 5000;          // an area run stops beyond this many rings
 constexpr double kLapFirstInset = 0.001;        // first inset of laps and of the ring pattern
+constexpr double kRingInsideBand = 0.0005;      // a ring whose first point lies inside an obstacle
+                                                // lies inside it unless some part of it leaves
+                                                // the obstacle by more than this
 constexpr std::size_t kLapThreadCorners = 100;  // scenes this large lay laps on a second thread
 constexpr std::size_t kInsetThreadCorners = 2000;  // outlines this large are inset on a second
                                                    // thread while their gap rings are found
