@@ -28,6 +28,9 @@ constexpr double kScanlineParamTolerance = 1e-9;
 constexpr double kScanlineParamHigh = 1.000000001;
 constexpr double kMinimumSpacing = 0.001;       // lane and lap spacings below this give nothing
 constexpr std::size_t kMaxLanesPerPass = 100000;  // a pass that would need more lanes lays none
+constexpr double kLaneEndNearOutline = 0.002;   // a work area this near the outlines lies on them
+constexpr double kLaneEndBand = 1e-6;           // a lane end this far on the wrong side of an
+                                                // outline is moved onto it
 
 // Ordering and transit.
 constexpr double kNoChoiceDistance = 1e10;      // "best so far" at the start of a scan

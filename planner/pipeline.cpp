@@ -10,6 +10,7 @@
 
 #include "planner/constants.h"
 #include "planner/inset.h"
+#include "planner/lane_ends.h"
 #include "planner/lanes.h"
 #include "planner/linking.h"
 #include "planner/normalise.h"
@@ -218,6 +219,9 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     if (settings.mowArea) {
         for (const Environment& area : workAreas(working, settings)) {
             std::vector<LineString> areaSlices = patternSlices(area, settings);
+            if (settings.distanceToBorder > 0.0 &&
+                Planner::areaLiesOnOutlines(working, area, settings.distanceToBorder))
+                Planner::pullLaneEndsOntoOutlines(working, areaSlices);
             for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
         }
     }

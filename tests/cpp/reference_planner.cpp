@@ -9,6 +9,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
+#include "planner/lane_ends.h"
 #include "planner/normalise.h"
 #include "planner/pipeline.h"
 
@@ -710,6 +711,9 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     if (settings.mowArea) {
         for (const Environment& area : workAreas(working, settings)) {
             std::vector<LineString> areaSlices = Reference::patternSlices(area, settings);
+            if (settings.distanceToBorder > 0.0 &&
+                Planner::areaLiesOnOutlines(working, area, settings.distanceToBorder))
+                Planner::pullLaneEndsOntoOutlines(working, areaSlices);
             for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
         }
     }
