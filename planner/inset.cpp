@@ -462,10 +462,11 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 }
 
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
-                                    double spacing, double firstInset) {
+                                    double spacing, double firstInset, RingUse use) {
     std::vector<Ring> rings;
     forEachArea(scene, [&](const Environment& area) {
-        std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset);
+        std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset,
+                                                nullptr, kInsetThreadCorners, use);
         for (Ring& ring : areaRings) rings.push_back(std::move(ring));
     });
     return rings;
@@ -498,7 +499,8 @@ std::vector<std::vector<Ring>> computeInsetRingsForLapCounts(
 
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset,
-                            std::vector<std::size_t>* stepEnds, std::size_t threadCorners) {
+                            std::vector<std::size_t>* stepEnds, std::size_t threadCorners,
+                            RingUse use) {
     std::vector<Ring> output;
 
     // The first frontier: the perimeter, then the obstacles.  An outline that
@@ -541,7 +543,7 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
             }
         }
 
-        if (ownOutlines && obstaclesLeavePerimeter(area))
+        if (ownOutlines && use == RingUse::Laps && obstaclesLeavePerimeter(area))
             appendRegionRings(fullScene, frontier, output);
         else
             appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);

@@ -117,8 +117,8 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
         areas.push_back(working);
         return areas;
     }
-    const std::vector<Ring> rings = computeInsetRings(working, 1, settings.distanceToBorder,
-                                                      settings.distanceToBorder);
+    const std::vector<Ring> rings = computeInsetRings(
+        working, 1, settings.distanceToBorder, settings.distanceToBorder, RingUse::WorkArea);
     const std::vector<Ring> outers = filterRingsByOrientation(rings, false);
     const std::vector<Ring> holes = filterRingsByOrientation(rings, true);
     for (const Ring& outer : outers) {

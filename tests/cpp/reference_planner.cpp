@@ -670,7 +670,8 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
         return areas;
     }
     const std::vector<Planner::Ring> rings = Planner::computeInsetRings(
-        working, 1, settings.distanceToBorder, settings.distanceToBorder);
+        working, 1, settings.distanceToBorder, settings.distanceToBorder,
+        Planner::RingUse::WorkArea);
     const std::vector<Planner::Ring> outers = Planner::filterRingsByOrientation(rings, false);
     const std::vector<Planner::Ring> holes = Planner::filterRingsByOrientation(rings, true);
     for (const Planner::Ring& outer : outers) {

@@ -381,6 +381,17 @@ TEST(InsetRingFilter, AnAreaTooSmallForTheInsetYieldsWhatItsObstaclesLeave) {
     }
 }
 
+TEST(InsetRingFilter, AWorkAreaTooSmallForTheInsetKeepsItsOutlines) {
+    // Lanes are cut by the obstacles anyway: the lawn and the obstacle come
+    // back as they stand, the lawn although it starts inside the obstacle.
+    Environment scene = square(0, 2);
+    scene.addObstacle(poly({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}));
+    const auto rings = computeInsetRings(scene, 1, 1.5, 1.5, RingUse::WorkArea);
+    ASSERT_EQ(rings.size(), 2u);
+    EXPECT_EQ(rings[0].size(), 5u);
+    EXPECT_EQ(rings[1].size(), 5u);
+}
+
 // A triangular lawn and a bed that touches it at a vertex and reaches beyond
 // it: at some lane angles the first vertex of the outer lap rounds into the
 // bed on the grid.  The lap runs on free lawn and is kept at every angle.
