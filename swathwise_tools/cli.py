@@ -1,6 +1,6 @@
 """The ``swathwise`` console command.
 
-    swathwise plan GARDEN [-o ROUTE.geojson|-] [--picture FILE.png|.svg|.pdf|.jpg]
+    swathwise plan GARDEN [-o ROUTE.geojson|.gpkg|.parquet|-] [--picture FILE.png|.svg|.pdf|.jpg]
                    [--json] [--speed M_PER_S] [--start X Y] [setting flags]
 
 Every planning setting can be given as a flag and then overrides the garden
@@ -31,8 +31,9 @@ EXIT_CODES = {
     EXIT_OK: "planned; the route reaches every piece",
     EXIT_ERROR: "nothing planned: an unusable garden, option or file (one error line says which)",
     EXIT_USAGE: "the command line itself is wrong (argparse's usage message)",
-    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); outputs still written",
-    EXIT_GIVEN_UP: "planned, but some pieces were given up (a warning lists them); outputs still written",
+    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); the first warning says "
+                          "why; outputs still written",
+    EXIT_GIVEN_UP: "planned, but some pieces were given up; the first warning says why; outputs still written",
 }
 
 EPILOG = """\
@@ -47,7 +48,8 @@ garden file:
   WKT, or "local-metres" for plain metres. Without one, coordinates are
   longitude/latitude (RFC 7946). "settings" in the collection's properties
   holds planning settings by the names in the summary (angle in degrees).
-  A start up to {outside:g} m outside the lawn is driven in from.
+  A start up to {outside:g} m outside the lawn is driven in from; one inside
+  an obstacle, up to {inside:g} m from free lawn, is driven out of it.
 
 example:
   swathwise plan examples/back_garden.geojson -o route.geojson --picture plan.png
@@ -55,6 +57,11 @@ example:
 exit codes:
 {codes}
 """
+
+
+# A --start that looks like longitude/latitude and lies this far from a
+# projected garden's lawn was meant as longitude/latitude.
+LATLON_FAR_M = 1000.0
 
 
 class _OptionError(Exception):
@@ -117,7 +124,7 @@ def _version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
     from .angle import DEFAULT_TURN_TIME_S
-    from .plan import MAX_START_OUTSIDE_M
+    from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
     from .summary import DEFAULT_SPEED
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
@@ -127,13 +134,14 @@ def build_parser() -> argparse.ArgumentParser:
     plan = commands.add_parser(
         "plan", help="plan a garden and summarise the route",
         description="Plan a garden and summarise the route.",
-        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, codes=codes),
+        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, inside=MAX_START_INSIDE_M, codes=codes),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     plan.add_argument("garden", help='garden file (GeoJSON, see below), or "-" for standard input')
     plan.add_argument("-o", "--output", metavar="ROUTE",
-                      help='write the route as GeoJSON ("-": standard output; the summary then goes to '
-                           "standard error)")
+                      help="write the route; the suffix picks the format: .geojson (or .json), .gpkg "
+                           '(a layer per kind of feature and a summary table) or .parquet (GeoParquet); '
+                           '"-": GeoJSON to standard output, the summary then goes to standard error')
     plan.add_argument("--picture", metavar="FILE", help="draw the plan; the suffix picks the format: "
                       ".png, .svg, .pdf or .jpg")
     plan.add_argument("--html", metavar="PAGE", help="write an interactive page of the plan (one "
@@ -142,7 +150,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
                       help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
     plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
-                      help="seconds the mower needs to turn at each lane end, for --angle auto "
+                      help="seconds the mower needs to turn at each lane end, for the job time and --angle auto "
                            f"(default: {DEFAULT_TURN_TIME_S:g})")
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
@@ -184,6 +192,22 @@ def _overrides(args: argparse.Namespace) -> dict[str, Any]:
         raise _OptionError(str(exc)) from None
 
 
+def _start(garden: Any, x: float, y: float) -> tuple[float, float]:
+    """``--start X Y`` (the garden's coordinates) in the planning frame."""
+    frame = garden.frame
+    if frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
+        raise _OptionError(f"--start {x:g} {y:g}: the garden is in longitude/latitude; give longitude "
+                           "and latitude")
+    start: tuple[float, float] = frame.to_local([(x, y)])[0]
+    if not frame.is_geographic and -180 <= x <= 180 and -90 <= y <= 90:
+        far = math.hypot(*start) - max(math.hypot(px, py) for px, py in garden.lawn)
+        if far > LATLON_FAR_M:
+            raise _OptionError(
+                f"--start {x:g} {y:g} looks like longitude/latitude, but the garden is in {frame.crs_name} "
+                f"and that point lies {far / 1000:,.1f} km from the lawn; give --start in {frame.crs_name}")
+    return start
+
+
 def _run_plan(args: argparse.Namespace) -> int:
     # Imported here so that argument errors come back quickly.
     from .picture import picture_format
@@ -195,6 +219,13 @@ def _run_plan(args: argparse.Namespace) -> int:
             picture_format(args.picture)
         except ValueError as exc:
             raise _OptionError(f"--picture: {exc}") from None
+    if args.output:
+        from .route import route_format
+
+        try:
+            route_format(args.output)
+        except ValueError as exc:
+            raise _OptionError(f"-o: {exc}") from None
     to_stdout = args.output == "-"
     if to_stdout and args.json:
         raise _OptionError("--json and -o - would both write to standard output; choose one")
@@ -203,17 +234,18 @@ def _run_plan(args: argparse.Namespace) -> int:
     settings = garden.settings.updated(overrides, source="option")
     start = None
     if args.start is not None:
-        x, y = args.start
-        if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
-            raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
-        start = garden.frame.to_local([(x, y)])[0]
+        start = _start(garden, *args.start)
     angle = args.angle if isinstance(args.angle, str) else None
     plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
+    summary = summarise(plan, speed=args.speed)
+    reason = summary["unreached"]["reason"]
+    if reason:
+        # The first line says why the exit code is not 0.
+        print(f"swathwise: warning: {reason}", file=sys.stderr)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:
         print(f"swathwise: note: {line}", file=sys.stderr)
-    summary = summarise(plan, speed=args.speed)
     if args.output:
         from .route import write_route
 
@@ -232,24 +264,11 @@ def _run_plan(args: argparse.Namespace) -> int:
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
     print(text, file=sys.stderr if to_stdout else sys.stdout)
 
-    given_up = plan.given_up
     if not plan.reached:
-        print("swathwise: warning: the route reaches no piece", file=sys.stderr)
         return EXIT_NOTHING_REACHED
-    if given_up:
-        print(f"swathwise: warning: {len(given_up)} of {len(plan.pieces)} pieces given up "
-              f"(unreachable from the start): {_pieces_named(given_up)}", file=sys.stderr)
+    if plan.given_up:
         return EXIT_GIVEN_UP
     return EXIT_OK
-
-
-def _pieces_named(pieces: Sequence[Any]) -> str:
-    """``area pieces 4, 5; obstacle laps 12`` (the ``index`` of each in the route file)."""
-    names = {"area": "area pieces", "perimeter": "perimeter laps", "obstacle": "obstacle laps"}
-    groups: dict[str, list[str]] = {}
-    for piece in pieces:
-        groups.setdefault(names.get(piece.kind, piece.kind), []).append(str(piece.index))
-    return "; ".join(f"{name} {', '.join(indexes)}" for name, indexes in groups.items())
 
 
 def main(argv: Sequence[str] | None = None) -> int:

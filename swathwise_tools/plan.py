@@ -10,10 +10,9 @@ by point.  Should it ever not match, the laps are told apart by shape instead:
 a lap belongs to an obstacle when it runs closer to an obstacle outline than
 to the outline of the lawn (or of the mow areas).
 
-A start a little outside the lawn (a dock on the edge, a drawn outline that is
-never exact) is planned from the nearest point just inside the lawn, and the
-route begins with the drive from the start to that point.  Beyond
-:data:`MAX_START_OUTSIDE_M` it is an error.
+A start off the free lawn (a dock on the edge, under a tree, on a fence
+strip) is planned from the nearest free point, and the route begins with the
+drive from the start to that point (see :mod:`.dock`).
 """
 
 from __future__ import annotations
@@ -25,26 +24,21 @@ from functools import cached_property
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
-from shapely.geometry import LinearRing, LineString, Point
-from shapely.ops import nearest_points
+from shapely.geometry import LinearRing, LineString
 
 from .coverage import Coverage, find_gaps, mowing_lines
+from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
 from .native import build_environment
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
-from .settings import Settings
+from .settings import Settings, fill_defaults
 
 __all__ = [
     "AREA", "PERIMETER", "OBSTACLE", "KINDS", "Piece", "Plan", "PlanError", "plan_garden",
-    "trace_pieces", "MAX_START_OUTSIDE_M",
+    "trace_pieces", "MAX_START_OUTSIDE_M", "MAX_START_INSIDE_M",
 ]
 
-# A start (or the docking wire's first point) up to this far outside the lawn
-# is driven in from; farther out it is an error.
-MAX_START_OUTSIDE_M = 2.0
-# Where the start lies outside, the planner starts this far inside the edge.
-START_INSET_M = 0.01
 # Transit of up to this many lane spacings between two pieces is a turn.
 TURN_FACTOR = 1.5
 # Decimal places of coordinates in GeoJSON: about 0.1 mm either way.
@@ -227,9 +221,9 @@ class Plan:
         ``order``, ``reached``, ``length`` in metres), one per transit stretch
         (``role`` "transit"), one for the whole path (``role`` "path"), the
         start (``role`` "start"), the unmown gaps (``role`` "gaps": a
-        MultiPolygon, ``area`` in m²), and ``summary`` (by default
-        :meth:`figures`) flattened into the scalar properties of a feature
-        with ``role`` "summary" and no geometry.  Lengths are true metres.
+        MultiPolygon, ``area`` in m²); ``summary`` (by default
+        :meth:`figures`) is the collection's own ``properties.summary``, so
+        the features stay one table of a few columns.  Lengths are true metres.
         """
         frame = self.garden.frame
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
@@ -263,8 +257,6 @@ class Plan:
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
-        flat = flatten(self.figures() if summary is None else summary)
-        features.append(feature({"role": "summary", **flat}, None))
 
         collection: dict[str, Any] = {"type": "FeatureCollection"}
         crs = frame.crs
@@ -273,6 +265,7 @@ class Plan:
         properties: dict[str, Any] = {"crs": frame.crs_name}
         if self.garden.name:
             properties["name"] = self.garden.name
+        properties["summary"] = dict(self.figures() if summary is None else summary)
         collection["properties"] = properties
         collection["features"] = features
         return collection
@@ -315,12 +308,15 @@ def _points(line: sw.LineString) -> list[XY]:
     return [(p.x, p.y) for p in line.getPoints()]
 
 
-def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None) -> Settings:
+def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None, *,
+                     fill: bool = True) -> Settings:
     """A :class:`Settings` as given, or the garden's settings with ``settings``
-    (a mapping of file keys or attribute names) put over them as ``"option"``."""
-    if isinstance(settings, Settings):
-        return settings
-    return garden.settings.updated(settings or {}, source="option")
+    (a mapping of file keys or attribute names) put over them as ``"option"``;
+    ``distanceToBorder``, where nobody set it, as far as the laps reach (see
+    :func:`~swathwise_tools.settings.fill_defaults`) unless ``fill`` is false."""
+    if not isinstance(settings, Settings):
+        settings = garden.settings.updated(settings or {}, source="option")
+    return fill_defaults(settings, bool(garden.obstacles)) if fill else settings
 
 
 def plan_garden(
@@ -328,6 +324,7 @@ def plan_garden(
     settings: Settings | Mapping[str, Any] | None = None,
     *,
     start: XY | None = None,
+    drawn: Garden | None = None,
 ) -> Plan:
     """Plan the garden.
 
@@ -337,14 +334,23 @@ def plan_garden(
             the garden's own (file keys or attribute names; angle in degrees).
         start: where the mower starts, in the planning frame; by default the
             garden's start point (see :meth:`Garden.default_start`).  Up to
-            :data:`MAX_START_OUTSIDE_M` metres outside the lawn, the route
-            first drives to the nearest lawn point, with a warning.
+            :data:`MAX_START_OUTSIDE_M` metres outside the lawn or
+            :data:`MAX_START_INSIDE_M` inside an obstacle, the route first
+            drives to the nearest free lawn point, with a warning.
+        drawn: the garden as drawn, where ``garden`` holds its outlines
+            prepared for planning; the start is judged against it.
 
-    Raises :class:`PlanError` for a start farther outside.
+    ``distanceToBorder``, where the settings leave it unset, is as far as the
+    laps reach, as in the command.  Raises :class:`PlanError` for a start
+    farther off.
     """
     resolved = resolve_settings(garden, settings)
     start = start if start is not None else garden.default_start()
-    entry, warning = _entry(garden, start)
+    try:
+        found = find_entry(garden, start, drawn)
+    except StartError as exc:
+        raise PlanError(str(exc)) from None
+    entry, warning = found.point, found.warning
     env = build_environment(garden)
     service = sw.PathService()
     origin = sw.Point(*(entry or start))
@@ -363,26 +369,6 @@ def plan_garden(
     mowing = trace_pieces(path, pieces)
     return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
                 classified_by=how, warnings=[warning] if warning else [])
-
-
-def _entry(garden: Garden, start: XY) -> tuple[XY | None, str]:
-    """Where to start the planner when ``start`` lies outside the lawn."""
-    lawn = garden.lawn_shape
-    where = Point(start)
-    if not lawn.is_valid or lawn.covers(where):
-        return None, ""
-    outside = float(lawn.distance(where))
-    if outside > MAX_START_OUTSIDE_M:
-        raise PlanError(
-            f"the start lies {outside:.2f} m outside the lawn; move the start (or the docking wire's "
-            f"first point) onto the lawn: up to {MAX_START_OUTSIDE_M:g} m outside, the route drives in"
-        )
-    inner = lawn.buffer(-START_INSET_M)
-    target = inner if not inner.is_empty else lawn
-    point = nearest_points(target, where)[0]
-    entry = (float(point.x), float(point.y))
-    return entry, (f"the start lies {outside:.2f} m outside the lawn; the route first drives "
-                   f"{path_length([start, entry]):.2f} m to the nearest lawn point")
 
 
 def _classify(
