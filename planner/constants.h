@@ -28,6 +28,9 @@ constexpr double kScanlineParamTolerance = 1e-9;
 constexpr double kScanlineParamHigh = 1.000000001;
 constexpr double kMinimumSpacing = 0.001;       // lane and lap spacings below this give nothing
 constexpr std::size_t kMaxLanesPerPass = 100000;  // a pass that would need more lanes lays none
+constexpr double kLaneEndNearOutline = 0.002;   // a work area this near the outlines lies on them
+constexpr double kLaneEndBand = 1e-6;           // a lane end this far on the wrong side of an
+                                                // outline is moved onto it
 
 // Ordering and transit.
 constexpr double kNoChoiceDistance = 1e10;      // "best so far" at the start of a scan
@@ -40,6 +43,9 @@ constexpr double kGridScale = 1000.0;           // metres to integer units (one 
 constexpr double kGapInsetFactor = 0.85;        // gap areas are inset by 0.85 x spacing
 constexpr std::size_t kRingCap = 5000;          // an area run stops beyond this many rings
 constexpr double kLapFirstInset = 0.001;        // first inset of laps and of the ring pattern
+constexpr double kRingInsideBand = 0.0005;      // a ring whose first point lies inside an obstacle
+                                                // lies inside it unless some part of it leaves
+                                                // the obstacle by more than this
 constexpr std::size_t kLapThreadCorners = 100;  // scenes this large lay laps on a second thread
 constexpr std::size_t kInsetThreadCorners = 2000;  // outlines this large are inset on a second
                                                    // thread while their gap rings are found

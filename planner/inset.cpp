@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -195,15 +196,67 @@ std::future<Step> startInsetStep(const Outlines& frontier, double delta) {
     }
 }
 
-bool startsInsideObstacle(const Environment& fullScene, const Ring& ring) {
-    const Point& first = ring.front();
-    for (const Polygon& obstacle : fullScene.obstacles) {
-        if (isPointStrictlyInPolygon(obstacle.points, first.x, first.y)) return true;
+double distanceToRing(const std::vector<Point>& ring, double x, double y) {
+    const std::size_t n = ring.size();
+    double best = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < n; ++i)
+        best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
+    return best;
+}
+
+// True if some vertex of the ring, or some piece of its edges between two
+// meetings with the obstacle's outline, lies outside the obstacle farther
+// than kRingInsideBand from its outline.
+bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
+    const std::size_t n = ring.size();
+    for (const Point& p : ring) {
+        if (!isPointInPolygon(obstacle, p.x, p.y) &&
+            distanceToRing(obstacle, p.x, p.y) > kRingInsideBand)
+            return true;
+    }
+    std::vector<double> params;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& a = ring[i];
+        const Point& b = ring[(i + 1) % n];
+        if (a.x == b.x && a.y == b.y) continue;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        const double dx = b.x - a.x;
+        const double dy = b.y - a.y;
+        const double dd = dx * dx + dy * dy;
+        const std::size_t m = obstacle.size();
+        for (std::size_t k = 0; k < m; ++k)
+            edgeMeetings(obstacle[k], obstacle[(k + 1) % m], a.x, a.y, dx, dy, dd, params);
+        std::sort(params.begin(), params.end());
+        for (std::size_t k = 1; k < params.size(); ++k) {
+            if (!(params[k] > params[k - 1])) continue;
+            const double s = (params[k - 1] + params[k]) * 0.5;
+            const double x = a.x + s * dx;
+            const double y = a.y + s * dy;
+            if (!isPointInPolygon(obstacle, x, y) &&
+                distanceToRing(obstacle, x, y) > kRingInsideBand)
+                return true;
+        }
     }
     return false;
 }
 
-// Appends the paths as rings, each unless it starts inside an obstacle;
+// The ring filter: a ring lies inside an obstacle when its first point lies
+// strictly inside it and no part of the ring leaves it (up to the rounding
+// of the grid).  A ring that runs on free lawn is kept even where one of its
+// vertices rounds into an obstacle.
+bool liesInsideObstacle(const Environment& fullScene, const Ring& ring) {
+    const Point& first = ring.front();
+    for (const Polygon& obstacle : fullScene.obstacles) {
+        if (isPointStrictlyInPolygon(obstacle.points, first.x, first.y) &&
+            !ringLeavesObstacle(ring, obstacle.points))
+            return true;
+    }
+    return false;
+}
+
+// Appends the paths as rings, each unless it lies inside an obstacle;
 // paths from `unfilteredFrom` on are appended without that test.
 void appendRings(const Environment& fullScene, const Paths64& paths, bool closed,
                  std::vector<Ring>& output, std::size_t unfilteredFrom = SIZE_MAX) {
@@ -211,9 +264,39 @@ void appendRings(const Environment& fullScene, const Paths64& paths, bool closed
         const Path64& path = paths[k];
         if (path.empty()) continue;
         Ring ring = toRing(path, closed);
-        if (k >= unfilteredFrom || !startsInsideObstacle(fullScene, ring))
+        if (k >= unfilteredFrom || !liesInsideObstacle(fullScene, ring))
             output.push_back(std::move(ring));
     }
+}
+
+// True if an obstacle of the area reaches beyond its perimeter: some edge of
+// it does not lie in the perimeter (boundary allowed).
+bool obstaclesLeavePerimeter(const Environment& area) {
+    const std::vector<Point>& perimeter = area.perimeter.points;
+    for (const Polygon& obstacle : area.obstacles) {
+        const std::vector<Point>& o = obstacle.points;
+        if (o.size() < 3) continue;
+        for (std::size_t i = 0; i < o.size(); ++i) {
+            const Point& p = o[i];
+            const Point& q = o[(i + 1) % o.size()];
+            if (!isSegmentInPolygon(perimeter, p.x, p.y, q.x, q.y)) return true;
+        }
+    }
+    return false;
+}
+
+// The rings of an area too small for the first inset whose obstacles reach
+// beyond its perimeter: the outlines of the region the perimeter and the
+// obstacles stand for (the perimeter less the obstacles), so that no ring
+// runs through an obstacle or round the part of one beyond the area.  The
+// outer outlines go through the ring filter; the holes are obstacles'
+// outlines, which bound the area as they stand.
+void appendRegionRings(const Environment& fullScene, const Outlines& outlines,
+                       std::vector<Ring>& output) {
+    const Paths64 region = regionOutlines(outlines);
+    std::size_t outers = 0;
+    while (outers < region.size() && Clipper2Lib::Area(region[outers]) > 0.0) ++outers;
+    appendRings(fullScene, region, true, output, outers);
 }
 
 // Insets the gap area by the gap inset factor times the spacing and appends
@@ -379,10 +462,11 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 }
 
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
-                                    double spacing, double firstInset) {
+                                    double spacing, double firstInset, RingUse use) {
     std::vector<Ring> rings;
     forEachArea(scene, [&](const Environment& area) {
-        std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset);
+        std::vector<Ring> areaRings = insetArea(scene, area, lapCount, spacing, firstInset,
+                                                nullptr, kInsetThreadCorners, use);
         for (Ring& ring : areaRings) rings.push_back(std::move(ring));
     });
     return rings;
@@ -415,7 +499,8 @@ std::vector<std::vector<Ring>> computeInsetRingsForLapCounts(
 
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset,
-                            std::vector<std::size_t>* stepEnds, std::size_t threadCorners) {
+                            std::vector<std::size_t>* stepEnds, std::size_t threadCorners,
+                            RingUse use) {
     std::vector<Ring> output;
 
     // The first frontier: the perimeter, then the obstacles.  An outline that
@@ -458,7 +543,10 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
             }
         }
 
-        appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
+        if (ownOutlines && use == RingUse::Laps && obstaclesLeavePerimeter(area))
+            appendRegionRings(fullScene, frontier, output);
+        else
+            appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
 
         if (iteration > 0) {
             if (goesOnAfter(iteration + 1) && cornerCount(solution.paths) >= threadCorners)

@@ -27,6 +27,12 @@ inline double fromGrid(std::int64_t units) { return static_cast<double>(units) /
 // Scales a ring to the grid.  False if any coordinate cannot be placed on it.
 bool toGridPath(const std::vector<Point>& ring, Clipper2Lib::Path64& path);
 
+// What the rings of a run are for.  Laps (and the ring pattern) are driven
+// along their outlines, so an area too small for the first inset whose
+// obstacles reach beyond it yields the outline of what they leave of it.  A
+// work area's outlines only bound lanes, so it yields them as they stand.
+enum class RingUse { Laps, WorkArea };
+
 // Insets the perimeter and grows the obstacles of `scene` step by step and
 // returns every outline: outer outlines counter-clockwise, holes clockwise.
 // Closed rings repeat their first point at the end; gap rings (what an inset
@@ -35,7 +41,8 @@ bool toGridPath(const std::vector<Point>& ring, Clipper2Lib::Path64& path);
 // area by mow area, each with the obstacles that belong to it (inside it or
 // crossing its boundary).
 std::vector<Ring> computeInsetRings(const Environment& scene, std::int32_t lapCount,
-                                    double spacing, double firstInset);
+                                    double spacing, double firstInset,
+                                    RingUse use = RingUse::Laps);
 
 // computeInsetRings for several lap counts of one scene, spacing and first
 // inset, from one run per area: the run with the most laps, whose first
@@ -73,6 +80,7 @@ bool obstacleBelongsToArea(const Polygon& obstacle, const Polygon& areaPerimeter
 std::vector<Ring> insetArea(const Environment& fullScene, const Environment& area,
                             std::int32_t lapCount, double spacing, double firstInset,
                             std::vector<std::size_t>* stepEnds = nullptr,
-                            std::size_t threadCorners = kInsetThreadCorners);
+                            std::size_t threadCorners = kInsetThreadCorners,
+                            RingUse use = RingUse::Laps);
 
 }  // namespace Planner

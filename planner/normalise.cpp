@@ -159,6 +159,25 @@ void keepPockets(const Paths64& grown, const Path64& lawn, Paths64& outlines) {
     }
 }
 
+// Simplifying the union may cut a member's corner by more than the growth
+// gives back; where a member reaches beyond the merged outlines they take it
+// in, so that nothing of an obstacle as given lies outside them.  Outlines
+// that hold every member stay as they are.
+void coverMembers(const Paths64& members, Paths64& merged) {
+    Clipper64 beyond;
+    beyond.AddSubject(members);
+    beyond.AddClip(merged);
+    Paths64 rest;
+    beyond.Execute(ClipType::Difference, FillRule::NonZero, rest);
+    if (rest.empty()) return;
+    Clipper64 clipper;
+    clipper.AddSubject(merged);
+    clipper.AddSubject(members);
+    Paths64 covered;
+    clipper.Execute(ClipType::Union, FillRule::NonZero, covered);
+    merged = std::move(covered);
+}
+
 // The area the rings enclose (each counted whole, as the non-zero rule
 // counts a self-intersecting ring), as outer outlines on the grid; enclosed
 // holes are filled unless they hold lawn (see keepPockets).  False if a ring
@@ -183,6 +202,7 @@ bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, const Pa
     // Where the members only touched, placing them on the grid may have left
     // a sliver between them; growing the union a little seals it.
     merged = closeGaps(merged);
+    coverMembers(members, merged);
     outlines.clear();
     keepPockets(merged, lawn, outlines);
     return true;

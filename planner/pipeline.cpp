@@ -11,6 +11,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
+#include "planner/lane_ends.h"
 #include "planner/lanes.h"
 #include "planner/linking.h"
 #include "planner/normalise.h"
@@ -118,8 +119,8 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
         areas.push_back(working);
         return areas;
     }
-    const std::vector<Ring> rings = computeInsetRings(working, 1, settings.distanceToBorder,
-                                                      settings.distanceToBorder);
+    const std::vector<Ring> rings = computeInsetRings(
+        working, 1, settings.distanceToBorder, settings.distanceToBorder, RingUse::WorkArea);
     const std::vector<Ring> outers = filterRingsByOrientation(rings, false);
     const std::vector<Ring> holes = filterRingsByOrientation(rings, true);
     for (const Ring& outer : outers) {
@@ -256,6 +257,9 @@ TaskSlices laneFrameSlices(const Environment& working, const PathSettings& setti
         const SliceKind kind = areaKind(settings);
         for (const Environment& area : workAreas(working, settings)) {
             std::vector<LineString> areaSlices = patternSlices(area, settings);
+            if (settings.distanceToBorder > 0.0 &&
+                Planner::areaLiesOnOutlines(working, area, settings.distanceToBorder))
+                Planner::pullLaneEndsOntoOutlines(working, areaSlices);
             task.kinds.insert(task.kinds.end(), areaSlices.size(), kind);
             for (LineString& slice : areaSlices) task.slices.push_back(std::move(slice));
         }

@@ -9,6 +9,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
+#include "planner/lane_ends.h"
 #include "planner/normalise.h"
 #include "planner/pipeline.h"
 
@@ -680,7 +681,8 @@ std::vector<Environment> workAreas(const Environment& working, const PathSetting
         return areas;
     }
     const std::vector<Planner::Ring> rings = Planner::computeInsetRings(
-        working, 1, settings.distanceToBorder, settings.distanceToBorder);
+        working, 1, settings.distanceToBorder, settings.distanceToBorder,
+        Planner::RingUse::WorkArea);
     const std::vector<Planner::Ring> outers = Planner::filterRingsByOrientation(rings, false);
     const std::vector<Planner::Ring> holes = Planner::filterRingsByOrientation(rings, true);
     for (const Planner::Ring& outer : outers) {
@@ -725,6 +727,9 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
     if (settings.mowArea) {
         for (const Environment& area : workAreas(working, settings)) {
             std::vector<LineString> areaSlices = Reference::patternSlices(area, settings);
+            if (settings.distanceToBorder > 0.0 &&
+                Planner::areaLiesOnOutlines(working, area, settings.distanceToBorder))
+                Planner::pullLaneEndsOntoOutlines(working, areaSlices);
             for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
         }
     }

@@ -337,6 +337,77 @@ public:
         return t;
     }
 
+    // Gardens as real maps draw them: trees as 32-gons overlapping each
+    // other and the lawn's edge, beds touching the lawn at a vertex and
+    // reaching beyond it, walls across the lawn with a mow area poking out
+    // of one by millimetres, virtual-wire points inside beds, and distances
+    // to the border wider than narrow lawns allow.
+    Task realStyleTask() {
+        Task t = task();
+        grid_ = 0.0;
+        Environment& env = t.environment;
+        const std::vector<Point> lawn = env.perimeter.points;
+        const double radius = [&] {
+            double r = 0.0;
+            for (const Point& p : lawn) r = std::max(r, std::max(std::fabs(p.x), std::fabs(p.y)));
+            return r;
+        }();
+        auto tree = [&](double cx, double cy, double r) {
+            std::vector<Point> ring;
+            const double phase = uniform(0.0, 1.0);
+            for (int k = 0; k < 32; ++k) {
+                const double a = phase + 6.283185307179586 * k / 32;
+                ring.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
+            }
+            return Polygon(ring);
+        };
+        for (int i = integer(0, 4); i > 0; --i) {
+            const std::size_t v = static_cast<std::size_t>(integer(0, static_cast<int>(lawn.size()) - 1));
+            const Point& p = lawn[v];
+            const Point& q = lawn[(v + 1) % lawn.size()];
+            const double f = uniform(0.0, 1.0);
+            const double cx = chance(0.6) ? p.x + f * (q.x - p.x) : uniform(-0.6, 0.6) * radius;
+            const double cy = chance(0.6) ? p.y + f * (q.y - p.y) : uniform(-0.6, 0.6) * radius;
+            env.addObstacle(tree(cx, cy, uniform(0.3, 2.0)));
+            if (chance(0.4))
+                env.addObstacle(tree(cx + uniform(-1, 1), cy + uniform(-1, 1), uniform(0.3, 1.5)));
+        }
+        for (int i = integer(0, 2); i > 0; --i) {
+            const Point v = lawn[static_cast<std::size_t>(integer(0, static_cast<int>(lawn.size()) - 1))];
+            const double a = uniform(0.0, 6.3);
+            const double size = uniform(1.0, 8.0);
+            env.addObstacle(Polygon({v,
+                                     {v.x + size * std::cos(a), v.y + size * std::sin(a)},
+                                     {v.x + size * std::cos(a + 0.5), v.y + size * std::sin(a + 0.5)}}));
+        }
+        if (chance(0.3)) {
+            const double y = uniform(-0.5, 0.5) * radius;
+            const double width = uniform(0.1, 0.6);
+            env.addObstacle(Polygon(
+                {{-1.5 * radius, y}, {1.5 * radius, y}, {1.5 * radius, y + width}, {-1.5 * radius, y + width}}));
+            if (chance(0.6)) {
+                const double out = chance(0.5) ? 0.0005 : (chance(0.5) ? 0.002 : 0.005);
+                const double x = uniform(-0.4, 0.4) * radius;
+                env.addMowArea(
+                    Polygon({{x - 1, y + 0.05}, {x + 1, y + 0.05}, {x + 1, y + width + out}, {x - 1, y + width + out}}));
+            }
+        }
+        if (!env.obstacles.empty() && chance(0.4)) {
+            std::vector<Point> wire = env.virtualWire.points;
+            const Polygon& bed = env.obstacles[static_cast<std::size_t>(
+                integer(0, static_cast<int>(env.obstacles.size()) - 1))];
+            double cx = 0.0, cy = 0.0;
+            for (const Point& p : bed.points) cx += p.x, cy += p.y;
+            const double n = static_cast<double>(bed.points.size());
+            if (wire.empty()) wire.emplace_back(uniform(-0.5, 0.5) * radius, uniform(-0.5, 0.5) * radius);
+            wire.emplace_back(cx / n, cy / n);
+            env.setVirtualWire(LineString(wire));
+        }
+        if (chance(0.4)) t.settings.distanceToBorder = uniform(1.0, 4.0);
+        if (chance(0.2)) t.settings.distanceToBorder = uniform(0.0001, 0.002);
+        return t;
+    }
+
 private:
     std::mt19937_64 rng_;
     double grid_ = 0.0;
@@ -413,6 +484,19 @@ TEST(FastVersusReference, WholeTasksOnGardensWithContactsAndPockets) {
         ASSERT_TRUE(d.empty()) << "garden with contacts " << i << ": " << d;
         const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
         ASSERT_TRUE(lean.empty()) << "garden with contacts " << i << ": " << lean;
+    }
+}
+
+TEST(FastVersusReference, WholeTasksOnRealStyleGardens) {
+    GardenMaker maker(20261209);
+    for (int i = 0; i < 300; ++i) {
+        const GardenMaker::Task t = maker.realStyleTask();
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "real-style garden " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "real-style garden " << i << ": " << lean;
     }
 }
 

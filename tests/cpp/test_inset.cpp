@@ -10,6 +10,7 @@
 
 #include "clipper2/clipper.h"
 #include "planner/constants.h"
+#include "planner/geometry.h"
 #include "planner/inset.h"
 #include "planner/pipeline.h"
 #include "test_helpers.h"
@@ -346,26 +347,71 @@ TEST(InsetMowAreas, ObstacleCrossingTwoAreasGoesWithBoth) {
 // ---------------------------------------------------------------------------
 // The ring filter.
 
-TEST(InsetRingFilter, FirstPointStrictlyInsideAnObstacleDropsTheRing) {
-    // The 2 m lawn is too small for the inset, so the rings are the lawn
-    // (starting at (0, 0)) and the obstacle (starting at its first vertex).
+TEST(InsetRingFilter, AnAreaTooSmallForTheInsetYieldsWhatItsObstaclesLeave) {
+    // The 2 m lawn is too small for the inset of 1.5 m.  With its obstacle
+    // inside, the rings are the lawn and the obstacle as they stand; with an
+    // obstacle reaching beyond it, the outline of the lawn less the obstacle,
+    // so that no ring runs through the obstacle or round its outer part.
     struct Case {
         std::string name;
         Polygon obstacle;
         std::size_t rings;
+        std::size_t firstRingPoints;
     } cases[] = {
-        {"lawn start strictly inside", poly({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}), 1},
-        {"lawn start on the outline", poly({{0, -1}, {1, -1}, {1, 1}, {0, 1}}), 2},
-        {"lawn start at a vertex", poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}}), 2},
+        {"obstacle inside, at the lawn's corner", poly({{0, 0}, {1, 0}, {1, 1}, {0, 1}}), 2, 5},
+        {"obstacle over the lawn's corner", poly({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}), 1, 7},
+        {"obstacle across the lawn", poly({{0.5, -1}, {1, -1}, {1, 3}, {0.5, 3}}), 2, 5},
+        {"obstacle over the whole lawn", poly({{-1, -1}, {3, -1}, {3, 3}, {-1, 3}}), 0, 0},
     };
     for (const Case& c : cases) {
         Environment scene = square(0, 2);
         scene.addObstacle(c.obstacle);
         const auto rings = computeInsetRings(scene, 1, 1.5, 1.5);
         ASSERT_EQ(rings.size(), c.rings) << c.name;
-        // The obstacle's own ring starts on its outline and always stays.
-        EXPECT_EQ(rings.back().front().x, scene.obstacles[0].points.front().x) << c.name;
-        EXPECT_EQ(rings.back().front().y, scene.obstacles[0].points.front().y) << c.name;
+        if (rings.empty()) continue;
+        EXPECT_EQ(rings.front().size(), c.firstRingPoints) << c.name;
+        for (const Ring& ring : rings) {
+            for (std::size_t i = 0; i + 1 < ring.size(); ++i) {
+                const Point m((ring[i].x + ring[i + 1].x) / 2, (ring[i].y + ring[i + 1].y) / 2);
+                EXPECT_FALSE(isPointStrictlyInPolygon(scene.obstacles[0].points, m.x, m.y))
+                    << c.name;
+                EXPECT_TRUE(isPointInPolygon(scene.perimeter.points, m.x, m.y)) << c.name;
+            }
+        }
+    }
+}
+
+TEST(InsetRingFilter, AWorkAreaTooSmallForTheInsetKeepsItsOutlines) {
+    // Lanes are cut by the obstacles anyway: the lawn and the obstacle come
+    // back as they stand, the lawn although it starts inside the obstacle.
+    Environment scene = square(0, 2);
+    scene.addObstacle(poly({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}));
+    const auto rings = computeInsetRings(scene, 1, 1.5, 1.5, RingUse::WorkArea);
+    ASSERT_EQ(rings.size(), 2u);
+    EXPECT_EQ(rings[0].size(), 5u);
+    EXPECT_EQ(rings[1].size(), 5u);
+}
+
+// A triangular lawn and a bed that touches it at a vertex and reaches beyond
+// it: at some lane angles the first vertex of the outer lap rounds into the
+// bed on the grid.  The lap runs on free lawn and is kept at every angle.
+TEST(InsetRingFilter, ALapWhoseFirstVertexRoundsIntoABedStays) {
+    const Polygon lawn = poly({{4.260305713418758, 12.651200368496935},
+                               {11.215576844188561, 9.442456776719766},
+                               {-11.215644435155387, -12.6511805185335}});
+    const Polygon bed = poly({{11.215576844188561, 9.442456776719766},
+                              {-0.9297774083137572, -2.5235545213852113},
+                              {0.5134593310432254, -3.704555888615882},
+                              {22.82807568242092, 4.105721797633089}});
+    PathSettings settings;
+    settings.mowArea = false;
+    settings.mowExclusionsBoder = false;
+    settings.borderLaps = 3;
+    for (int degrees = 0; degrees < 180; ++degrees) {
+        Environment scene(lawn);
+        scene.addObstacle(bed);
+        settings.angle = degrees * kPi / 180.0;
+        EXPECT_EQ(computeFullTask(scene, settings, Point(0, 0)).slices.size(), 3u) << degrees;
     }
 }
 

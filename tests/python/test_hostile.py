@@ -35,7 +35,7 @@ OUTCOMES = {
     "two_point_perimeter": EMPTY,
     "repeated_points": PLANNED,
     "self_intersecting": STRANDED,
-    "obstacle_covers_lawn": STRANDED,
+    "obstacle_covers_lawn": EMPTY,  # nothing to mow, and no lap round the obstacle beyond the lawn
     "obstacle_above_lawn": PLANNED,
     "perimeter_100k_vertices": PLANNED,
     "lap_count_0": PLANNED,
