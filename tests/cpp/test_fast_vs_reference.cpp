@@ -463,6 +463,48 @@ TEST(FastVersusReference, LeanTransitSearchesBreakTiesAlike) {
     }
 }
 
+// Searches known to fail are skipped (as the lean call does) only where the
+// search would fail: from a start within a millimetre of a corner (where a
+// lap ended), from that same start again and from others, on lawns cut by
+// hedges so that many targets are out of reach.
+TEST(FastVersusReference, SkippedSearchesWouldFail) {
+    GardenMaker maker(2612);
+    std::size_t skipped = 0;
+    for (int i = 0; i < 60; ++i) {
+        const GardenMaker::Task t = maker.clutteredTask();
+        const Environment& env = t.environment;
+        const SightIndex sight = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, sight);
+        TransitCache cache;
+        TransitReach reach;
+        Point start = maker.probe(env, 14.0);
+        for (int k = 0; k < 12; ++k) {
+            if (k == 0 || maker.chance(0.25)) {
+                // Beside a corner, within a millimetre of it (or on it).
+                const TransitNode c = context.nodes[static_cast<std::size_t>(
+                    maker.integer(0, static_cast<int>(context.nodes.size()) - 1))];
+                start = maker.chance(0.8) ? Point(c.x + maker.uniform(-0.0006, 0.0006),
+                                                  c.y + maker.uniform(-0.0006, 0.0006))
+                                          : maker.probe(env, 14.0);
+            }
+            const Point b = maker.probe(env, 14.0);
+            std::vector<LineString> referenceEdges;
+            const auto reference =
+                Reference::findTransitPath(env, referenceEdges, start.x, start.y, b.x, b.y);
+            if (transitCertainlyFails(context, cache, reach, start.x, start.y, b.x, b.y)) {
+                ASSERT_TRUE(reference.empty()) << "garden " << i << " search " << k;
+                ++skipped;
+                continue;
+            }
+            const auto lean =
+                findTransitPath(context, cache, nullptr, start.x, start.y, b.x, b.y, &reach);
+            const std::string d = comparePoints(lean, reference, "path");
+            ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
+        }
+    }
+    EXPECT_GT(skipped, 200u);  // most from a start beside a corner
+}
+
 TEST(FastVersusReference, TransitNodesMatchTheScan) {
     GardenMaker maker(99);
     for (int i = 0; i < 300; ++i) {
