@@ -18,8 +18,11 @@ the lawn's edge or round every obstacle stays uncut.
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
-from typing import Any, Mapping
+from dataclasses import dataclass, replace
+from typing import Any, Mapping, Sequence
+
+from shapely.geometry import LinearRing, Polygon
+from shapely.geometry.base import BaseGeometry
 
 # The planner's first lap runs this far inside the outline.
 LAP_FIRST_INSET_M = 0.001
@@ -34,10 +37,15 @@ class Band:
     where: str
     width: float
     fix: str
-    area: float | None = None  # m², roughly: width times the outlines' length
+    area: float | None = None  # m²: width times the outlines' length, or measured
+    outline: str = ""  # "edge" or "obstacles": the outline the band runs along
+    reach: float = 0.0  # m: how far from that outline the band ends (where lanes start)
+    measured: bool = False  # whether ``area`` is the gaps' area within the band
 
     def text(self) -> str:
-        size = f" (about {self.area:.1f} m²)" if self.area is not None else ""
+        size = ""
+        if self.area is not None:
+            size = f" ({self.area:.1f} m² of the unmown area)" if self.measured else f" (about {self.area:.1f} m²)"
         return f"a band {self.width:.2f} m wide{size} is left unmown {self.where}; {self.fix}"
 
 
@@ -102,5 +110,35 @@ def bands(values: Mapping[str, Any], swath: float, has_obstacles: bool,
         if not values[switch]:
             fix += f" with {switch} on"
         length = lengths.get(outline)
-        found.append(Band(where, width, fix, width * length if length is not None else None))
+        found.append(Band(where, width, fix, width * length if length is not None else None, outline, lanes_from))
     return found
+
+
+# How far beyond its nominal reach a band's gaps may lie (round lane ends).
+BAND_MARGIN_M = 0.05
+
+
+def measure_bands(found: Sequence[Band], gaps: BaseGeometry, garden: Any) -> list[Band]:
+    """The bands with their area measured: the part of ``gaps`` (polygons in
+    metres) within the band's reach of its outlines in ``garden`` (the
+    outlines planned in).  Round the obstacles first, the edge gets the rest,
+    so no gap counts twice and the bands add up to at most the gaps' area."""
+    taken: BaseGeometry = Polygon()
+    measured: dict[int, float] = {}
+    rings = {"obstacles": list(garden.obstacles), "edge": [garden.lawn]}
+    for key in ("obstacles", "edge"):
+        for i, band in enumerate(found):
+            if band.outline != key or not rings[key] or gaps.is_empty:
+                continue
+            zone = _near(rings[key], band.reach + BAND_MARGIN_M).difference(taken)
+            measured[i] = float(gaps.intersection(zone).area)
+            taken = taken.union(zone)
+    return [replace(b, area=measured[i], measured=True) if i in measured else b for i, b in enumerate(found)]
+
+
+def _near(rings: Sequence[Sequence[tuple[float, float]]], distance: float) -> BaseGeometry:
+    zone: BaseGeometry = Polygon()
+    for ring in rings:
+        if len(ring) >= 3:
+            zone = zone.union(LinearRing(ring).buffer(distance))
+    return zone

@@ -1,6 +1,6 @@
 """The ``swathwise`` console command.
 
-    swathwise plan GARDEN [-o ROUTE.geojson|-] [--picture FILE.png|.svg|.pdf|.jpg]
+    swathwise plan GARDEN [-o ROUTE.geojson|.gpkg|.parquet|-] [--picture FILE.png|.svg|.pdf|.jpg]
                    [--json] [--speed M_PER_S] [--start X Y] [setting flags]
 
 Every planning setting can be given as a flag and then overrides the garden
@@ -132,8 +132,9 @@ def build_parser() -> argparse.ArgumentParser:
     )
     plan.add_argument("garden", help='garden file (GeoJSON, see below), or "-" for standard input')
     plan.add_argument("-o", "--output", metavar="ROUTE",
-                      help='write the route as GeoJSON ("-": standard output; the summary then goes to '
-                           "standard error)")
+                      help="write the route; the suffix picks the format: .geojson (or .json), .gpkg "
+                           '(a layer per kind of feature and a summary table) or .parquet (GeoParquet); '
+                           '"-": GeoJSON to standard output, the summary then goes to standard error')
     plan.add_argument("--picture", metavar="FILE", help="draw the plan; the suffix picks the format: "
                       ".png, .svg, .pdf or .jpg")
     plan.add_argument("--html", metavar="PAGE", help="write an interactive page of the plan (one "
@@ -142,7 +143,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--speed", type=_positive, default=DEFAULT_SPEED, metavar="M_PER_S",
                       help=f"mowing speed for the time estimate and --angle auto (default: {DEFAULT_SPEED} m/s)")
     plan.add_argument("--turn-time", type=_not_negative, default=DEFAULT_TURN_TIME_S, metavar="S",
-                      help="seconds the mower needs to turn at each lane end, for --angle auto "
+                      help="seconds the mower needs to turn at each lane end, for the job time and --angle auto "
                            f"(default: {DEFAULT_TURN_TIME_S:g})")
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
@@ -195,6 +196,13 @@ def _run_plan(args: argparse.Namespace) -> int:
             picture_format(args.picture)
         except ValueError as exc:
             raise _OptionError(f"--picture: {exc}") from None
+    if args.output:
+        from .route import route_format
+
+        try:
+            route_format(args.output)
+        except ValueError as exc:
+            raise _OptionError(f"-o: {exc}") from None
     to_stdout = args.output == "-"
     if to_stdout and args.json:
         raise _OptionError("--json and -o - would both write to standard output; choose one")

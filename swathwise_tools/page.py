@@ -2,9 +2,13 @@
 
 Nothing is loaded from the network: the plan travels inside the page as JSON
 and a small script draws it as SVG.  The page zooms (mouse wheel) and pans
-(drag), tells each piece's order in the route, kind and length on hover, and
-plays the route with a slider.  Coordinates are the planning frame's metres
-(x east, y north of the lawn centre).
+(drag), or by touch (one finger pans, two pinch), tells each piece's order in
+the route, kind and length on hover, and plays the route with a slider in
+minutes of the job (driving and turns, as the summary's job time).  It draws
+what the picture draws, with the picture's legend: wires, start and end
+marks, unmown gaps with their holes, and a scale bar that follows the zoom.
+Coordinates are the planning frame's metres (x east, y north of the lawn
+centre).
 
 Once drawn, every layer is a ``<g id="layer-NAME" data-count="N">`` and the
 body carries ``data-ready="1"``, which is what the tests look for.
@@ -18,9 +22,9 @@ import re
 from pathlib import Path
 from typing import Any, Iterable, Mapping, Sequence
 
-from .garden import XY
+from .angle import DEFAULT_TURN_TIME_S
 from .plan import Plan
-
+from .summary import DEFAULT_SPEED, job_timeline
 
 
 def _pts(points: Iterable[Sequence[float]]) -> list[list[float]]:
@@ -37,9 +41,19 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
     } for p in plan.pieces if p.points]
     gaps = [{"outer": _pts(list(g.exterior.coords)), "holes": [_pts(list(h.coords)) for h in g.interiors],
              "area": round(g.area, 3)} for g in plan.coverage.gaps.geoms]
+    speed = float(summary["speed"]) if summary is not None else DEFAULT_SPEED
+    turn = float(summary["turnTime"]) if summary is not None and "turnTime" in summary else (
+        plan.turn_time if plan.turn_time is not None else DEFAULT_TURN_TIME_S)
+    arrivals, waits = job_timeline(plan, speed, turn)
     return {
         "name": garden.name or "mowing plan",
         "lawn": _pts(garden.lawn),
+        "virtualWire": _pts(garden.virtual_wire or []),
+        "dockingWire": _pts(garden.docking_wire or []),
+        "end": _pts(plan.path[-1:])[0] if plan.path else None,
+        "arrivals": [round(t, 2) for t in arrivals],
+        "waits": [round(t, 2) for t in waits],
+        "legend": legend(plan),
         "obstacles": [_pts(r) for r in garden.obstacles],
         "mowAreas": [_pts(r) for r in garden.mow_areas],
         "pieces": pieces,
@@ -49,6 +63,46 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
         "start": _pts([plan.start])[0],
         "summary": _summary_lines(summary),
     }
+
+
+# The picture's colours and legend, drawn alike on the page.
+LEGEND_STYLE = {
+    "lawn": "background:#cfe6b8;border:1px solid #4c7a34",
+    "mow area": "border:1px dashed #2b6cb0",
+    "obstacle": "background:#b59b7c;border:1px solid #5a4630",
+    "planned area pieces": "background:#7aa35a;opacity:.6",
+    "planned perimeter laps": "background:#3b82c4;opacity:.6",
+    "planned obstacle laps": "background:#a0522d;opacity:.6",
+    "unmown": "background:#e3342f",
+    "transit": "border-top:2px dashed #1f4fd6;height:0",
+    "route": "background:linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))",
+    "not reached": "background:#d61fbf",
+    "end": "background:#1c2e1c;border:1px solid #fff;width:9px;height:9px",
+    "virtual wire": "border-top:2px dotted #ff8c00;height:0",
+    "docking wire": "border-top:2px dashed #8e44ad;height:0",
+    "start": "background:#ffd400;border:1px solid #000;width:9px;height:9px;border-radius:50%",
+}
+
+
+def legend(plan: Plan) -> list[list[str]]:
+    """The picture's legend entries for this plan, as (label, style key) pairs."""
+    garden = plan.garden
+    kinds = {p.kind for p in plan.pieces}
+    unreached = sum(1 for p in plan.pieces if not p.reached and p.points)
+    entries = [("lawn", "lawn", True), ("mow area", "mow area", bool(garden.mow_areas)),
+               ("obstacle", "obstacle", bool(garden.obstacles)),
+               ("planned area pieces", "planned area pieces", "area" in kinds),
+               ("planned perimeter laps", "planned perimeter laps", "perimeter" in kinds),
+               ("planned obstacle laps", "planned obstacle laps", "obstacle" in kinds),
+               (f"unmown ({plan.coverage.gap_area:.1f} m²)", "unmown", not plan.coverage.gaps.is_empty),
+               ("transit", "transit", bool(plan.transit_stretches())),
+               ("route, start to end", "route", len(plan.path) >= 2),
+               ("end", "end", len(plan.path) >= 2),
+               (f"not reached ({unreached})", "not reached", unreached > 0),
+               ("virtual wire", "virtual wire", bool(garden.virtual_wire)),
+               ("docking wire", "docking wire", bool(garden.docking_wire)),
+               ("start", "start", True)]
+    return [[label, key] for label, key, shown in entries if shown]
 
 
 def _summary_lines(summary: Mapping[str, Any] | None) -> list[str]:
@@ -64,10 +118,12 @@ body{margin:0;font:13px system-ui,sans-serif;background:#f4f6f2;color:#1c2e1c;di
 header{padding:6px 10px;display:flex;gap:12px;align-items:center;flex-wrap:wrap;background:#fff;border-bottom:1px solid #ccd}
 header h1{font-size:15px;margin:0}
 #stage{flex:1;position:relative;overflow:hidden}
-svg{width:100%;height:100%;cursor:grab;background:#eef2ea}
+svg{width:100%;height:100%;cursor:grab;background:#eef2ea;touch-action:none}
+#scalebar{position:absolute;left:12px;bottom:10px;pointer-events:none;font-size:12px}
+#scalebar i{display:block;height:5px;background:#000;margin-bottom:2px}
 #tip{position:absolute;pointer-events:none;background:#fff;border:1px solid #888;padding:3px 6px;border-radius:3px;display:none;white-space:nowrap}
 #legend span{display:inline-block;margin-right:10px}
-#legend i{display:inline-block;width:14px;height:4px;margin-right:4px;vertical-align:middle}
+#legend i{display:inline-block;width:14px;height:6px;margin-right:4px;vertical-align:middle;box-sizing:border-box}
 pre{margin:0;padding:6px 10px;background:#fff;border-top:1px solid #ccd;font-size:11px;max-height:22vh;overflow:auto;
   white-space:pre-wrap;overflow-wrap:anywhere}
 pre div{padding-left:var(--hang,0ch);text-indent:calc(-1 * var(--hang,0ch))}
@@ -86,8 +142,6 @@ const minX = Math.min(...xs), maxX = Math.max(...xs), minY = Math.min(...ys), ma
 const span = Math.max(maxX - minX, maxY - minY, 1), pad = span * 0.04;
 let view = [minX - pad, -maxY - pad, maxX - minX + 2 * pad, maxY - minY + 2 * pad];
 const px = span / 900;
-function setView(){ svg.setAttribute('viewBox', view.join(' ')); }
-setView();
 function el(name, attrs, parent){ const e = document.createElementNS(NS, name);
   for (const k in attrs) e.setAttribute(k, attrs[k]); if (parent) parent.appendChild(e); return e; }
 function pts(list){ return list.map(p => p[0] + ',' + (-p[1])).join(' '); }
@@ -116,35 +170,78 @@ for (let i = 0; i < n; i++) { const k = D.kinds[i];
   const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' ? '#1f4fd6' : hue(i),
     'stroke-width': (k === 'transit' ? 1.5 : 1.2) * px, 'stroke-dasharray': k === 'transit' ? 5 * px : 'none', 'stroke-linecap': 'round'}, route);
   s.dataset.tip = k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
-const marks = layer('marks', 2);
-el('circle', {cx: D.start[0], cy: -D.start[1], r: 5 * px, fill: '#ffd400', stroke: '#000', 'stroke-width': px}, marks).dataset.tip = 'start';
+const wires = layer('wires', (D.virtualWire.length > 1 ? 1 : 0) + (D.dockingWire.length > 1 ? 1 : 0));
+if (D.virtualWire.length > 1) el('polyline', {points: pts(D.virtualWire), fill: 'none', stroke: '#ff8c00', 'stroke-width': 2.2 * px, 'stroke-dasharray': 1 * px + ' ' + 3 * px, 'stroke-linecap': 'round'}, wires).dataset.tip = 'virtual wire';
+if (D.dockingWire.length > 1) el('polyline', {points: pts(D.dockingWire), fill: 'none', stroke: '#8e44ad', 'stroke-width': 2.2 * px, 'stroke-dasharray': 8 * px + ' ' + 3 * px + ' ' + 2 * px + ' ' + 3 * px}, wires).dataset.tip = 'docking wire';
+const marks = layer('marks', D.end ? 3 : 2);
+if (D.end) el('rect', {x: D.end[0] - 4 * px, y: -D.end[1] - 4 * px, width: 8 * px, height: 8 * px, fill: '#1c2e1c', stroke: '#fff', 'stroke-width': px}, marks).dataset.tip = 'end';
+el('polygon', {points: star(D.start, 8 * px), fill: '#ffd400', stroke: '#000', 'stroke-width': px}, marks).dataset.tip = 'start';
+function star(c, r){ const out = []; for (let i = 0; i < 10; i++) { const a = Math.PI / 2 + i * Math.PI / 5, q = i % 2 ? r * 0.45 : r;
+  out.push((c[0] + q * Math.cos(a)) + ',' + (-(c[1] + q * Math.sin(a)))); } return out.join(' '); }
 const mower = el('circle', {cx: D.start[0], cy: -D.start[1], r: 4 * px, fill: '#111', stroke: '#fff', 'stroke-width': px}, marks);
 mower.dataset.tip = 'mower';
+/* The slider runs in minutes of the job: arrivals[k] is when the mower reaches */
+/* path point k, waits[k] how long it turns there. */
+const A = D.arrivals, W = D.waits, total = n >= 0 && A.length ? A[A.length - 1] + W[W.length - 1] : 0;
 const slider = document.getElementById('slider'), play = document.getElementById('play'), step = document.getElementById('step');
-slider.max = Math.max(n, 0); slider.value = slider.max;
-function show(k){ segs.forEach((s, i) => s.style.visibility = i < k ? 'visible' : 'hidden');
-  const p = D.path[Math.min(k, n)] || D.start; mower.setAttribute('cx', p[0]); mower.setAttribute('cy', -p[1]);
-  step.textContent = k + ' / ' + n; }
+slider.max = (total / 60).toFixed(2); slider.step = 'any'; slider.value = slider.max;
+function clock(m){ const r = Math.round(m); return r < 60 ? r + ' min' : Math.floor(r / 60) + ' h ' + String(r % 60).padStart(2, '0') + ' min'; }
+function where(t){ let lo = 0, hi = A.length - 1;
+  while (lo < hi) { const mid = (lo + hi + 1) >> 1; if (A[mid] <= t) lo = mid; else hi = mid - 1; }
+  const leave = A[lo] + W[lo];
+  if (lo >= n || t <= leave) return [lo, D.path[lo]];
+  const f = Math.min(1, (t - leave) / Math.max(A[lo + 1] - leave, 1e-9)), a = D.path[lo], b = D.path[lo + 1];
+  return [lo + f, [a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1])]]; }
+function show(minutes){ const t = minutes * 60, [k, p] = n > 0 ? where(t) : [0, D.start];
+  segs.forEach((s, i) => s.style.visibility = i < k ? 'visible' : 'hidden');
+  mower.setAttribute('cx', p[0]); mower.setAttribute('cy', -p[1]);
+  step.textContent = clock(minutes) + ' of ' + clock(total / 60); step.dataset.segments = Math.ceil(k); }
 slider.addEventListener('input', () => show(+slider.value));
 let timer = null;
 play.addEventListener('click', () => { if (timer) { clearInterval(timer); timer = null; play.textContent = 'play'; return; }
-  if (+slider.value >= n) slider.value = 0; play.textContent = 'pause';
-  const by = Math.max(1, Math.round(n / 600));
-  timer = setInterval(() => { slider.value = Math.min(n, +slider.value + by); show(+slider.value);
-    if (+slider.value >= n) { clearInterval(timer); timer = null; play.textContent = 'play'; } }, 30); });
-show(n);
+  if (+slider.value >= +slider.max) slider.value = 0; play.textContent = 'pause';
+  const by = +slider.max / 600;
+  timer = setInterval(() => { slider.value = Math.min(+slider.max, +slider.value + by); show(+slider.value);
+    if (+slider.value >= +slider.max) { clearInterval(timer); timer = null; play.textContent = 'play'; } }, 30); });
+show(+slider.max);
+/* The scale bar: a round length of about a sixth of the view, redrawn on every zoom. */
+const bar = document.getElementById('scalebar');
+function scale(){ const r = svg.getBoundingClientRect(), s = Math.max(view[2] / r.width, view[3] / r.height);
+  const target = 140 * s, power = Math.pow(10, Math.floor(Math.log10(target)));
+  const len = [1, 2, 5, 10].map(k => k * power).filter(v => v <= target).pop() || power;
+  bar.querySelector('i').style.width = (len / s) + 'px'; bar.querySelector('span').textContent = (+len.toPrecision(3)) + ' m';
+  bar.dataset.metres = len; }
+function setView(){ svg.setAttribute('viewBox', view.join(' ')); scale(); }
+setView();
 function at(ev){ const r = svg.getBoundingClientRect(), s = Math.max(view[2] / r.width, view[3] / r.height);
   return [view[0] + (ev.clientX - r.left - (r.width - view[2] / s) / 2) * s, view[1] + (ev.clientY - r.top - (r.height - view[3] / s) / 2) * s, s]; }
-svg.addEventListener('wheel', ev => { ev.preventDefault(); const [x, y] = at(ev), f = ev.deltaY > 0 ? 1.2 : 1 / 1.2;
-  view = [x - (x - view[0]) * f, y - (y - view[1]) * f, view[2] * f, view[3] * f]; setView(); }, {passive: false});
-let drag = null;
-svg.addEventListener('mousedown', ev => { drag = at(ev); svg.style.cursor = 'grabbing'; });
-window.addEventListener('mouseup', () => { drag = null; svg.style.cursor = 'grab'; });
-svg.addEventListener('mousemove', ev => { const t = ev.target.dataset && ev.target.dataset.tip;
+function zoom(x, y, f){ view = [x - (x - view[0]) * f, y - (y - view[1]) * f, view[2] * f, view[3] * f]; setView(); }
+svg.addEventListener('wheel', ev => { ev.preventDefault(); const [x, y] = at(ev); zoom(x, y, ev.deltaY > 0 ? 1.2 : 1 / 1.2); }, {passive: false});
+/* Pointers (mouse, pen, fingers): one pans, two pinch about their midpoint. */
+const down = new Map();
+let grip = null;
+function gripOf(){ const ps = [...down.values()];
+  if (ps.length === 1) return {at: at(ps[0])};
+  const m = {clientX: (ps[0].clientX + ps[1].clientX) / 2, clientY: (ps[0].clientY + ps[1].clientY) / 2};
+  return {at: at(m), gap: Math.hypot(ps[0].clientX - ps[1].clientX, ps[0].clientY - ps[1].clientY), view: view.slice(), mid: m}; }
+svg.addEventListener('pointerdown', ev => { if (down.size >= 2) return; down.set(ev.pointerId, ev);
+  try { svg.setPointerCapture(ev.pointerId); } catch (e) {}
+  grip = gripOf(); svg.style.cursor = 'grabbing'; });
+function release(ev){ if (!down.delete(ev.pointerId)) return; grip = down.size ? gripOf() : null; if (!grip) svg.style.cursor = 'grab'; }
+svg.addEventListener('pointerup', release); svg.addEventListener('pointercancel', release);
+svg.addEventListener('pointermove', ev => { const t = ev.target.dataset && ev.target.dataset.tip;
   const r = document.getElementById('stage').getBoundingClientRect();
-  if (t) { tip.textContent = t; tip.style.display = 'block'; tip.style.left = (ev.clientX - r.left + 12) + 'px'; tip.style.top = (ev.clientY - r.top + 12) + 'px'; }
+  if (t && !down.size) { tip.textContent = t; tip.style.display = 'block'; tip.style.left = (ev.clientX - r.left + 12) + 'px'; tip.style.top = (ev.clientY - r.top + 12) + 'px'; }
   else tip.style.display = 'none';
-  if (drag) { const [x, y] = at(ev); view[0] += drag[0] - x; view[1] += drag[1] - y; setView(); } });
+  if (!down.has(ev.pointerId) || !grip) return;
+  down.set(ev.pointerId, ev);
+  if (down.size === 1) { const [x, y] = at(ev); view[0] += grip.at[0] - x; view[1] += grip.at[1] - y; setView(); return; }
+  const ps = [...down.values()], gap = Math.hypot(ps[0].clientX - ps[1].clientX, ps[0].clientY - ps[1].clientY);
+  const m = {clientX: (ps[0].clientX + ps[1].clientX) / 2, clientY: (ps[0].clientY + ps[1].clientY) / 2};
+  /* The point under the fingers' first midpoint stays under their midpoint now. */
+  const f = grip.gap / Math.max(gap, 1), [gx, gy] = grip.at, v = grip.view;
+  view = [gx - (gx - v[0]) * f, gy - (gy - v[1]) * f, v[2] * f, v[3] * f];
+  const [x, y] = at(m); view[0] += gx - x; view[1] += gy - y; setView(); });
 document.body.dataset.ready = '1';
 })();
 """
@@ -164,17 +261,15 @@ def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
     data = json.dumps(page_data(plan, summary), separators=(",", ":")).replace("</", "<\\/")
     name = html.escape(plan.garden.name or "mowing plan")
     summary_text, hang = _summary_markup(_summary_lines(summary))
-    legend = "".join(f'<span><i style="background:{c}"></i>{html.escape(t)}</span>' for c, t in (
-        ("#7aa35a", "area lanes"), ("#3b82c4", "perimeter laps"), ("#a0522d", "obstacle laps"),
-        ("linear-gradient(90deg,hsl(250,75%,35%),hsl(50,75%,50%))", "route, start to end"),
-        ("#1f4fd6", "transit (dashed)"), ("#e3342f", "unmown"), ("#d61fbf", "not reached")))
+    legend_markup = "".join(f'<span><i style="{LEGEND_STYLE[key]}"></i>{html.escape(label)}</span>'
+                            for label, key in legend(plan))
     return f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{name}</title>
 <meta name="viewport" content="width=device-width,initial-scale=1"><style>{_STYLE}</style></head>
 <body><header><h1>{name}</h1>
 <button id="play" type="button">play</button><input id="slider" type="range" min="0" value="0"><span id="step"></span>
-<span id="legend">{legend}</span></header>
-<div id="stage"><svg id="map" xmlns="http://www.w3.org/2000/svg" preserveAspectRatio="xMidYMid meet"></svg><div id="tip"></div></div>
+<span id="legend">{legend_markup}</span></header>
+<div id="stage"><svg id="map" xmlns="http://www.w3.org/2000/svg" preserveAspectRatio="xMidYMid meet"></svg><div id="tip"></div><div id="scalebar"><i></i><span></span></div></div>
 <pre id="summary" style="--hang:{hang}ch">{summary_text}</pre>
 <script type="application/json" id="plan-data">{data}</script>
 <script>{_SCRIPT}</script>

@@ -20,12 +20,18 @@ from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
 from matplotlib.patches import Polygon as PolygonPatch  # noqa: E402
+from matplotlib.patches import PathPatch  # noqa: E402
+from matplotlib.path import Path as MplPath  # noqa: E402
 from mpl_toolkits.axes_grid1.anchored_artists import AnchoredSizeBar  # noqa: E402
+import numpy as np  # noqa: E402
 from shapely.geometry import LineString as ShapelyLine  # noqa: E402
+from shapely.geometry import Polygon as ShapelyPolygon  # noqa: E402
+from shapely.geometry.polygon import orient  # noqa: E402
 
 from .frame import XY  # noqa: E402
 from .pieces import AREA, OBSTACLE, PERIMETER, path_length as _length  # noqa: E402
 from .plan import Plan  # noqa: E402
+from .summary import title_line  # noqa: E402
 
 LAWN = "#d4ebc0"
 LAWN_EDGE = "#4c7a34"
@@ -93,6 +99,14 @@ def _arrow_points(path: list[XY], mowing: list[bool], count: int, size: float) -
     return arrows
 
 
+def polygon_path(polygon: ShapelyPolygon) -> MplPath:
+    """A shapely polygon as a matplotlib path, holes cut out (outer ring
+    counter-clockwise, holes clockwise, so either fill rule leaves them open)."""
+    polygon = orient(polygon, 1.0)
+    return MplPath.make_compound_path(*(MplPath(np.asarray(ring.coords)[:, :2], closed=True)
+                                        for ring in (polygon.exterior, *polygon.interiors)))
+
+
 def _draw_pieces_and_gaps(ax: Any, plan: Plan, thin: float, handles: list[Any]) -> None:
     """The planned pieces as wide pale strokes and the unmown gaps in red."""
     for category, label in ((AREA, "area pieces"), (PERIMETER, "perimeter laps"), (OBSTACLE, "obstacle laps")):
@@ -104,8 +118,7 @@ def _draw_pieces_and_gaps(ax: Any, plan: Plan, thin: float, handles: list[Any]) 
 
     gaps = list(plan.coverage.gaps.geoms)
     for gap in gaps:
-        ax.add_patch(PolygonPatch(list(gap.exterior.coords), closed=True, facecolor=GAP, edgecolor=GAP,
-                                  lw=0.3, alpha=0.85, zorder=3.5))
+        ax.add_patch(PathPatch(polygon_path(gap), facecolor=GAP, edgecolor=GAP, lw=0.3, alpha=0.85, zorder=3.5))
     if gaps:
         handles.append(Patch(facecolor=GAP, label=f"unmown ({plan.coverage.gap_area:.1f} m²)"))
 
@@ -213,14 +226,7 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
 
     title = garden.name or "mowing plan"
     if summary is not None:
-        p = summary["path"]
-        counts = summary["pieces"]
-        detail = (f"{counts['reached']['total']} of {counts['planned']['total']} pieces reached, "
-                  f"path {p['length']:.0f} m ({p['transit']:.0f} m transit), "
-                  f"coverage {100 * summary['coverage']:.0f} %")
-        if not has_path:
-            detail = f"{counts['planned']['total']} pieces planned, no path"
-        title = f"{title}\n{detail}"
+        title = f"{title}\n{title_line(summary)}"
     ax.set_title(title, fontsize=11)
     return fig
 

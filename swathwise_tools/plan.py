@@ -227,9 +227,9 @@ class Plan:
         ``order``, ``reached``, ``length`` in metres), one per transit stretch
         (``role`` "transit"), one for the whole path (``role`` "path"), the
         start (``role`` "start"), the unmown gaps (``role`` "gaps": a
-        MultiPolygon, ``area`` in m²), and ``summary`` (by default
-        :meth:`figures`) flattened into the scalar properties of a feature
-        with ``role`` "summary" and no geometry.  Lengths are true metres.
+        MultiPolygon, ``area`` in m²); ``summary`` (by default
+        :meth:`figures`) is the collection's own ``properties.summary``, so
+        the features stay one table of a few columns.  Lengths are true metres.
         """
         frame = self.garden.frame
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
@@ -263,8 +263,6 @@ class Plan:
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
-        flat = flatten(self.figures() if summary is None else summary)
-        features.append(feature({"role": "summary", **flat}, None))
 
         collection: dict[str, Any] = {"type": "FeatureCollection"}
         crs = frame.crs
@@ -273,6 +271,7 @@ class Plan:
         properties: dict[str, Any] = {"crs": frame.crs_name}
         if self.garden.name:
             properties["name"] = self.garden.name
+        properties["summary"] = dict(self.figures() if summary is None else summary)
         collection["properties"] = properties
         collection["features"] = features
         return collection

@@ -1,12 +1,24 @@
-"""Route files: the plan as GeoJSON in the garden's own coordinates.
+"""Route files: the plan in the garden's own coordinates, as GeoJSON,
+GeoPackage or GeoParquet, by the file name's suffix.
 
-One feature per piece (``role`` "piece": ``index``, ``kind``, ``order``,
-``reached``, ``length``), one per transit stretch (``role`` "transit"), one
-for the whole path (``role`` "path"), the start (``role`` "start"), and the
-summary as the scalar properties of a feature with ``role`` "summary" and no
-geometry.  Every property is a scalar, so GDAL, QGIS and geopandas read the
-file as one table.  A garden in a CRS other than longitude/latitude gets the
-top-level ``crs`` member that GDAL reads.
+The route is one feature per piece (``role`` "piece": ``index``, ``kind``,
+``order``, ``reached``, ``length`` in metres), one per transit stretch
+(``role`` "transit"), one for the whole path (``role`` "path"), the unmown
+gaps (``role`` "gaps") and the start (``role`` "start").  The summary is kept
+apart from them, never as columns of every feature:
+
+* GeoJSON (``.geojson``, ``.json``, ``-``): the collection's
+  ``properties.summary``, which GIS tools leave out of the table; a garden
+  in a CRS other than longitude/latitude gets the top-level ``crs`` member
+  that GDAL reads.
+* GeoPackage (``.gpkg``): one layer per role (``pieces``, ``transit``,
+  ``path``, ``gaps``, ``start``), each of one geometry type, and the table
+  ``summary`` of one row without geometry.
+* GeoParquet (``.parquet``): the features as one table; the summary as JSON
+  in the file's metadata under :data:`PARQUET_SUMMARY_KEY`.
+
+:func:`route_layers` gives the same layers as GeoDataFrames, one geometry
+type each, for formats of one layer per file such as Shapefile.
 """
 
 from __future__ import annotations
@@ -16,7 +28,24 @@ import sys
 from pathlib import Path
 from typing import Any, Mapping
 
-from .plan import Plan
+from .plan import Plan, flatten
+
+# File suffix -> route format.
+ROUTE_FORMATS = {".geojson": "geojson", ".json": "geojson", ".gpkg": "gpkg", ".parquet": "parquet"}
+# Layer names by feature role, in the order they are written.
+LAYERS = {"piece": "pieces", "transit": "transit", "path": "path", "gaps": "gaps", "start": "start"}
+PARQUET_SUMMARY_KEY = b"swathwise:summary"
+
+
+def route_format(path: str | Path) -> str:
+    """The route format for a file name (``"-"``: GeoJSON); ValueError for an unknown suffix."""
+    if str(path) == "-":
+        return "geojson"
+    suffix = Path(path).suffix.lower()
+    if suffix not in ROUTE_FORMATS:
+        known = ", ".join(sorted(ROUTE_FORMATS))
+        raise ValueError(f"cannot tell the route format from {str(path)!r}; end the name in {known}")
+    return ROUTE_FORMATS[suffix]
 
 
 def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
@@ -24,11 +53,68 @@ def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None) -> di
     return plan.to_geojson(summary)
 
 
+def route_layers(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+    """The route as GeoDataFrames in the garden's CRS, one per role and each of
+    one geometry type (``pieces``, ``transit``, ``path``, ``gaps``, ``start``;
+    empty ones left out), plus ``summary``: a pandas DataFrame of one row, the
+    summary's figures flattened (``path_length``).  Needs geopandas."""
+    try:
+        import geopandas
+        import pandas
+    except ImportError:
+        raise ImportError("route layers need geopandas: pip install 'swathwise[gis]'") from None
+    collection = plan.to_geojson(summary)
+    layers: dict[str, Any] = {}
+    for role, name in LAYERS.items():
+        features = [f for f in collection["features"]
+                    if f["properties"]["role"] == role and f["geometry"] is not None]
+        if features:
+            layers[name] = geopandas.GeoDataFrame.from_features(features, crs=plan.garden.frame.crs)
+    layers["summary"] = pandas.DataFrame([flatten(collection["properties"]["summary"])])
+    return layers
+
+
 def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
-    """Write the route as GeoJSON to ``path`` (``"-"``: standard output)."""
+    """Write the route to ``path`` (``"-"``: GeoJSON to standard output); the
+    suffix picks the format (see :func:`route_format`).  GeoPackage and
+    GeoParquet need geopandas, GeoParquet pyarrow too."""
+    fmt = route_format(path)
+    if fmt == "gpkg":
+        _write_gpkg(Path(path), plan, summary)
+        return
+    if fmt == "parquet":
+        _write_parquet(Path(path), plan, summary)
+        return
     text = json.dumps(route_collection(plan, summary), separators=(",", ":")) + "\n"
     if str(path) == "-":
         sys.stdout.write(text)
         sys.stdout.flush()
         return
     Path(path).write_text(text, encoding="utf-8")
+
+
+def _write_gpkg(path: Path, plan: Plan, summary: Mapping[str, Any] | None) -> None:
+    import warnings
+
+    import pyogrio
+
+    layers = route_layers(plan, summary)
+    path.unlink(missing_ok=True)
+    with warnings.catch_warnings():
+        # A garden in plain local metres has no CRS to write, and says so itself.
+        warnings.filterwarnings("ignore", message=".*'crs' was not provided")
+        for name, layer in layers.items():
+            pyogrio.write_dataframe(layer, path, layer=name, driver="GPKG", append=path.exists())
+
+
+def _write_parquet(path: Path, plan: Plan, summary: Mapping[str, Any] | None) -> None:
+    try:
+        import pyarrow.parquet as pq
+    except ImportError:
+        raise ImportError("GeoParquet routes need pyarrow: pip install 'swathwise[gis]'") from None
+    # geopandas writes the GeoParquet metadata; the summary joins it.
+    plan.to_geodataframe(summary).to_parquet(path)
+    table = pq.read_table(path)
+    meta = dict(table.schema.metadata or {})
+    meta[PARQUET_SUMMARY_KEY] = json.dumps(plan.to_geojson(summary)["properties"]["summary"]).encode()
+    pq.write_table(table.replace_schema_metadata(meta), path)

@@ -4,11 +4,13 @@ never changes it."""
 
 from __future__ import annotations
 
+import math
 from typing import Any, Mapping
 
 from shapely.geometry import Polygon
 
-from .advice import bands
+from .advice import bands, measure_bands
+from .angle import DEFAULT_TURN_TIME_S, job_seconds
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
 
@@ -16,10 +18,14 @@ from .plan import Plan
 DEFAULT_SPEED = 0.3
 
 
-def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
+def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | None = None) -> dict[str, Any]:
     """The plan's figures plus time and coverage, as plain JSON-ready values.
 
-    ``speed`` in metres per second (default 0.3) gives ``mowingTimeSeconds``;
+    ``jobSeconds`` is the estimated job time, the one the angle search
+    minimises: the whole path (mowing and transit) at ``speed`` metres per
+    second (default 0.3), ``drivingSeconds``, plus ``turn_time`` seconds
+    (default: the plan's, else 3) at both ends of every lane the route mows,
+    ``turningSeconds``;
     ``coverage`` and ``plannedCoverage`` are the shares (0 to 1) of the
     mowable area that the mowing passes of the route and of all planned
     pieces sweep at the swath width; ``mowableArea`` and ``gapArea`` (what
@@ -29,25 +35,53 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED) -> dict[str, Any]:
     summary = plan.figures()
     coverage = plan.coverage
     length = summary["path"]["length"]
+    turn = turn_time if turn_time is not None else (plan.turn_time if plan.turn_time is not None
+                                                    else DEFAULT_TURN_TIME_S)
+    lanes = sum(1 for p in plan.reached if not p.is_lap)
+    has_path = speed > 0 and len(plan.path) >= 2
     planned_in = plan.prepared or plan.garden
     has_obstacles = bool(planned_in.obstacles)
     lengths = {"edge": planned_in.lawn_shape.length,
                "obstacles": sum(Polygon(ring).length for ring in planned_in.obstacles)}
     summary.update({
         "speed": speed,
-        "mowingTimeSeconds": length / speed if speed > 0 and len(plan.path) >= 2 else None,
+        "turnTime": turn,
+        "jobSeconds": job_seconds(length, lanes, speed, turn) if has_path else None,
+        "drivingSeconds": length / speed if has_path else None,
+        "turningSeconds": job_seconds(0.0, lanes, speed, turn) if has_path else None,
+        "lanesTurned": lanes,
         "mowableArea": coverage.mowable_area,
         "coverage": coverage.share,
         "plannedCoverage": plan.planned_coverage.share,
         "gapArea": coverage.gap_area,
         "gaps": len(coverage.gaps.geoms),
+        "sliverArea": coverage.sliver_area,
         "swath": coverage.swath,
-        "bands": [b.text() for b in bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths)],
+        "bands": [b.text() for b in measure_bands(
+            bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths), coverage.gaps, planned_in)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
     })
     summary.update(_search_summary(plan))
     return summary
+
+
+def job_timeline(plan: Plan, speed: float = DEFAULT_SPEED,
+                 turn_time: float = DEFAULT_TURN_TIME_S) -> tuple[list[float], list[float]]:
+    """When the mower reaches each path point (seconds from the start) and how
+    long it turns there: ``turn_time`` at both ends of every lane it mows, so
+    the last arrival plus its turn is the summary's ``jobSeconds``."""
+    waits = [0.0] * len(plan.path)
+    for piece in plan.reached:
+        if not piece.is_lap:
+            waits[piece.segments.start] += turn_time
+            waits[piece.segments.stop] += turn_time
+    arrivals = [0.0] * len(plan.path)
+    for i in range(1, len(plan.path)):
+        (x0, y0), (x1, y1) = plan.path[i - 1], plan.path[i]
+        dx, dy = x1 - x0, y1 - y0
+        arrivals[i] = arrivals[i - 1] + waits[i - 1] + math.sqrt(dx * dx + dy * dy) / speed
+    return arrivals, waits
 
 
 def _search_summary(plan: Plan) -> dict[str, Any]:
@@ -71,6 +105,31 @@ def _search_summary(plan: Plan) -> dict[str, Any]:
         }
         out["angleSearchSeconds"] = choice.search_seconds
     return out
+
+
+def percent(share: float) -> str:
+    """A share (0 to 1) as the summary shows it: ``99.7 %``."""
+    return f"{100 * share:.1f} %"
+
+
+def job_time_text(summary: Mapping[str, Any]) -> str:
+    """``45 min: 39 min driving at 0.3 m/s, 6 min turning (3 s at each end of 59 lanes)``."""
+    if summary.get("jobSeconds") is None:
+        return _duration(None)
+    return (f"{_duration(summary['jobSeconds'])}: {_duration(summary['drivingSeconds'])} driving at "
+            f"{summary['speed']:g} m/s, {_duration(summary['turningSeconds'])} turning "
+            f"({summary['turnTime']:g} s at each end of {summary['lanesTurned']} lanes)")
+
+
+def title_line(summary: Mapping[str, Any]) -> str:
+    """One line for a picture's or page's title, rounded as in the summary."""
+    p = summary["path"]
+    counts = summary["pieces"]
+    if p["points"] < 2:
+        return f"{counts['planned']['total']} pieces planned, no path"
+    return (f"{counts['reached']['total']} of {counts['planned']['total']} pieces reached, "
+            f"path {p['length']:.1f} m ({p['transit']:.1f} m transit), coverage {percent(summary['coverage'])}, "
+            f"job {_duration(summary['jobSeconds'])}")
 
 
 def _duration(seconds: float | None) -> str:
@@ -121,13 +180,14 @@ def format_summary(summary: Mapping[str, Any]) -> str:
     else:
         lines.append(("path", f"none (slices total {summary['slicesLength']:.1f} m)"))
     lines += [
-        ("mowing time", f"{_duration(summary['mowingTimeSeconds'])} at {summary['speed']:g} m/s"
-         if summary["mowingTimeSeconds"] is not None else _duration(None)),
+        ("job time", job_time_text(summary)),
         (
             "coverage",
-            f"{100 * summary['coverage']:.1f} % of {summary['mowableArea']:.1f} m² mowable, "
+            f"{percent(summary['coverage'])} of {summary['mowableArea']:.1f} m² mowable, "
             f"{summary['gapArea']:.1f} m² unmown in {summary['gaps']} places "
-            f"(planned pieces: {100 * summary['plannedCoverage']:.1f} %, swath {summary['swath']:g} m)",
+            f"(planned pieces: {percent(summary['plannedCoverage'])}, swath {summary['swath']:g} m"
+            + (f"; {summary['sliverArea']:.2f} m² in slivers under 1 cm wide, not counted"
+               if summary.get("sliverArea", 0.0) >= 0.005 else "") + ")",
         ),
     ]
     search = summary.get("angleSearch")
@@ -135,8 +195,7 @@ def format_summary(summary: Mapping[str, Any]) -> str:
         lines.append(("angle", (
             f"{search['degrees']:.1f}° (searched: {_saved(search['savedAgainstZeroSeconds'])} less than at 0°, "
             f"{_saved(search['savedAgainstEdgeSeconds'])} less than along the longest edge at "
-            f"{search['edgeDegrees']:.1f}°; {_duration(search['jobSeconds'])} estimated with "
-            f"{search['turnTime']:g} s per turn)")))
+            f"{search['edgeDegrees']:.1f}°)")))
     else:
         source = summary.get("angleSource", "default")
         told = {"default": "the default", "file": "from the garden file", "option": "from --angle",

@@ -52,7 +52,7 @@ def test_plan_writes_route_and_picture(tmp_path, square, capsys):
     data = json.loads(route.read_text())
     assert data["properties"]["crs"] == "local-metres"
     roles = [f["properties"]["role"] for f in data["features"]]
-    assert roles.count("piece") == 10 and roles.count("path") == roles.count("summary") == 1
+    assert roles.count("piece") == 10 and roles.count("path") == 1 and "summary" not in roles
     pieces = [f for f in data["features"] if f["properties"]["role"] == "piece"]
     assert all(f["properties"]["kind"] == "area" and f["properties"]["reached"] for f in pieces)
     assert sorted(f["properties"]["order"] for f in pieces) == list(range(1, 11))
@@ -62,8 +62,7 @@ def test_plan_writes_route_and_picture(tmp_path, square, capsys):
     assert start["geometry"]["coordinates"] == [100.0, 200.0]
     path = next(f for f in data["features"] if f["properties"]["role"] == "path")["geometry"]
     assert path["type"] == "LineString" and path["coordinates"][0] == [100.0, 200.0]
-    summary = next(f for f in data["features"] if f["properties"]["role"] == "summary")["properties"]
-    assert summary["pieces_reached_total"] == 10
+    assert data["properties"]["summary"]["pieces"]["reached"]["total"] == 10
     assert all(not isinstance(v, (list, dict)) for f in data["features"] for v in f["properties"].values())
     assert picture.read_text().lstrip().startswith("<?xml")
 
@@ -87,6 +86,7 @@ def test_json_summary_and_setting_flags(square, capsys):
     [
         (["--offset", "0"], "--offset (the lane spacing in metres) must be at least"),
         (["--border-laps", "5000"], "--border-laps must be between 0 and 1000"),
+        (["-o", "r.shp"], "-o: cannot tell the route format from 'r.shp'; end the name in .geojson, .gpkg"),
     ],
 )
 def test_unusable_option_values(square, capsys, args, fragment):

@@ -95,27 +95,60 @@ def test_metres_without_crs_is_an_error_naming_crs(lawn, fragment):
     assert '"crs"' in str(caught.value) and "local-metres" in str(caught.value)
 
 
-def test_route_file_reads_back_in_geopandas(plans, tmp_path):
+@pytest.mark.parametrize("suffix", [".geojson", ".gpkg", ".parquet"])
+def test_route_file_reads_back_in_geopandas(plans, tmp_path, suffix):
     geopandas = pytest.importorskip("geopandas")
     pytest.importorskip("pyogrio")
-    from swathwise_tools.route import write_route
+    from swathwise_tools.route import PARQUET_SUMMARY_KEY, write_route
     from swathwise_tools.summary import summarise
 
     plan = plans["Web Mercator as QGIS writes it"]
-    target = tmp_path / "route.geojson"
+    target = tmp_path / f"route{suffix}"
     write_route(target, plan, summarise(plan))
-    table = geopandas.read_file(target, engine="pyogrio")
-    assert table.crs.to_epsg() == 3857
-    pieces = table[table["role"] == "piece"]
+    if suffix == ".gpkg":
+        import pyogrio
+
+        layers = dict(pyogrio.list_layers(target))
+        assert layers == {"pieces": "LineString", "transit": "LineString", "path": "LineString",
+                          "gaps": "MultiPolygon", "start": "Point", "summary": None}
+        pieces = geopandas.read_file(target, layer="pieces")
+        transit = geopandas.read_file(target, layer="transit")
+        summary = geopandas.read_file(target, layer="summary").iloc[0]
+        assert summary["pieces_planned_total"] == len(plan.pieces)
+    else:
+        if suffix == ".parquet":
+            pq = pytest.importorskip("pyarrow.parquet")
+            table = geopandas.read_parquet(target)
+            summary = json.loads(pq.read_schema(target).metadata[PARQUET_SUMMARY_KEY])
+        else:
+            table = geopandas.read_file(target, engine="pyogrio")
+            summary = json.loads(target.read_text())["properties"]["summary"]
+        assert summary["pieces"]["planned"]["total"] == len(plan.pieces)
+        # The summary is no column of the features' table.
+        assert len(table.columns) <= 12 and "summary" not in set(table["role"])
+        pieces, transit = table[table["role"] == "piece"], table[table["role"] == "transit"]
+    assert pieces.crs.to_epsg() == 3857
     assert len(pieces) == len(plan.pieces)
     assert sorted(pieces["order"].astype(int)) == list(range(1, len(plan.pieces) + 1))
     assert set(pieces["kind"]) == {"area", "perimeter", "obstacle"}
-    assert (table["role"] == "transit").sum() == len(plan.transit_stretches())
-    summary = table[table["role"] == "summary"].iloc[0]
-    assert summary["pieces_planned_total"] == len(plan.pieces)
+    assert len(transit) == len(plan.transit_stretches())
     # Lengths in the file are true metres, not Web Mercator units.
     assert pieces["length"].sum() == pytest.approx(sum(p.length for p in plan.pieces))
     assert plan.to_geodataframe().crs.to_epsg() == 3857
+
+
+def test_route_layers_write_as_shapefiles(plans, tmp_path):
+    geopandas = pytest.importorskip("geopandas")
+    from swathwise_tools.route import route_layers
+
+    plan = plans["UTM 31N as property"]
+    for name, layer in route_layers(plan).items():
+        if name == "summary":
+            assert len(layer) == 1
+            continue
+        layer.to_file(tmp_path / f"{name}.shp")
+        back = geopandas.read_file(tmp_path / f"{name}.shp")
+        assert len(back) == len(layer) and back.crs.to_epsg() == 32631
 
 
 def _shapely_inputs():

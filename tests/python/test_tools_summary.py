@@ -18,14 +18,16 @@ def test_ten_lanes_on_a_ten_metre_square():
     assert summary["mowableArea"] == pytest.approx(100.0)
     assert summary["plannedCoverage"] == pytest.approx(1.0, abs=1e-9)
     if len(plan.path) < 2:
-        assert summary["mowingTimeSeconds"] is None
+        assert summary["jobSeconds"] is None
         return
     # From (0, 0) to the first lane's end, then nine 1 m turns between lanes.
     assert summary["pieces"]["reached"]["total"] == 10
     assert summary["pieces"]["givenUp"]["total"] == 0
     assert summary["path"]["mowing"] == pytest.approx(100.0)
     assert summary["path"]["transit"] == pytest.approx(9.5)
-    assert summary["mowingTimeSeconds"] == pytest.approx(109.5 / 0.5)
+    assert summary["drivingSeconds"] == pytest.approx(109.5 / 0.5)
+    # Three seconds at both ends of each of the ten lanes.
+    assert summary["jobSeconds"] == pytest.approx(109.5 / 0.5 + 10 * 2 * 3.0)
     assert summary["coverage"] == pytest.approx(1.0, abs=1e-9)
     assert len(plan.transit_stretches()) == 10
 
@@ -121,6 +123,6 @@ def test_two_identical_lanes_need_two_runs():
 def test_text_summary_names_every_number():
     plan = plan_garden(Garden(lawn=list(SQUARE), start=(0.0, 0.0)), LANES_ONLY)
     text = format_summary(summarise(plan, speed=0.3))
-    for label in ("planned", "reached", "given up", "path", "mowing time", "coverage", "times"):
+    for label in ("planned", "reached", "given up", "path", "job time", "coverage", "times"):
         assert any(line.startswith(label) for line in text.splitlines())
     assert "10 area lanes" in text
