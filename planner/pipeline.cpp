@@ -9,11 +9,13 @@
 #include <system_error>
 
 #include "planner/constants.h"
+#include "planner/geometry.h"
 #include "planner/inset.h"
 #include "planner/lanes.h"
 #include "planner/linking.h"
 #include "planner/normalise.h"
 #include "planner/sight_index.h"
+#include "planner/transit.h"
 
 namespace Planner {
 
@@ -186,22 +188,39 @@ std::vector<LineString> patternSlices(const Environment& area, const PathSetting
     return slices;
 }
 
-PathPlanner::PlanningResult computeFullTask(const Environment& environment,
-                                            const PathSettings& settings, const Point& start,
-                                            const PlanningOptions& options) {
-    // A perimeter of fewer than three points encloses no lawn.  Offsetting
-    // would otherwise turn the obstacles alone into work areas and laps.
-    if (environment.perimeter.points.size() < 3) return PathPlanner::PlanningResult();
+namespace {
 
-    // Enter the lane frame on private copies.
+// The caller's scene in the lane frame of `angle`, normalised: the scene of
+// every stage, line-of-sight test and transit search of a call.
+Environment laneFrameScene(const Environment& environment, double angle) {
     Environment working = environment;
-    rotateEnvironment(working, -settings.angle);
+    rotateEnvironment(working, -angle);
     normaliseScene(working);
-    std::vector<Point> startPoint{start};
-    rotatePoints(startPoint, -settings.angle);
+    return working;
+}
 
-    // The laps and the work areas' slices are independent: on a large scene
-    // the laps are laid on a second thread meanwhile.
+Point toLaneFrame(const Point& point, double angle) {
+    std::vector<Point> points{point};
+    rotatePoints(points, -angle);
+    return points.front();
+}
+
+SliceKind areaKind(const PathSettings& settings) {
+    return settings.pattern == "lines" || settings.pattern == "squares" ? SliceKind::AreaLane
+                                                                        : SliceKind::AreaRing;
+}
+
+void appendRings(TaskSlices& task, std::vector<Ring>&& rings, SliceKind kind) {
+    task.kinds.insert(task.kinds.end(), rings.size(), kind);
+    appendRings(task.slices, std::move(rings));
+}
+
+// The area slices, then the perimeter laps, then the obstacle laps of the
+// working scene (lane frame).  On a large scene the laps are laid on a
+// second thread meanwhile, and `meanwhile` runs while they are.
+TaskSlices laneFrameSlices(const Environment& working, const PathSettings& settings,
+                           const std::function<void()>& meanwhile = nullptr) {
+    // The laps and the work areas' slices are independent.
     std::future<Laps> lapsJob;
     if (settings.mowArea && (wantsBorderLaps(settings) || wantsExclusionLaps(settings)) &&
         cornerCount(working) >= kLapThreadCorners) {
@@ -213,36 +232,104 @@ PathPlanner::PlanningResult computeFullTask(const Environment& environment,
         }
     }
 
-    std::vector<LineString> slices;
-
+    TaskSlices task;
     if (settings.mowArea) {
+        const SliceKind kind = areaKind(settings);
         for (const Environment& area : workAreas(working, settings)) {
             std::vector<LineString> areaSlices = patternSlices(area, settings);
-            for (LineString& slice : areaSlices) slices.push_back(std::move(slice));
+            task.kinds.insert(task.kinds.end(), areaSlices.size(), kind);
+            for (LineString& slice : areaSlices) task.slices.push_back(std::move(slice));
         }
     }
 
+    if (lapsJob.valid() && meanwhile) meanwhile();
+    Laps laps = lapsJob.valid() ? lapsJob.get() : lapRings(working, settings);
+    appendRings(task, std::move(laps.border), SliceKind::PerimeterLap);
+    appendRings(task, std::move(laps.exclusions), SliceKind::ObstacleLap);
+    return task;
+}
+
+double sliceLength(const std::vector<Point>& points) {
+    double length = 0.0;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        length += distanceBetween(points[i - 1], points[i]);
+    if (points.size() >= 3) length += distanceBetween(points.back(), points.front());
+    return length;
+}
+
+}  // namespace
+
+PathPlanner::PlanningResult computeFullTask(const Environment& environment,
+                                            const PathSettings& settings, const Point& start,
+                                            const PlanningOptions& options) {
+    return planTask(environment, settings, start, options).result;
+}
+
+PlannedTask planTask(const Environment& environment, const PathSettings& settings,
+                     const Point& start, const PlanningOptions& options) {
+    // A perimeter of fewer than three points encloses no lawn.  Offsetting
+    // would otherwise turn the obstacles alone into work areas and laps.
+    PlannedTask planned;
+    if (environment.perimeter.points.size() < 3) return planned;
+
+    // Enter the lane frame on private copies.
+    const Environment working = laneFrameScene(environment, settings.angle);
+    const Point startPoint = toLaneFrame(start, settings.angle);
+
     // While the laps are still being laid, the ordering stage's sight index.
     std::optional<SightIndex> sight;
-    if (lapsJob.valid()) sight.emplace(buildSightIndex(working));
-    Laps laps = lapsJob.valid() ? lapsJob.get() : lapRings(working, settings);
-    appendRings(slices, std::move(laps.border));
-    appendRings(slices, std::move(laps.exclusions));
+    TaskSlices task =
+        laneFrameSlices(working, settings, [&] { sight.emplace(buildSightIndex(working)); });
 
-    PathPlanner::PlanningResult result;
-    if (!slices.empty()) {
+    PathPlanner::PlanningResult& result = planned.result;
+    if (!task.slices.empty()) {
         if (!sight) sight.emplace(buildSightIndex(working));
-        linkSlices(working, *sight, slices, startPoint.front(), result,
+        linkSlices(working, *sight, task.slices, startPoint, result,
                    options.collectSearchDetails);
     }
-    result.slices = std::move(slices);
+    result.slices = std::move(task.slices);
+    planned.kinds = std::move(task.kinds);
 
     // Leave the lane frame.
     rotatePoints(result.path.points, settings.angle);
     for (LineString& line : result.connectors) rotatePoints(line.points, settings.angle);
     for (LineString& line : result.searchEdges) rotatePoints(line.points, settings.angle);
     for (LineString& slice : result.slices) rotatePoints(slice.points, settings.angle);
-    return result;
+    return planned;
+}
+
+TaskSlices computeTaskSlices(const Environment& environment, const PathSettings& settings) {
+    if (environment.perimeter.points.size() < 3) return TaskSlices();
+    TaskSlices task = laneFrameSlices(laneFrameScene(environment, settings.angle), settings);
+    for (LineString& slice : task.slices) rotatePoints(slice.points, settings.angle);
+    return task;
+}
+
+SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings) {
+    SliceFigures figures;
+    if (environment.perimeter.points.size() < 3) return figures;
+    const TaskSlices task =
+        laneFrameSlices(laneFrameScene(environment, settings.angle), settings);
+    for (std::size_t i = 0; i < task.slices.size(); ++i) {
+        const std::size_t kind = static_cast<std::size_t>(task.kinds[i]);
+        figures.counts[kind] += 1;
+        figures.lengths[kind] += sliceLength(task.slices[i].points);
+    }
+    return figures;
+}
+
+std::vector<Point> findTransitBetween(const Environment& environment, const Point& from,
+                                      const Point& to, double angle) {
+    if (environment.perimeter.points.size() < 3) return std::vector<Point>();
+    const Environment working = laneFrameScene(environment, angle);
+    const Point a = toLaneFrame(from, angle);
+    const Point b = toLaneFrame(to, angle);
+    const SightIndex sight = buildSightIndex(working);
+    const TransitContext context = buildTransitContext(working, sight);
+    TransitCache cache;
+    std::vector<Point> way = findTransitPath(context, cache, nullptr, a.x, a.y, b.x, b.y);
+    rotatePoints(way, angle);
+    return way;
 }
 
 }  // namespace Planner

@@ -1,6 +1,9 @@
 // The full-task pipeline: lane frame, stages in their fixed order, result.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,53 @@ struct PlanningOptions {
 PathPlanner::PlanningResult computeFullTask(const Environment& environment,
                                             const PathSettings& settings, const Point& start,
                                             const PlanningOptions& options = PlanningOptions());
+
+// Which stage made a slice: the area stage (lanes of "lines" and "squares",
+// or the concentric rings of any other pattern), the perimeter laps or the
+// obstacle laps.
+enum class SliceKind : std::uint8_t { AreaLane = 0, AreaRing = 1, PerimeterLap = 2, ObstacleLap = 3 };
+constexpr std::size_t kSliceKindCount = 4;
+
+// The slices of a task in stage order, with one kind per slice.
+struct TaskSlices {
+    std::vector<LineString> slices;
+    std::vector<SliceKind> kinds;
+};
+
+// A planned task and the kind of each of its slices (kinds[i] for
+// result.slices[i]).
+struct PlannedTask {
+    PathPlanner::PlanningResult result;
+    std::vector<SliceKind> kinds;
+};
+
+// computeFullTask, with the slices' kinds: the same result bit for bit.
+PlannedTask planTask(const Environment& environment, const PathSettings& settings,
+                     const Point& start, const PlanningOptions& options = PlanningOptions());
+
+// The slices that computeFullTask would order, without ordering them: the
+// same slices, bit for bit and in the same order, as its result's `slices`.
+TaskSlices computeTaskSlices(const Environment& environment, const PathSettings& settings);
+
+// How many slices of each kind a task has and their length in metres (a
+// lane end to end, a ring all the way round back to its first point),
+// indexed by SliceKind.  Measured in the lane frame, without turning the
+// slices back or ordering them: cheap figures for comparing lane angles.
+struct SliceFigures {
+    std::array<std::size_t, kSliceKindCount> counts{};
+    std::array<double, kSliceKindCount> lengths{};
+};
+
+SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings);
+
+// The transit search of a planning call between two points of the garden:
+// the same search on the same scene (in the lane frame of `angle` radians,
+// normalised as the pipeline does) as the way to a piece out of sight inside
+// computeFullTask with that angle.  The way runs from `from` to `to` in the
+// caller's frame; empty when there is none (also for a perimeter of fewer
+// than three points, where no task is planned).
+std::vector<Point> findTransitBetween(const Environment& environment, const Point& from,
+                                      const Point& to, double angle = 0.0);
 
 class PathService {
 public:

@@ -31,8 +31,9 @@ EXIT_CODES = {
     EXIT_OK: "planned; the route reaches every piece",
     EXIT_ERROR: "nothing planned: an unusable garden, option or file (one error line says which)",
     EXIT_USAGE: "the command line itself is wrong (argparse's usage message)",
-    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); outputs still written",
-    EXIT_GIVEN_UP: "planned, but some pieces were given up (a warning lists them); outputs still written",
+    EXIT_NOTHING_REACHED: "planned, but the route reaches no piece (or there is none); the first warning says "
+                          "why; outputs still written",
+    EXIT_GIVEN_UP: "planned, but some pieces were given up; the first warning says why; outputs still written",
 }
 
 EPILOG = """\
@@ -47,7 +48,8 @@ garden file:
   WKT, or "local-metres" for plain metres. Without one, coordinates are
   longitude/latitude (RFC 7946). "settings" in the collection's properties
   holds planning settings by the names in the summary (angle in degrees).
-  A start up to {outside:g} m outside the lawn is driven in from.
+  A start up to {outside:g} m outside the lawn is driven in from; one inside
+  an obstacle, up to {inside:g} m from free lawn, is driven out of it.
 
 example:
   swathwise plan examples/back_garden.geojson -o route.geojson --picture plan.png
@@ -55,6 +57,11 @@ example:
 exit codes:
 {codes}
 """
+
+
+# A --start that looks like longitude/latitude and lies this far from a
+# projected garden's lawn was meant as longitude/latitude.
+LATLON_FAR_M = 1000.0
 
 
 class _OptionError(Exception):
@@ -117,7 +124,7 @@ def _version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
     from .angle import DEFAULT_TURN_TIME_S
-    from .plan import MAX_START_OUTSIDE_M
+    from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
     from .summary import DEFAULT_SPEED
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
@@ -127,7 +134,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan = commands.add_parser(
         "plan", help="plan a garden and summarise the route",
         description="Plan a garden and summarise the route.",
-        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, codes=codes),
+        epilog=EPILOG.format(outside=MAX_START_OUTSIDE_M, inside=MAX_START_INSIDE_M, codes=codes),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     plan.add_argument("garden", help='garden file (GeoJSON, see below), or "-" for standard input')
@@ -148,6 +155,7 @@ def build_parser() -> argparse.ArgumentParser:
     plan.add_argument("--start", type=_finite, nargs=2, metavar=("X", "Y"),
                       help="start position in the garden file's coordinates (default: the file's start, "
                            "else the docking wire's first point, else a point on the lawn)")
+    _session_options(plan)
 
     defaults = Settings()
     group = plan.add_argument_group("planning settings (override the garden file)")
@@ -173,6 +181,22 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _session_options(plan: argparse.ArgumentParser) -> None:
+    from .sessions import DEFAULT_CHARGE_MIN, DEFAULT_RESERVE
+
+    group = plan.add_argument_group("the dock and the battery")
+    group.add_argument("--return", dest="return_home", action=argparse.BooleanOptionalAction, default=True,
+                       help="end the route with the safe way back to the start, the dock (default: on; "
+                            "--no-return ends at the last piece)")
+    group.add_argument("--battery", type=_positive, metavar="MIN",
+                       help="split the job into sessions of at most MIN minutes, each from the dock and back")
+    group.add_argument("--reserve", type=_not_negative, default=100 * DEFAULT_RESERVE, metavar="PERCENT",
+                       help="share of a charge kept in hand when turning home "
+                            f"(default: {100 * DEFAULT_RESERVE:g} %%)")
+    group.add_argument("--charge", type=_not_negative, default=DEFAULT_CHARGE_MIN, metavar="MIN",
+                       help=f"minutes of charging between sessions (default: {DEFAULT_CHARGE_MIN:g})")
+
+
 def _overrides(args: argparse.Namespace) -> dict[str, Any]:
     given = {info.key: getattr(args, info.key) for info in INFO}
     # "--angle auto" and "--angle edge" are resolved by the planning pipeline.
@@ -183,6 +207,22 @@ def _overrides(args: argparse.Namespace) -> dict[str, Any]:
         return check_settings(values, source="option", labels=labels)
     except SettingsError as exc:
         raise _OptionError(str(exc)) from None
+
+
+def _start(garden: Any, x: float, y: float) -> tuple[float, float]:
+    """``--start X Y`` (the garden's coordinates) in the planning frame."""
+    frame = garden.frame
+    if frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
+        raise _OptionError(f"--start {x:g} {y:g}: the garden is in longitude/latitude; give longitude "
+                           "and latitude")
+    start: tuple[float, float] = frame.to_local([(x, y)])[0]
+    if not frame.is_geographic and -180 <= x <= 180 and -90 <= y <= 90:
+        far = math.hypot(*start) - max(math.hypot(px, py) for px, py in garden.lawn)
+        if far > LATLON_FAR_M:
+            raise _OptionError(
+                f"--start {x:g} {y:g} looks like longitude/latitude, but the garden is in {frame.crs_name} "
+                f"and that point lies {far / 1000:,.1f} km from the lawn; give --start in {frame.crs_name}")
+    return start
 
 
 def _run_plan(args: argparse.Namespace) -> int:
@@ -211,58 +251,53 @@ def _run_plan(args: argparse.Namespace) -> int:
     settings = garden.settings.updated(overrides, source="option")
     start = None
     if args.start is not None:
-        x, y = args.start
-        if garden.frame.is_geographic and not (-180 <= x <= 180 and -90 <= y <= 90):
-            raise _OptionError("--start: this garden is in longitude/latitude; give longitude and latitude")
-        start = garden.frame.to_local([(x, y)])[0]
+        start = _start(garden, *args.start)
     angle = args.angle if isinstance(args.angle, str) else None
-    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time)
+    if args.reserve >= 100:
+        raise _OptionError("--reserve: the share kept must be below 100 %")
+    plan = make_plan(garden, settings, start=start, angle=angle, speed=args.speed, turn_time=args.turn_time,
+                     return_home=args.return_home)
+    sessions = None
+    if args.battery is not None:
+        sessions = plan.sessions(args.battery, reserve=args.reserve / 100, charge_min=args.charge)
+    summary = summarise(plan, speed=args.speed, sessions=sessions)
+    reason = summary["unreached"]["reason"]
+    if reason:
+        # The first line says why the exit code is not 0.
+        print(f"swathwise: warning: {reason}", file=sys.stderr)
     for line in garden.warnings + plan.warnings:
         print(f"swathwise: warning: {line}", file=sys.stderr)
     for line in garden.notes:
         print(f"swathwise: note: {line}", file=sys.stderr)
-    summary = summarise(plan, speed=args.speed)
     if args.output:
         from .route import write_route
 
-        write_route(args.output, plan, summary)
+        write_route(args.output, plan, summary, sessions)
     began = time.perf_counter()
     if args.picture:
         from .picture import write_picture
 
-        write_picture(args.picture, plan, summary)
+        write_picture(args.picture, plan, summary, sessions)
     if args.html:
         from .page import write_page
 
-        write_page(args.html, plan, summary)
+        write_page(args.html, plan, summary, sessions)
     if args.picture or args.html:
         summary["drawingSeconds"] = time.perf_counter() - began
     text = json.dumps(summary, indent=2) if args.json else format_summary(summary)
     print(text, file=sys.stderr if to_stdout else sys.stdout)
 
-    given_up = plan.given_up
     if not plan.reached:
-        print("swathwise: warning: the route reaches no piece", file=sys.stderr)
         return EXIT_NOTHING_REACHED
-    if given_up:
-        print(f"swathwise: warning: {len(given_up)} of {len(plan.pieces)} pieces given up "
-              f"(unreachable from the start): {_pieces_named(given_up)}", file=sys.stderr)
+    if plan.given_up:
         return EXIT_GIVEN_UP
     return EXIT_OK
-
-
-def _pieces_named(pieces: Sequence[Any]) -> str:
-    """``area pieces 4, 5; obstacle laps 12`` (the ``index`` of each in the route file)."""
-    names = {"area": "area pieces", "perimeter": "perimeter laps", "obstacle": "obstacle laps"}
-    groups: dict[str, list[str]] = {}
-    for piece in pieces:
-        groups.setdefault(names.get(piece.kind, piece.kind), []).append(str(piece.index))
-    return "; ".join(f"{name} {', '.join(indexes)}" for name, indexes in groups.items())
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     """Run the command; returns the exit code (see :data:`EXIT_CODES`)."""
     from .plan import PlanError
+    from .sessions import SessionError
 
     parser = build_parser()
     args = parser.parse_args(argv)
@@ -270,7 +305,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return _run_plan(args)
     except _OptionError as exc:
         print(f"swathwise: error: {exc}", file=sys.stderr)
-    except (GardenError, SettingsError, CrsError, PlanError) as exc:
+    except (GardenError, SettingsError, CrsError, PlanError, SessionError) as exc:
         name = "standard input" if args.garden == "-" else args.garden
         print(f"swathwise: error: {name}: {exc}", file=sys.stderr)
     except OSError as exc:

@@ -17,6 +17,8 @@ import shapely
 from shapely.geometry import LineString, Point, Polygon, shape
 
 ROLES = ("lawn", "obstacle", "mowArea", "virtualWire", "dockingWire", "start")
+# What messages say of an outline with fewer than three distinct corners.
+DEGENERATE = "needs at least 3 distinct corners"
 
 
 class GardenError(ValueError):
@@ -50,7 +52,13 @@ def read_feature(index: int, feature: Any) -> Feature:
     if role not in ROLES:
         raise GardenError(f"{where}: unknown role {json.dumps(role)}; use one of {', '.join(ROLES)}")
     label = f"{role} {where}"
-    geometry = to_shape(label, feature.get("geometry"))
+    try:
+        geometry = to_shape(label, feature.get("geometry"))
+    except GardenError as exc:
+        if role != "obstacle" or DEGENERATE not in str(exc):
+            raise
+        # One odd obstacle does not stop the garden: it is skipped, with a warning.
+        geometry = Polygon()
     radius = props.get("radius")
     if radius is not None and not (isinstance(radius, float) and math.isnan(radius)):
         if isinstance(radius, bool) or not isinstance(radius, (int, float)) or not 0 < radius < math.inf:
@@ -74,7 +82,7 @@ def to_shape(label: str, geometry: Any) -> Any:
         return shapely.force_2d(shape(cast("dict[str, Any]", geometry)))
     except (ValueError, TypeError, shapely.errors.GEOSException) as exc:
         if "linearring requires at least 4" in str(exc).lower():
-            raise GardenError(f"{label}: the polygon needs at least 3 distinct corners") from None
+            raise GardenError(f"{label}: the polygon {DEGENERATE}") from None
         raise GardenError(f"{label}: {exc}") from None
 
 
@@ -109,20 +117,55 @@ def lawn_polygon(feature: Feature) -> Polygon:
     return valid_polygon(feature.label, geometry)
 
 
-def obstacle_parts(feature: Feature) -> list[Polygon]:
-    """An obstacle's polygons; none for a round one (a Point with a radius, drawn later in metres)."""
+def obstacle_parts(feature: Feature, warnings: list[str], notes: list[str]) -> list[Polygon]:
+    """An obstacle's polygons; none for a round one (a Point with a radius, drawn later in metres).
+
+    An odd obstacle never stops the garden: holes are dropped (the outline
+    is the obstacle, with a note), a degenerate one (fewer than three
+    distinct corners, no area) is skipped and a self-crossing outline is
+    repaired, each with a warning naming the feature.
+    """
     if feature.geometry.geom_type == "Point":
         if feature.radius is None:
             raise GardenError(f'{feature.label}: a Point obstacle needs a "radius" property in metres')
         return []  # drawn as a circle in the planning frame
-    return polygon_parts(feature, holes=False)
+    parts = polygon_parts(feature, holes=True, check=False)
+    if any(p.interiors for p in parts):
+        notes.append(f"{feature.label} has holes (a courtyard?); its outline is planned as the obstacle")
+        parts = [Polygon(p.exterior) for p in parts]
+    kept: list[Polygon] = []
+    for part in parts:
+        if part.is_empty or len(set(part.exterior.coords)) < 3:
+            warnings.append(f"{feature.label} is skipped: its outline {DEGENERATE}")
+            continue
+        reason = shapely.is_valid_reason(part)
+        if reason != "Valid Geometry":
+            repaired = [p for p in _polygons(shapely.make_valid(part)) if p.area > 0]
+            if not repaired:
+                warnings.append(f"{feature.label} is skipped: its outline encloses no area")
+                continue
+            warnings.append(f"{feature.label}: the outline crosses itself ({reason}); "
+                            "planned as the area it encloses")
+            kept += [Polygon(p.exterior) for p in repaired]
+            continue
+        kept.append(part)
+    return kept
 
 
-def polygon_parts(feature: Feature, *, holes: bool) -> list[Polygon]:
-    """The valid parts of a Polygon or MultiPolygon; holes refused unless ``holes``."""
+def _polygons(geometry: Any) -> list[Polygon]:
+    if isinstance(geometry, Polygon):
+        return [] if geometry.is_empty else [geometry]
+    return [p for g in getattr(geometry, "geoms", []) for p in _polygons(g)]
+
+
+def polygon_parts(feature: Feature, *, holes: bool, check: bool = True) -> list[Polygon]:
+    """The valid parts of a Polygon or MultiPolygon; holes refused unless ``holes``;
+    ``check=False`` leaves validity to the caller."""
     geometry = feature.geometry
     if geometry.geom_type == "Polygon":
         parts = [geometry]
+    elif geometry.geom_type == "MultiPolygon" and not check:
+        parts = list(geometry.geoms)
     elif geometry.geom_type == "MultiPolygon":
         parts = list(geometry.geoms)
         if not parts:
@@ -135,7 +178,7 @@ def polygon_parts(feature: Feature, *, holes: bool) -> list[Polygon]:
         if part.interiors and not holes:
             raise GardenError(f"{feature.label}: the polygon has holes, which are not supported here; "
                               "give the outline only")
-    return [valid_polygon(feature.label, p) for p in parts]
+    return [valid_polygon(feature.label, p) for p in parts] if check else parts
 
 
 def valid_polygon(label: str, polygon: Polygon) -> Polygon:
@@ -143,7 +186,7 @@ def valid_polygon(label: str, polygon: Polygon) -> Polygon:
     if polygon.is_empty:
         raise GardenError(f"{label}: the polygon has no outline")
     if len(set(polygon.exterior.coords)) < 3:
-        raise GardenError(f"{label}: the polygon needs at least 3 distinct corners")
+        raise GardenError(f"{label}: the polygon {DEGENERATE}")
     reason = shapely.is_valid_reason(polygon)
     if reason != "Valid Geometry":
         raise GardenError(f"{label}: the outline is not a simple polygon ({reason})")

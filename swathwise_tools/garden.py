@@ -48,8 +48,8 @@ from shapely.geometry.base import BaseGeometry
 from shapely.ops import unary_union
 
 from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
-from .features import ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, point_of, \
-    polygon_parts, read_feature, to_shape
+from .features import DEGENERATE, ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, \
+    point_of, polygon_parts, read_feature, to_shape
 from .settings import Settings, SettingsError
 
 __all__ = [
@@ -58,15 +58,20 @@ __all__ = [
 ]
 
 
-# Lanes are laid only within this distance of the planning frame's origin
-# (the lawn centre); larger lawns lose lanes at their far ends.
-PLANNER_REACH_M = 1000.0
 # A lawn wider than this is taken for a mistake in the coordinate system.
 MAX_LAWN_SPAN_M = 5000.0
 # Plain metres this far from the origin look like map coordinates.
 MAP_LIKE_M = 100_000.0
-# Corners of the circle that stands for a round obstacle (a tree).
-CIRCLE_QUAD_SEGMENTS = 8
+# A round obstacle (a tree) is a regular polygon round its circle, with at
+# least this many corners, and more until its corners stand no farther than
+# CIRCLE_OVERSHOOT_M outside the circle.
+CIRCLE_MIN_CORNERS = 32
+CIRCLE_OVERSHOOT_M = 0.01
+# The polygon's edges keep this much outside the circle, for the planner's
+# millimetre grid.
+CIRCLE_MARGIN_M = 0.001
+# An obstacle sharing less area than this with the lawn only touches it.
+TOUCH_AREA_M2 = 1e-6
 
 GEOJSON_SUFFIXES = (".geojson", ".json")
 
@@ -91,6 +96,18 @@ class Garden:
     frame: LocalFrame = field(default_factory=lambda: LocalFrame.metres((0.0, 0.0)))
     warnings: list[str] = field(default_factory=list)
     notes: list[str] = field(default_factory=list)
+    # How messages name each obstacle ('obstacle feature 3 ("shed")'), in
+    # the order of ``obstacles``; empty where unknown.
+    obstacle_labels: list[str] = field(default_factory=list)
+    # Metres the outlines were moved in by (the lawn shrunk, the obstacles
+    # grown) when this garden was prepared for planning with a clearance.
+    clearance: float = 0.0
+
+    def obstacle_label(self, index: int) -> str:
+        """How messages name obstacle ``index``."""
+        if index < len(self.obstacle_labels):
+            return self.obstacle_labels[index]
+        return f"obstacle {index + 1}"
 
     @property
     def crs(self) -> CRS | None:
@@ -275,7 +292,14 @@ def make_garden(
     features = [Feature("lawn", "lawn", _as_shape("lawn", lawn, Polygon))]
     for role, values in (("obstacle", obstacles), ("mowArea", mow_areas)):
         for index, value in enumerate(_items(values)):
-            features.append(Feature(f"{role} {index}", role, _as_shape(f"{role} {index}", value, Polygon)))
+            label = f"{role} {index}"
+            try:
+                geometry = _as_shape(label, value, Polygon)
+            except GardenError as exc:
+                if role != "obstacle" or DEGENERATE not in str(exc):
+                    raise
+                geometry = Polygon()  # skipped with a warning, as from a file
+            features.append(Feature(label, role, geometry))
     for role, value, kind in (("virtualWire", virtual_wire, LineString),
                               ("dockingWire", docking_wire, LineString), ("start", start, Point)):
         if value is not None:
@@ -288,7 +312,7 @@ def make_garden(
             resolved = Settings.from_file(settings or {}, source="python")
     except (CrsError, SettingsError) as exc:
         raise GardenError(str(exc)) from None
-    return _build(features, crs_given, resolved, name)
+    return _build(features, crs_given, resolved, name, python=True)
 
 
 def _items(values: Any) -> list[Any]:
@@ -319,13 +343,16 @@ def _as_shape(label: str, value: Any, kind: type) -> Any:
             return Point(coords)
         return kind(coords)
     except (ValueError, shapely.errors.GEOSException) as exc:
+        if "linearring requires at least 4" in str(exc).lower():
+            raise GardenError(f"{label}: the polygon {DEGENERATE}") from None
         raise GardenError(f"{label}: {exc}") from None
 
 
 # --- one garden from features --------------------------------------------------
 
 
-def _build(features: list[Feature], crs_given: list[CRS | None], settings: Settings, name: str) -> Garden:
+def _build(features: list[Feature], crs_given: list[CRS | None], settings: Settings, name: str,
+           python: bool = False) -> Garden:
     by_role: dict[str, list[Feature]] = {role: [] for role in ROLES}
     for feature in features:
         by_role[feature.role].append(feature)
@@ -342,8 +369,9 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
             raise GardenError(f'{by_role[role][1].label}: a garden has at most one "{role}"')
 
     notes: list[str] = []
+    warnings: list[str] = []
     lawn = lawn_polygon(lawns[0])
-    obstacles = [(f.label, p) for f in by_role["obstacle"] for p in obstacle_parts(f)]
+    obstacles = [(f.label, p) for f in by_role["obstacle"] for p in obstacle_parts(f, warnings, notes)]
     obstacles += [(f"{lawns[0].label} hole {k + 1}", Polygon(ring)) for k, ring in enumerate(lawn.interiors)]
     if lawn.interiors:
         notes.append(f"the lawn's {len(lawn.interiors)} hole(s) are planned as obstacles")
@@ -357,12 +385,12 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
     crs = crs_given[0] if crs_given else GEOJSON_DEFAULT
     if crs is not None and crs.is_geographic:
         others = [(f.label, f.geometry) for f in features if f.role not in ("lawn",)]
-        _check_lonlat([(lawns[0].label, lawn)] + others, crs, crs_known)
+        _check_lonlat([(lawns[0].label, lawn)] + others, crs, crs_known, python)
     centre = _centre(lawn)
     frame = LocalFrame.around(crs, centre) if crs is not None else LocalFrame.metres(centre)
 
     local_lawn = frame.geometry_to_local(lawn)
-    _check_span(local_lawn, crs, crs_known)
+    _check_span(local_lawn, crs, crs_known, python)
     garden = Garden(
         lawn=_ring(local_lawn),
         obstacles=[_ring(frame.geometry_to_local(p)) for _, p in obstacles],
@@ -373,15 +401,15 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
         settings=settings,
         name=name,
         frame=frame,
+        warnings=warnings,
         notes=notes,
+        obstacle_labels=[label for label, _ in obstacles],
     )
-    obstacle_labels = [label for label, _ in obstacles]
     for feature in by_role["obstacle"]:
-        if feature.geometry.geom_type == "Point":
-            centre_local = frame.geometry_to_local(feature.geometry)
-            circle = centre_local.buffer(feature.radius, quad_segs=CIRCLE_QUAD_SEGMENTS)
-            garden.obstacles.append(_ring(circle))
-            obstacle_labels.append(feature.label)
+        if feature.geometry.geom_type == "Point" and feature.radius is not None:
+            (cx, cy), = frame.to_local([(feature.geometry.x, feature.geometry.y)])
+            garden.obstacles.append(circle_ring((cx, cy), feature.radius))
+            garden.obstacle_labels.append(feature.label)
     if crs is None:
         far = max(abs(v) for v in shapely.get_coordinates(lawn).ravel())
         if far > MAP_LIKE_M:
@@ -389,11 +417,33 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
                 f'coordinates of {far:,.0f} m under "crs": "local-metres" look like map coordinates; '
                 'if the file comes from a GIS, give its "crs" (e.g. "EPSG:3857") so distances are true'
             )
-    _check_shapes(garden, obstacle_labels, [label for label, _ in mow_areas])
+    _check_shapes(garden, garden.obstacle_labels, [label for label, _ in mow_areas])
     return garden
 
 
-def _check_lonlat(geometries: list[tuple[str, Any]], crs: CRS, crs_known: bool) -> None:
+def circle_ring(centre: XY, radius: float) -> Ring:
+    """A regular polygon that encloses the circle of ``radius`` metres round
+    ``centre``: its edges touch a circle :data:`CIRCLE_MARGIN_M` wider, its
+    corners stand at most :data:`CIRCLE_OVERSHOOT_M` beyond that (at least
+    :data:`CIRCLE_MIN_CORNERS` corners, a multiple of four)."""
+    inner = radius + CIRCLE_MARGIN_M
+    corners = CIRCLE_MIN_CORNERS
+    while inner / math.cos(math.pi / corners) - inner > CIRCLE_OVERSHOOT_M:
+        corners += 4
+    outer = inner / math.cos(math.pi / corners)
+    cx, cy = centre
+    return [(cx + outer * math.cos(2.0 * math.pi * k / corners), cy + outer * math.sin(2.0 * math.pi * k / corners))
+            for k in range(corners)]
+
+
+def _crs_hint(python: bool) -> str:
+    if python:
+        return 'pass crs= to make_garden, e.g. crs="EPSG:25832", or crs="local-metres" for plain metres'
+    return ('name the file\'s coordinate system in the collection\'s properties, e.g. '
+            '"crs": "EPSG:25832", or "crs": "local-metres" for plain metres')
+
+
+def _check_lonlat(geometries: list[tuple[str, Any]], crs: CRS, crs_known: bool, python: bool = False) -> None:
     for label, geometry in geometries:
         for x, y in shapely.get_coordinates(geometry):
             if -180.0 <= x <= 180.0 and -90.0 <= y <= 90.0:
@@ -403,21 +453,20 @@ def _check_lonlat(geometries: list[tuple[str, Any]], crs: CRS, crs_known: bool) 
                     f"{label}: ({x:g}, {y:g}) is no longitude/latitude, but the garden's \"crs\" is "
                     f"{crs_label(crs)}; name the coordinate system the file really uses"
                 )
+            without = "without crs= coordinates are" if python else 'without a "crs" GeoJSON is'
             raise GardenError(
-                f"{label}: ({x:g}, {y:g}) is no longitude/latitude, and without a \"crs\" GeoJSON is "
-                'lon/lat; name the file\'s coordinate system in the collection\'s properties, e.g. '
-                '"crs": "EPSG:25832", or "crs": "local-metres" for plain metres'
+                f"{label}: ({x:g}, {y:g}) is no longitude/latitude, and {without} lon/lat; {_crs_hint(python)}"
             )
 
 
-def _check_span(local_lawn: Polygon, crs: CRS | None, crs_known: bool) -> None:
+def _check_span(local_lawn: Polygon, crs: CRS | None, crs_known: bool, python: bool = False) -> None:
     x0, y0, x1, y1 = local_lawn.bounds
     span = max(x1 - x0, y1 - y0)
     if span <= MAX_LAWN_SPAN_M:
         return
     if crs is not None and crs.is_geographic and not crs_known:
-        cause = ('without a "crs" the coordinates were read as longitude/latitude; if they are metres, '
-                 'set "crs" in the collection\'s properties (an EPSG code, or "local-metres")')
+        cause = ("without a CRS the coordinates were read as longitude/latitude; if they are metres, "
+                 + _crs_hint(python))
     else:
         cause = (f'check the "crs" ({crs_label(crs)}) and the units of the coordinates; '
                  f"gardens up to {MAX_LAWN_SPAN_M / 1000:g} km across are planned")
@@ -445,22 +494,37 @@ def _line_points(frame: LocalFrame, line: LineString | None) -> list[XY]:
 
 
 def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: list[str]) -> None:
+    """Warnings for outlines that do not fit the lawn; one line per kind of misfit."""
     lawn = Polygon(garden.lawn)
+    beyond: list[str] = []
+    outside: list[str] = []
     for label, ring in zip(obstacle_labels, garden.obstacles):
-        shape_ = Polygon(ring)
-        if not lawn.intersects(shape_):
-            garden.warnings.append(f"{label} lies outside the lawn")
-        elif not lawn.contains(shape_):
-            garden.warnings.append(f"{label} reaches beyond the lawn's edge")
+        shape_ = Polygon(ring).buffer(0)
+        shared = lawn.intersection(shape_).area if lawn.intersects(shape_) else 0.0
+        if shared <= TOUCH_AREA_M2:
+            # Entirely outside, or only touching the lawn from outside (a
+            # building beside it): nothing the planner needs.
+            if not lawn.intersects(shape_):
+                outside.append(label)
+        elif shared < shape_.area - TOUCH_AREA_M2:
+            beyond.append(label)
+    if beyond:
+        garden.warnings.append(f"{_some(beyond, 'obstacle')} reach{'es' if len(beyond) == 1 else ''} beyond "
+                               "the lawn's edge")
+    if outside:
+        garden.warnings.append(f"{_some(outside, 'obstacle')} lie{'s' if len(outside) == 1 else ''} "
+                               "outside the lawn")
     for label, ring in zip(mow_area_labels, garden.mow_areas):
         if not lawn.intersects(Polygon(ring)):
             garden.warnings.append(f"{label} lies outside the lawn")
     for name, line in (("virtual wire", garden.virtual_wire), ("docking wire", garden.docking_wire)):
         if line and not lawn.buffer(0.01).contains(LineString(line)):
             garden.warnings.append(f"the {name} leaves the lawn")
-    reach = max(math.hypot(x, y) for x, y in garden.lawn)
-    if reach > PLANNER_REACH_M:
-        garden.warnings.append(
-            f"the lawn reaches {reach:.0f} m from its centre; lanes farther than "
-            f"{PLANNER_REACH_M:.0f} m out are not planned"
-        )
+
+
+def _some(labels: list[str], what: str, shown: int = 3) -> str:
+    """``obstacle feature 3`` or ``5 obstacles (obstacle feature 3, ... and 2 more)``."""
+    if len(labels) == 1:
+        return labels[0]
+    names = ", ".join(labels[:shown]) + (f" and {len(labels) - shown} more" if len(labels) > shown else "")
+    return f"{len(labels)} {what}s ({names})"

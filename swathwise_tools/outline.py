@@ -31,6 +31,8 @@ DEFAULT_SIMPLIFY_M = 0.01
 QUAD_SEGS = 8
 # Extra distance that absorbs the planner's millimetre grid.
 CLEARANCE_MARGIN_M = 0.002
+# A strip along the outlines narrower than this is not worth a word.
+STRIP_TOLERANCE_M = 0.01
 
 
 @dataclass
@@ -42,6 +44,9 @@ class OutlineReport:
     tolerance: float = 0.0
     clearance: float = 0.0
     notes: list[str] = field(default_factory=list)
+    # With a clearance that splits the lawn: the parts away from the start,
+    # each as a garden of its own.
+    cut_off: list[Any] = field(default_factory=list)
 
 
 def _ring(geometry: Polygon) -> list[XY]:
@@ -89,42 +94,77 @@ def _parts(geometry: BaseGeometry) -> list[Polygon]:
     return [p for g in getattr(geometry, "geoms", []) for p in _parts(g)]
 
 
-def apply_clearance(garden: Any, clearance: float, report: OutlineReport | None = None) -> tuple[Any, OutlineReport]:
+def free_parts(garden: Any, clearance: float) -> list[Polygon]:
+    """The parts of the free lawn (lawn minus obstacles) with ``clearance``
+    metres kept from every outline, largest first."""
+    distance = clearance + CLEARANCE_MARGIN_M if clearance > 0 else 0.0
+    lawn: BaseGeometry = Polygon(garden.lawn).buffer(0)
+    if distance > 0:
+        lawn = _grow(lawn, -distance)
+    rings = [Polygon(r).buffer(0) for r in garden.obstacles if len(r) >= 3]
+    grown = shapely.union_all([_grow(r, distance) if distance > 0 else r for r in rings]) if rings else Polygon()
+    area = lawn.difference(grown) if not grown.is_empty else lawn
+    return sorted(_parts(area), key=lambda p: -p.area)
+
+
+def _widest(garden: Any) -> float:
+    """Twice the radius of the largest circle inside the free lawn (m)."""
+    parts = free_parts(garden, 0.0)
+    if not parts:
+        return 0.0
+    return max(2.0 * float(shapely.maximum_inscribed_circle(p, 0.001).length) for p in parts)
+
+
+def apply_clearance(garden: Any, clearance: float, report: OutlineReport | None = None, *,
+                    start: XY | None = None, swath: float = 0.0) -> tuple[Any, OutlineReport]:
     """A copy of the garden with the lawn shrunk and obstacles grown by ``clearance``.
 
     Grown obstacles that overlap are merged; those that reach the shrunk
     lawn's edge are cut out of the lawn.  Should the lawn fall apart, the
-    part the mower starts in (else the largest) is kept and the rest is
-    named in a note.
+    part nearest the start (``start``, else the garden's start or the
+    docking wire's first point) is returned and the others, as gardens of
+    their own, are in ``report.cut_off``: they are planned, and given up.
+    A clearance wider than the mower's reach (``swath`` / 2) leaves a strip
+    along every outline unmown; a note says how wide and how much.  A
+    clearance that leaves no lawn raises ``SettingsError``.
     """
+    from .settings import SettingsError
+
     report = report or OutlineReport()
     report.clearance = clearance
     if clearance <= 0:
         return garden, report
-    distance = clearance + CLEARANCE_MARGIN_M
-    lawn = _grow(Polygon(garden.lawn), -distance)
-    grown = shapely.union_all([_grow(Polygon(r), distance) for r in garden.obstacles]) \
-        if garden.obstacles else Polygon()
-    area = lawn.difference(grown) if not grown.is_empty else lawn
-    parts = _parts(area)
+    parts = free_parts(garden, clearance)
     if not parts:
-        report.notes.append(f"a clearance of {clearance:g} m leaves no lawn to mow")
-        return replace(garden, lawn=[], obstacles=[]), report
-    start = garden.start if garden.start is not None else (garden.docking_wire[0] if garden.docking_wire else None)
-    keep = max(parts, key=lambda p: (start is not None and p.distance(Point(start)) == 0, p.area))
-    lost = sum(p.area for p in parts if p is not keep)
-    if lost > 0:
-        report.notes.append(
-            f"with a clearance of {clearance:g} m the lawn falls apart; "
-            f"{lost:.1f} m² in {len(parts) - 1} part(s) cannot be reached and is left out")
-    obstacles = [_ring(Polygon(hole)) for hole in keep.interiors]
+        widest = _widest(garden)
+        raise SettingsError(
+            f"a clearance of {clearance:g} m leaves no lawn to mow (the free lawn is {widest:.2f} m wide "
+            f"at most); give a clearance below {widest / 2:.2f} m")
+    if start is None:
+        start = garden.start if garden.start is not None else (garden.docking_wire[0] if garden.docking_wire
+                                                               else None)
+    keep = parts[0] if start is None else min(parts, key=lambda p: p.distance(Point(start)))
+    others = [p for p in parts if p is not keep]
     wire = _wire_within(keep, garden.virtual_wire, clearance, report)
     line = garden.docking_wire
     if line and len(line) >= 2 and not keep.buffer(1e-6).contains(LineString(line)):
         report.notes.append("the docking wire comes closer than the clearance to an outline; "
                             "the route starts on it all the same")
-    return replace(garden, lawn=_ring(Polygon(keep.exterior)), obstacles=obstacles,
-                   virtual_wire=wire), report
+    strip = clearance - swath / 2.0
+    if swath > 0 and strip > STRIP_TOLERANCE_M:
+        reached = shapely.union_all([p.buffer(swath / 2.0, quad_segs=QUAD_SEGS) for p in parts])
+        area = float(garden.mowable_area().difference(reached).area)
+        report.notes.append(
+            f"with a clearance of {clearance:g} m a strip {strip:.2f} m wide along every outline "
+            f"({area:.1f} m²) is beyond the swath's reach ({swath / 2:g} m from the mower's centre)")
+
+    def part_garden(part: Polygon, wire: list[XY]) -> Any:
+        return replace(garden, lawn=_ring(Polygon(part.exterior)),
+                       obstacles=[_ring(Polygon(hole)) for hole in part.interiors],
+                       virtual_wire=wire, obstacle_labels=[], clearance=clearance, warnings=[], notes=[])
+
+    report.cut_off = [part_garden(p, []) for p in others]
+    return part_garden(keep, wire), report
 
 
 def _wire_within(area: Polygon, wire: list[XY], clearance: float, report: OutlineReport) -> list[XY]:

@@ -18,12 +18,15 @@ from __future__ import annotations
 
 import html
 import json
+import math
 import re
 from pathlib import Path
 from typing import Any, Iterable, Mapping, Sequence
 
 from .angle import DEFAULT_TURN_TIME_S
+from .frame import XY
 from .plan import Plan
+from .sessions import Sessions
 from .summary import DEFAULT_SPEED, job_timeline
 
 
@@ -31,7 +34,8 @@ def _pts(points: Iterable[Sequence[float]]) -> list[list[float]]:
     return [[round(x, 3), round(y, 3)] for x, y in points]
 
 
-def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+def page_data(plan: Plan, summary: Mapping[str, Any] | None = None,
+              sessions: Sessions | None = None) -> dict[str, Any]:
     garden = plan.garden
     pieces = [{
         "points": _pts(p.points + p.points[:1] if p.is_lap else p.points),
@@ -45,7 +49,7 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
     turn = float(summary["turnTime"]) if summary is not None and "turnTime" in summary else (
         plan.turn_time if plan.turn_time is not None else DEFAULT_TURN_TIME_S)
     arrivals, waits = job_timeline(plan, speed, turn)
-    return {
+    data: dict[str, Any] = {
         "name": garden.name or "mowing plan",
         "lawn": _pts(garden.lawn),
         "virtualWire": _pts(garden.virtual_wire or []),
@@ -60,9 +64,40 @@ def page_data(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str,
         "gaps": gaps,
         "path": _pts(plan.path),
         "kinds": plan.segment_kinds(),
+        "sessions": [],
         "start": _pts([plan.start])[0],
         "summary": _summary_lines(summary),
     }
+    if sessions is not None:
+        data.update(_session_data(sessions))
+    return data
+
+
+def _session_data(sessions: Sessions) -> dict[str, Any]:
+    """The route played session by session, each in its own colour; the
+    slider's clock charges at the dock between two sessions."""
+    path: list[XY] = []
+    kinds: list[str] = []
+    numbers: list[int] = []
+    arrivals: list[float] = []
+    waits: list[float] = []
+    clock = 0.0
+    for s in sessions.sessions:
+        if path:  # the charge at the dock between two sessions
+            kinds.append("transit")
+            numbers.append(s.number)
+            waits[-1] += sessions.charge_s
+        for k, point in enumerate(s.path):
+            if k or path:
+                clock += waits[-1] + math.dist(path[-1], point) / sessions.speed
+            path.append(point)
+            arrivals.append(clock)
+            waits.append(s.waits[k])
+        kinds += ["mow" if m else "transit" for m in s.mowing]
+        numbers += [s.number] * len(s.mowing)
+    return {"path": _pts(path), "kinds": kinds, "sessions": numbers,
+            "arrivals": [round(t, 2) for t in arrivals], "waits": [round(t, 2) for t in waits],
+            "end": _pts(path[-1:])[0] if path else None}
 
 
 # The picture's colours and legend, drawn alike on the page.
@@ -163,13 +198,14 @@ D.pieces.forEach(p => { const e = el('polyline', {points: pts(p.points), fill: '
   e.dataset.tip = (p.order ? '#' + p.order + ' in the route' : 'not reached') + ' · ' + p.kind + (p.points.length > 3 ? ' lap' : ' lane') + ' · ' + p.length.toFixed(1) + ' m'; });
 const route = layer('route', Math.max(D.path.length - 1, 0));
 const n = D.path.length - 1;
-function hue(i){ const t = n > 0 ? i / n : 0; return 'hsl(' + (250 - 200 * t) + ',75%,' + (35 + 15 * t) + '%)'; }
+function hue(i){ if (D.sessions.length) return 'hsl(' + ((D.sessions[i] - 1) * 137.5 % 360) + ',70%,40%)';
+  const t = n > 0 ? i / n : 0; return 'hsl(' + (250 - 200 * t) + ',75%,' + (35 + 15 * t) + '%)'; }
 const segs = [];
 for (let i = 0; i < n; i++) { const k = D.kinds[i];
   const a = D.path[i], b = D.path[i + 1];
-  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' ? '#1f4fd6' : hue(i),
+  const s = el('line', {x1: a[0], y1: -a[1], x2: b[0], y2: -b[1], stroke: k === 'transit' && !D.sessions.length ? '#1f4fd6' : hue(i),
     'stroke-width': (k === 'transit' ? 1.5 : 1.2) * px, 'stroke-dasharray': k === 'transit' ? 5 * px : 'none', 'stroke-linecap': 'round'}, route);
-  s.dataset.tip = k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
+  s.dataset.tip = (D.sessions.length ? 'session ' + D.sessions[i] + ' · ' : '') + k + ' · step ' + (i + 1) + ' of ' + n; segs.push(s); }
 const wires = layer('wires', (D.virtualWire.length > 1 ? 1 : 0) + (D.dockingWire.length > 1 ? 1 : 0));
 if (D.virtualWire.length > 1) el('polyline', {points: pts(D.virtualWire), fill: 'none', stroke: '#ff8c00', 'stroke-width': 2.2 * px, 'stroke-dasharray': 1 * px + ' ' + 3 * px, 'stroke-linecap': 'round'}, wires).dataset.tip = 'virtual wire';
 if (D.dockingWire.length > 1) el('polyline', {points: pts(D.dockingWire), fill: 'none', stroke: '#8e44ad', 'stroke-width': 2.2 * px, 'stroke-dasharray': 8 * px + ' ' + 3 * px + ' ' + 2 * px + ' ' + 3 * px}, wires).dataset.tip = 'docking wire';
@@ -256,13 +292,17 @@ def _summary_markup(lines: Sequence[str]) -> tuple[str, int]:
     return "".join(f"<div>{block}</div>" for block in blocks), label.end() if label else 0
 
 
-def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
-    """The page as one HTML text."""
-    data = json.dumps(page_data(plan, summary), separators=(",", ":")).replace("</", "<\\/")
+def render_page(plan: Plan, summary: Mapping[str, Any] | None = None,
+                sessions: Sessions | None = None) -> str:
+    """The page as one HTML text; with ``sessions``, the route session by session."""
+    data = json.dumps(page_data(plan, summary, sessions), separators=(",", ":")).replace("</", "<\\/")
     name = html.escape(plan.garden.name or "mowing plan")
     summary_text, hang = _summary_markup(_summary_lines(summary))
     legend_markup = "".join(f'<span><i style="{LEGEND_STYLE[key]}"></i>{html.escape(label)}</span>'
                             for label, key in legend(plan))
+    if sessions is not None:
+        legend_markup += ('<span><i style="background:linear-gradient(90deg,hsl(0,70%,40%),hsl(137,70%,40%),'
+                          f'hsl(275,70%,40%))"></i>{len(sessions.sessions)} sessions, one colour each</span>')
     return f"""<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>{name}</title>
 <meta name="viewport" content="width=device-width,initial-scale=1"><style>{_STYLE}</style></head>
@@ -277,6 +317,7 @@ def render_page(plan: Plan, summary: Mapping[str, Any] | None = None) -> str:
 """
 
 
-def write_page(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
-    """Write the interactive page of the plan to ``path``."""
-    Path(path).write_text(render_page(plan, summary), encoding="utf-8")
+def write_page(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None,
+               sessions: Sessions | None = None) -> None:
+    """Write the interactive page of the plan to ``path`` (see :func:`render_page`)."""
+    Path(path).write_text(render_page(plan, summary, sessions), encoding="utf-8")

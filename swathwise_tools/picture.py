@@ -31,6 +31,7 @@ from shapely.geometry.polygon import orient  # noqa: E402
 from .frame import XY  # noqa: E402
 from .pieces import AREA, OBSTACLE, PERIMETER, path_length as _length  # noqa: E402
 from .plan import Plan  # noqa: E402
+from .sessions import Sessions  # noqa: E402
 from .summary import title_line  # noqa: E402
 
 LAWN = "#d4ebc0"
@@ -45,6 +46,8 @@ PATH = "#1c2e1c"
 TRANSIT = "#1f4fd6"
 GAP = "#e3342f"
 ORDER_MAP = "viridis"
+SESSION_MAP = "tab10"
+SESSIONS_IN_LEGEND = 10
 UNREACHED = "#d61fbf"
 START = "#ffd400"
 
@@ -150,6 +153,10 @@ def _draw_route(fig: Figure, ax: Any, plan: Plan, thin: float, span: float, hand
     ex, ey = plan.path[-1]
     ax.plot([ex], [ey], marker="s", ms=8, color=PATH, mec="white", zorder=8)
     handles.append(Line2D([], [], color=PATH, marker="s", mec="white", ls="none", ms=8, label="end"))
+    _draw_unreached(ax, plan, handles)
+
+
+def _draw_unreached(ax: Any, plan: Plan, handles: list[Any]) -> None:
     unreached = [p for p in plan.pieces if not p.reached and p.points]
     if unreached:
         lines = [p.points + p.points[:1] if p.is_lap else p.points for p in unreached]
@@ -159,12 +166,30 @@ def _draw_route(fig: Figure, ax: Any, plan: Plan, thin: float, span: float, hand
         handles.append(Line2D([], [], color=UNREACHED, lw=2.4, marker="x", mew=2, ms=8, label=f"not reached ({len(unreached)})"))
 
 
-def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
+def _draw_sessions(ax: Any, sessions: Sessions, thin: float, handles: list[Any]) -> None:
+    """Each battery session in its own colour: mowing solid, its trips dashed."""
+    colours = matplotlib.colormaps[SESSION_MAP]
+    for s in sessions.sessions:
+        colour = colours((s.number - 1) % colours.N)
+        for mowing, width, style in ((True, thin * 1.1, "solid"), (False, max(thin * 1.6, 0.8), (0, (3, 2)))):
+            lines = [[s.path[i], s.path[i + 1]] for i, m in enumerate(s.mowing) if m == mowing]
+            ax.add_collection(LineCollection(lines, colors=[colour], linewidths=width, linestyles=style,
+                                             capstyle="round", zorder=4 if mowing else 5))
+        if s.number <= SESSIONS_IN_LEGEND:
+            handles.append(Line2D([], [], color=colour, lw=2, label=f"session {s.number} ({s.minutes:.0f} min)"))
+    if len(sessions.sessions) > SESSIONS_IN_LEGEND:
+        handles.append(Line2D([], [], color="none", label=f"… {len(sessions.sessions)} sessions in all"))
+    handles.append(Line2D([], [], color=PATH, lw=1.0, ls="--", label="trips: out, between pieces, home"))
+
+
+def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None,
+              sessions: Sessions | None = None) -> Figure:
     """The plan as a matplotlib Figure, in the planning frame (metres, north up).
 
     Lawn, mow areas, obstacles, planned pieces by kind, the path with its
     direction and transit stretches, pieces not reached, wires, start and
     end, a scale bar and a legend; ``summary`` adds its figures to the title.
+    With ``sessions`` the route is drawn session by session, one colour each.
     """
     garden = plan.garden
     xs = [p[0] for p in garden.lawn]
@@ -194,7 +219,10 @@ def draw_plan(plan: Plan, summary: Mapping[str, Any] | None = None) -> Figure:
     thin = max(0.15, min(1.0, 40.0 / span))
     _draw_pieces_and_gaps(ax, plan, thin, handles)
     has_path = len(plan.path) >= 2
-    if has_path:
+    if has_path and sessions is not None:
+        _draw_sessions(ax, sessions, thin, handles)
+        _draw_unreached(ax, plan, handles)
+    elif has_path:
         _draw_route(fig, ax, plan, thin, span, handles)
 
     if garden.virtual_wire:
@@ -244,14 +272,15 @@ def picture_format(path: str | Path) -> str:
     return PICTURE_FORMATS[suffix]
 
 
-def write_picture(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
+def write_picture(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None,
+                  sessions: Sessions | None = None) -> None:
     """Draw the plan into ``path``; the suffix picks the format (.png, .svg, .pdf, .jpg).
 
     ``summary`` (from :func:`~swathwise_tools.summary.summarise`) adds its
     figures to the title.  Raises ValueError for an unknown suffix.
     """
     fmt = picture_format(path)
-    fig = draw_plan(plan, summary)
+    fig = draw_plan(plan, summary, sessions)
     try:
         fig.savefig(path, format=fmt, dpi=100 if fmt in ("svg", "pdf") else 150, bbox_inches="tight")
     finally:

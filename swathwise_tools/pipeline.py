@@ -14,31 +14,35 @@ Used by the ``swathwise`` command; the same from Python::
 
 from __future__ import annotations
 
+import math
+from dataclasses import replace
 from typing import Any, Mapping
-
-from .advice import no_band_distance
 from .angle import (DEFAULT_SPEED_M_S, DEFAULT_TURN_TIME_S, Scene, longest_edge_degrees,
                     period_degrees, search_angle)
 from .frame import XY
 from .garden import Garden
+from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
-from .plan import Plan, plan_garden, resolve_settings
-from .settings import Settings
+from .pieces import Piece
+from .plan import Plan, PlanError, plan_garden, resolve_settings
+from .sessions import safe_way, with_way_home
+from .settings import Settings, SettingsError, fill_defaults
 
 ANGLE_MODES = ("auto", "edge")
 
+# The command's defaults are the plan's own (kept under this name).
+command_defaults = fill_defaults
 
-def command_defaults(settings: Settings, has_obstacles: bool) -> Settings:
-    """The settings with the command's own defaults where nobody set a value.
 
-    ``distanceToBorder``: as far as the laps reach, so that lanes and laps
-    leave no band between them (0 without laps); the module's own default
-    of 1.5 m leaves one round every obstacle.
-    """
-    if settings.source("distance_to_border") != "default":
-        return settings
-    distance = no_band_distance(settings.to_dict(), settings.swath_width, has_obstacles)
-    return settings.updated({"distance_to_border": distance}, source="command default")
+def check_angle(angle: Any) -> float | str | None:
+    """``angle`` as :func:`make_plan` takes it: degrees (a finite number),
+    ``"auto"``, ``"edge"`` or None; anything else raises ``SettingsError``
+    listing the values accepted."""
+    if angle is None or angle in ANGLE_MODES:
+        return angle  # type: ignore[no-any-return]
+    if isinstance(angle, (int, float)) and not isinstance(angle, bool) and math.isfinite(angle):
+        return float(angle)
+    raise SettingsError(f"angle must be degrees (a finite number), \"auto\", \"edge\" or None, got {angle!r}")
 
 
 def make_plan(
@@ -50,6 +54,7 @@ def make_plan(
     speed: float = DEFAULT_SPEED_M_S,
     turn_time: float = DEFAULT_TURN_TIME_S,
     workers: int | None = None,
+    return_home: bool = True,
 ) -> Plan:
     """Plan a garden the way the command does.
 
@@ -63,16 +68,25 @@ def make_plan(
     ``"edge"`` (along the lawn's longest edge); ``None`` keeps the settings'.
     ``speed`` (m/s) and ``turn_time`` (seconds per lane end) price the
     search; ``workers`` processes run it (default: one per core).
+    ``return_home``: end the route with the planner's safe way back to the
+    start (the dock); see :func:`.sessions.with_way_home`.
     """
-    resolved = resolve_settings(garden, settings)
-    prepared, report = simplify_garden(garden, resolved.simplify)
-    prepared, report = apply_clearance(prepared, resolved.clearance, report)
+    angle = check_angle(angle)
+    resolved = resolve_settings(garden, settings, fill=False)
     start = start if start is not None else garden.default_start()
-    resolved = command_defaults(resolved, bool(prepared.obstacles))
+    prepared, report = simplify_garden(garden, resolved.simplify)
+    prepared, report = apply_clearance(prepared, resolved.clearance, report, start=start,
+                                       swath=resolved.swath_width)
+    resolved = fill_defaults(resolved, bool(prepared.obstacles))
 
     choice = None
     if angle == "auto":
-        choice = search_angle(Scene.of(prepared), resolved.to_dict(), start, speed=speed,
+        # The search plans from where the route meets the free lawn.
+        try:
+            entry = find_entry(prepared, start, garden).point or start
+        except StartError as exc:
+            raise PlanError(str(exc)) from None
+        choice = search_angle(Scene.of(prepared), resolved.to_dict(), entry, speed=speed,
                               turn_time=turn_time, workers=workers)
         resolved = resolved.updated({"angle": choice.degrees}, source="search")
     elif angle == "edge":
@@ -81,7 +95,8 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
-    plan = plan_garden(prepared, resolved, start=start)
+    plan = plan_garden(prepared, resolved, start=start, drawn=garden)
+    _add_cut_off(plan, report.cut_off)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.
     plan.prepared = plan.garden
@@ -91,4 +106,18 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    if return_home:
+        with_way_home(plan, safe_way(plan))
     return plan
+
+
+def _add_cut_off(plan: Plan, parts: list[Garden]) -> None:
+    """Plan the parts of the lawn the start cannot reach and add their pieces
+    to the plan, given up (never driven)."""
+    for part in parts:
+        area = part.mowable_area()
+        inside = (area if not area.is_empty else part.lawn_shape).representative_point()
+        pieces = plan_garden(replace(part, start=None, docking_wire=[]), plan.settings,
+                             start=(float(inside.x), float(inside.y))).pieces
+        base = len(plan.pieces)
+        plan.pieces.extend(Piece(base + i, p.kind, p.points) for i, p in enumerate(pieces))

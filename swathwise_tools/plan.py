@@ -10,10 +10,9 @@ by point.  Should it ever not match, the laps are told apart by shape instead:
 a lap belongs to an obstacle when it runs closer to an obstacle outline than
 to the outline of the lawn (or of the mow areas).
 
-A start a little outside the lawn (a dock on the edge, a drawn outline that is
-never exact) is planned from the nearest point just inside the lawn, and the
-route begins with the drive from the start to that point.  Beyond
-:data:`MAX_START_OUTSIDE_M` it is an error.
+A start off the free lawn (a dock on the edge, under a tree, on a fence
+strip) is planned from the nearest free point, and the route begins with the
+drive from the start to that point (see :mod:`.dock`).
 """
 
 from __future__ import annotations
@@ -25,26 +24,23 @@ from functools import cached_property
 from typing import Any, Mapping, Sequence
 
 import swathwise as sw
-from shapely.geometry import LinearRing, LineString, Point
-from shapely.ops import nearest_points
+from shapely.geometry import LinearRing, LineString
 
 from .coverage import Coverage, find_gaps, mowing_lines
+from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
 from .native import build_environment
 from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
-from .settings import Settings
+from .sessions import (DEFAULT_CHARGE_MIN, DEFAULT_RESERVE, Sessions, Way, safe_way,
+                       session_features, split_sessions)
+from .settings import Settings, fill_defaults
 
 __all__ = [
     "AREA", "PERIMETER", "OBSTACLE", "KINDS", "Piece", "Plan", "PlanError", "plan_garden",
-    "trace_pieces", "MAX_START_OUTSIDE_M",
+    "trace_pieces", "MAX_START_OUTSIDE_M", "MAX_START_INSIDE_M",
 ]
 
-# A start (or the docking wire's first point) up to this far outside the lawn
-# is driven in from; farther out it is an error.
-MAX_START_OUTSIDE_M = 2.0
-# Where the start lies outside, the planner starts this far inside the edge.
-START_INSET_M = 0.01
 # Transit of up to this many lane spacings between two pieces is a turn.
 TURN_FACTOR = 1.5
 # Decimal places of coordinates in GeoJSON: about 0.1 mm either way.
@@ -72,6 +68,7 @@ class Plan:
             else None.
         classified_by: ``"stage"`` or ``"shape"``, how laps were told apart.
         warnings: what the user should know about this plan.
+        home: the way back to ``start`` at the end of ``path``, or empty.
 
     ``to_geojson()``, ``__geo_interface__`` and ``to_geodataframe()`` give
     the route in the garden's source CRS.
@@ -96,6 +93,10 @@ class Plan:
     outline: Any = None
     speed: float | None = None
     turn_time: float | None = None
+    # The way back to the start that ends ``path`` (its first point is the
+    # path's point before it), empty when the route ends at the last piece;
+    # see sessions.with_way_home.
+    home: list[XY] = field(default_factory=list)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -132,6 +133,27 @@ class Plan:
                 kinds[i:j] = ["turn"] * (j - i)
             i = j
         return kinds
+
+    def sessions(
+        self,
+        battery_min: float,
+        *,
+        reserve: float = DEFAULT_RESERVE,
+        charge_min: float = DEFAULT_CHARGE_MIN,
+        way: Way | None = None,
+    ) -> Sessions:
+        """The route split into battery sessions from the start (the dock).
+
+        ``battery_min`` minutes per charge, ``reserve`` the share of a charge
+        kept when turning home (default 0.1), ``charge_min`` minutes of
+        charging between sessions (default 60); ``way(a, b)`` the safe way
+        between two points, by default the planner's transit in the outlines
+        planned.  Times at the plan's speed and turn time; see
+        :mod:`swathwise_tools.sessions`.  Raises ``SessionError``.
+        """
+        if way is None:
+            way = safe_way(self)
+        return split_sessions(self, way, battery_min, reserve=reserve, charge_min=charge_min)
 
     # --- geometry (planning frame) ---------------------------------------------
 
@@ -211,6 +233,7 @@ class Plan:
                 "length": self.length,
                 "mowing": self.mowing_length,
                 "transit": self.transit_length,
+                "home": path_length(self.home),
             },
             "planningSeconds": self.seconds,
             "settings": self.settings.to_dict(),
@@ -220,7 +243,8 @@ class Plan:
 
     # --- GIS ---------------------------------------------------------------------
 
-    def to_geojson(self, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+    def to_geojson(self, summary: Mapping[str, Any] | None = None,
+                   sessions: Sessions | None = None) -> dict[str, Any]:
         """The route as a GeoJSON FeatureCollection in the garden's source CRS.
 
         One feature per piece (``role`` "piece": ``index``, ``kind``,
@@ -230,6 +254,10 @@ class Plan:
         MultiPolygon, ``area`` in m²); ``summary`` (by default
         :meth:`figures`) is the collection's own ``properties.summary``, so
         the features stay one table of a few columns.  Lengths are true metres.
+        With ``sessions`` (see :meth:`sessions`) there is one ``role``
+        "session" line per session, and the pieces and transit stretches
+        carry the ``session`` that drove them (see
+        :func:`~swathwise_tools.sessions.session_features`).
         """
         frame = self.garden.frame
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
@@ -241,17 +269,20 @@ class Plan:
         def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
             return {"type": "Feature", "properties": properties, "geometry": geometry}
 
-        features = []
-        for piece in self.pieces:
-            points = piece.line if len(piece.line) >= 2 else piece.line * 2
-            features.append(feature(
-                {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
-                 "reached": piece.reached, "length": piece.length},
-                line(points) if points else None,
-            ))
-        for order, stretch in enumerate(self.transit_stretches(), start=1):
-            features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
-                                    line(stretch)))
+        features: list[dict[str, Any]] = []
+        if sessions is not None:
+            features += session_features(self, sessions, line)
+        else:
+            for piece in self.pieces:
+                points = piece.line if len(piece.line) >= 2 else piece.line * 2
+                features.append(feature(
+                    {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
+                     "reached": piece.reached, "length": piece.length},
+                    line(points) if points else None,
+                ))
+            for order, stretch in enumerate(self.transit_stretches(), start=1):
+                features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
+                                        line(stretch)))
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
@@ -281,14 +312,15 @@ class Plan:
         """The route as GeoJSON (see :meth:`to_geojson`)."""
         return self.to_geojson()
 
-    def to_geodataframe(self, summary: Mapping[str, Any] | None = None) -> Any:
+    def to_geodataframe(self, summary: Mapping[str, Any] | None = None,
+                        sessions: Sessions | None = None) -> Any:
         """The route as a geopandas GeoDataFrame (one row per feature of
         :meth:`to_geojson`) in the garden's CRS; needs geopandas."""
         try:
             import geopandas
         except ImportError:
             raise ImportError("Plan.to_geodataframe needs geopandas: pip install 'swathwise[gis]'") from None
-        collection = self.to_geojson(summary)
+        collection = self.to_geojson(summary, sessions)
         return geopandas.GeoDataFrame.from_features(collection["features"], crs=self.garden.frame.crs)
 
 
@@ -314,12 +346,15 @@ def _points(line: sw.LineString) -> list[XY]:
     return [(p.x, p.y) for p in line.getPoints()]
 
 
-def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None) -> Settings:
+def resolve_settings(garden: Garden, settings: Settings | Mapping[str, Any] | None, *,
+                     fill: bool = True) -> Settings:
     """A :class:`Settings` as given, or the garden's settings with ``settings``
-    (a mapping of file keys or attribute names) put over them as ``"option"``."""
-    if isinstance(settings, Settings):
-        return settings
-    return garden.settings.updated(settings or {}, source="option")
+    (a mapping of file keys or attribute names) put over them as ``"option"``;
+    ``distanceToBorder``, where nobody set it, as far as the laps reach (see
+    :func:`~swathwise_tools.settings.fill_defaults`) unless ``fill`` is false."""
+    if not isinstance(settings, Settings):
+        settings = garden.settings.updated(settings or {}, source="option")
+    return fill_defaults(settings, bool(garden.obstacles)) if fill else settings
 
 
 def plan_garden(
@@ -327,6 +362,7 @@ def plan_garden(
     settings: Settings | Mapping[str, Any] | None = None,
     *,
     start: XY | None = None,
+    drawn: Garden | None = None,
 ) -> Plan:
     """Plan the garden.
 
@@ -336,14 +372,23 @@ def plan_garden(
             the garden's own (file keys or attribute names; angle in degrees).
         start: where the mower starts, in the planning frame; by default the
             garden's start point (see :meth:`Garden.default_start`).  Up to
-            :data:`MAX_START_OUTSIDE_M` metres outside the lawn, the route
-            first drives to the nearest lawn point, with a warning.
+            :data:`MAX_START_OUTSIDE_M` metres outside the lawn or
+            :data:`MAX_START_INSIDE_M` inside an obstacle, the route first
+            drives to the nearest free lawn point, with a warning.
+        drawn: the garden as drawn, where ``garden`` holds its outlines
+            prepared for planning; the start is judged against it.
 
-    Raises :class:`PlanError` for a start farther outside.
+    ``distanceToBorder``, where the settings leave it unset, is as far as the
+    laps reach, as in the command.  Raises :class:`PlanError` for a start
+    farther off.
     """
     resolved = resolve_settings(garden, settings)
     start = start if start is not None else garden.default_start()
-    entry, warning = _entry(garden, start)
+    try:
+        found = find_entry(garden, start, drawn)
+    except StartError as exc:
+        raise PlanError(str(exc)) from None
+    entry, warning = found.point, found.warning
     env = build_environment(garden)
     service = sw.PathService()
     origin = sw.Point(*(entry or start))
@@ -362,26 +407,6 @@ def plan_garden(
     mowing = trace_pieces(path, pieces)
     return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
                 classified_by=how, warnings=[warning] if warning else [])
-
-
-def _entry(garden: Garden, start: XY) -> tuple[XY | None, str]:
-    """Where to start the planner when ``start`` lies outside the lawn."""
-    lawn = garden.lawn_shape
-    where = Point(start)
-    if not lawn.is_valid or lawn.covers(where):
-        return None, ""
-    outside = float(lawn.distance(where))
-    if outside > MAX_START_OUTSIDE_M:
-        raise PlanError(
-            f"the start lies {outside:.2f} m outside the lawn; move the start (or the docking wire's "
-            f"first point) onto the lawn: up to {MAX_START_OUTSIDE_M:g} m outside, the route drives in"
-        )
-    inner = lawn.buffer(-START_INSET_M)
-    target = inner if not inner.is_empty else lawn
-    point = nearest_points(target, where)[0]
-    entry = (float(point.x), float(point.y))
-    return entry, (f"the start lies {outside:.2f} m outside the lawn; the route first drives "
-                   f"{path_length([start, entry]):.2f} m to the nearest lawn point")
 
 
 def _classify(

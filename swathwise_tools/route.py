@@ -29,11 +29,12 @@ from pathlib import Path
 from typing import Any, Mapping
 
 from .plan import Plan, flatten
+from .sessions import Sessions
 
 # File suffix -> route format.
 ROUTE_FORMATS = {".geojson": "geojson", ".json": "geojson", ".gpkg": "gpkg", ".parquet": "parquet"}
 # Layer names by feature role, in the order they are written.
-LAYERS = {"piece": "pieces", "transit": "transit", "path": "path", "gaps": "gaps", "start": "start"}
+LAYERS = {"session": "sessions", "piece": "pieces", "transit": "transit", "path": "path", "gaps": "gaps", "start": "start"}
 PARQUET_SUMMARY_KEY = b"swathwise:summary"
 
 
@@ -48,12 +49,14 @@ def route_format(path: str | Path) -> str:
     return ROUTE_FORMATS[suffix]
 
 
-def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+def route_collection(plan: Plan, summary: Mapping[str, Any] | None = None,
+                     sessions: Sessions | None = None) -> dict[str, Any]:
     """The route as a GeoJSON FeatureCollection (see :meth:`Plan.to_geojson`)."""
-    return plan.to_geojson(summary)
+    return plan.to_geojson(summary, sessions)
 
 
-def route_layers(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[str, Any]:
+def route_layers(plan: Plan, summary: Mapping[str, Any] | None = None,
+                 sessions: Sessions | None = None) -> dict[str, Any]:
     """The route as GeoDataFrames in the garden's CRS, one per role and each of
     one geometry type (``pieces``, ``transit``, ``path``, ``gaps``, ``start``;
     empty ones left out), plus ``summary``: a pandas DataFrame of one row, the
@@ -63,7 +66,7 @@ def route_layers(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[s
         import pandas
     except ImportError:
         raise ImportError("route layers need geopandas: pip install 'swathwise[gis]'") from None
-    collection = plan.to_geojson(summary)
+    collection = plan.to_geojson(summary, sessions)
     layers: dict[str, Any] = {}
     for role, name in LAYERS.items():
         features = [f for f in collection["features"]
@@ -74,18 +77,21 @@ def route_layers(plan: Plan, summary: Mapping[str, Any] | None = None) -> dict[s
     return layers
 
 
-def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None) -> None:
+def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None = None,
+                sessions: Sessions | None = None) -> None:
     """Write the route to ``path`` (``"-"``: GeoJSON to standard output); the
     suffix picks the format (see :func:`route_format`).  GeoPackage and
-    GeoParquet need geopandas, GeoParquet pyarrow too."""
+    GeoParquet need geopandas, GeoParquet pyarrow too.  With ``sessions``,
+    one line per session (``role`` "session", the GeoPackage layer
+    ``sessions``) and the ``session`` of every piece and transit stretch."""
     fmt = route_format(path)
     if fmt == "gpkg":
-        _write_gpkg(Path(path), plan, summary)
+        _write_gpkg(Path(path), plan, summary, sessions)
         return
     if fmt == "parquet":
-        _write_parquet(Path(path), plan, summary)
+        _write_parquet(Path(path), plan, summary, sessions)
         return
-    text = json.dumps(route_collection(plan, summary), separators=(",", ":")) + "\n"
+    text = json.dumps(route_collection(plan, summary, sessions), separators=(",", ":")) + "\n"
     if str(path) == "-":
         sys.stdout.write(text)
         sys.stdout.flush()
@@ -93,12 +99,13 @@ def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None 
     Path(path).write_text(text, encoding="utf-8")
 
 
-def _write_gpkg(path: Path, plan: Plan, summary: Mapping[str, Any] | None) -> None:
+def _write_gpkg(path: Path, plan: Plan, summary: Mapping[str, Any] | None,
+                sessions: Sessions | None = None) -> None:
     import warnings
 
     import pyogrio
 
-    layers = route_layers(plan, summary)
+    layers = route_layers(plan, summary, sessions)
     path.unlink(missing_ok=True)
     with warnings.catch_warnings():
         # A garden in plain local metres has no CRS to write, and says so itself.
@@ -107,13 +114,14 @@ def _write_gpkg(path: Path, plan: Plan, summary: Mapping[str, Any] | None) -> No
             pyogrio.write_dataframe(layer, path, layer=name, driver="GPKG", append=path.exists())
 
 
-def _write_parquet(path: Path, plan: Plan, summary: Mapping[str, Any] | None) -> None:
+def _write_parquet(path: Path, plan: Plan, summary: Mapping[str, Any] | None,
+                   sessions: Sessions | None = None) -> None:
     try:
         import pyarrow.parquet as pq
     except ImportError:
         raise ImportError("GeoParquet routes need pyarrow: pip install 'swathwise[gis]'") from None
     # geopandas writes the GeoParquet metadata; the summary joins it.
-    plan.to_geodataframe(summary).to_parquet(path)
+    plan.to_geodataframe(summary, sessions).to_parquet(path)
     table = pq.read_table(path)
     meta = dict(table.schema.metadata or {})
     meta[PARQUET_SUMMARY_KEY] = json.dumps(plan.to_geojson(summary)["properties"]["summary"]).encode()

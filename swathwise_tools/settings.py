@@ -21,6 +21,8 @@ from typing import Any, Mapping, NamedTuple
 
 import swathwise as sw
 
+from .advice import no_band_distance
+
 # "lines" and "squares" lay lanes; the planner fills the area with concentric
 # rings for any other pattern, and "rings" is the name these tools give that.
 PATTERNS = ("lines", "squares", "rings")
@@ -80,6 +82,9 @@ INFO: tuple[SettingInfo, ...] = (
 )
 BY_NAME = {info.name: info for info in INFO}
 BY_KEY = {info.key: info for info in INFO}
+# Other spellings accepted for a file key: the module's field is
+# "mowExclusionsBoder", and people write it correctly.
+ALIASES = {"mowExclusionsBorder": "mowExclusionsBoder"}
 # File keys, in the order of the PathSettings fields.
 FIELDS = tuple(info.key for info in INFO)
 # The keys that are PathSettings fields (the rest are these tools' own).
@@ -162,7 +167,7 @@ class Settings:
         """A copy with ``values`` (file keys or attribute names) put in, marked ``source``."""
         changes: dict[str, Any] = {}
         for key, value in values.items():
-            info = BY_KEY.get(key) or BY_NAME.get(key)
+            info = BY_KEY.get(ALIASES.get(key, key)) or BY_NAME.get(key)
             if info is None:
                 raise SettingsError(f"unknown setting {json.dumps(key)}; known: {', '.join(FIELDS)}")
             changes[info.name] = value
@@ -214,12 +219,16 @@ def check_settings(
     if not isinstance(values, Mapping):
         raise SettingsError('"settings" must be an object of PathSettings fields')
     clean: dict[str, Any] = {}
-    for key, value in values.items():
+    for given, value in values.items():
+        key: str = ALIASES.get(given) or given
         info = BY_KEY.get(key)
         if info is None:
-            raise SettingsError(f"unknown {source} {json.dumps(key)}; known: {', '.join(FIELDS)}")
-        label = (labels or {}).get(key) or f'{source} "{key}"'
-        clean[key] = _check_value(info, value, label)
+            raise SettingsError(f"unknown {source} {json.dumps(given)}; known: {', '.join(FIELDS)}")
+        label = (labels or {}).get(key) or f'{source} "{given}"'
+        checked = _check_value(info, value, label)
+        if key in clean and clean[key] != checked:
+            raise SettingsError(f'{source} "{given}" and "{key}" are one setting with two values; keep one')
+        clean[key] = checked
     return clean
 
 
@@ -263,3 +272,16 @@ def _jsonable(value: Any) -> bool:
     except (TypeError, ValueError):
         return False
     return True
+
+
+def fill_defaults(settings: Settings, has_obstacles: bool) -> Settings:
+    """The settings with these tools' own defaults where nobody set a value.
+
+    ``distanceToBorder``: as far as the laps reach, so that lanes and laps
+    leave no band between them (0 without laps); the module's own default
+    of 1.5 m leaves one round every obstacle.
+    """
+    if settings.source("distance_to_border") != DEFAULT:
+        return settings
+    distance = no_band_distance(settings.to_dict(), settings.swath_width, has_obstacles)
+    return settings.updated({"distance_to_border": distance}, source="command default")

@@ -13,12 +13,15 @@ from .advice import bands, measure_bands
 from .angle import DEFAULT_TURN_TIME_S, job_seconds
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
+from .reach import explain
+from .sessions import Sessions
 
 # Mowing speed for the time estimate, in metres per second.
 DEFAULT_SPEED = 0.3
 
 
-def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | None = None) -> dict[str, Any]:
+def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | None = None,
+              sessions: Sessions | None = None) -> dict[str, Any]:
     """The plan's figures plus time and coverage, as plain JSON-ready values.
 
     ``jobSeconds`` is the estimated job time, the one the angle search
@@ -30,7 +33,11 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     mowable area that the mowing passes of the route and of all planned
     pieces sweep at the swath width; ``mowableArea`` and ``gapArea`` (what
     stays unmown) are in m²; ``bands`` names bands that the settings leave
-    unmown by construction, with the setting that closes each.
+    unmown by construction, with the setting that closes each.  The path
+    and its time include the way home (``path.home`` metres) when the route
+    ends with it.  With ``sessions``, ``sessions`` holds their count, each
+    one's minutes, mowing and trip metres, and its own ``jobSeconds``, the
+    whole job with charging.
     """
     summary = plan.figures()
     coverage = plan.coverage
@@ -61,8 +68,11 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
             bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths), coverage.gaps, planned_in)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
+        "unreached": explain(plan).to_dict(),
     })
     summary.update(_search_summary(plan))
+    if sessions is not None:
+        summary["sessions"] = sessions.figures()
     return summary
 
 
@@ -175,7 +185,8 @@ def format_summary(summary: Mapping[str, Any]) -> str:
         lines.append((
             "path",
             f"{path['length']:.1f} m: {path['mowing']:.1f} m mowing, "
-            f"{path['transit']:.1f} m transit ({path['points']} points)",
+            f"{path['transit']:.1f} m transit ({path['points']} points"
+            + (f"; {path['home']:.1f} m of it the way home)" if path.get("home") else ")"),
         ))
     else:
         lines.append(("path", f"none (slices total {summary['slicesLength']:.1f} m)"))
@@ -190,6 +201,13 @@ def format_summary(summary: Mapping[str, Any]) -> str:
                if summary.get("sliverArea", 0.0) >= 0.005 else "") + ")",
         ),
     ]
+    sessions = summary.get("sessions")
+    if sessions is not None:
+        each = ", ".join(f"{s['minutes']:.0f}" for s in sessions["each"])
+        lines.append(("sessions", (
+            f"{sessions['count']} of at most {sessions['batteryMinutes']:g} min ({each} min; "
+            f"{sessions['mowing']:.1f} m mowing, {sessions['trip']:.1f} m trips); whole job "
+            f"{_duration(sessions['jobSeconds'])} with {sessions['chargeMinutes']:g} min charging between")))
     search = summary.get("angleSearch")
     if search is not None:
         lines.append(("angle", (

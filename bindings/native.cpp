@@ -1,0 +1,267 @@
+// The tools' companion module swathwise_tools._native: planner services that
+// the module swathwise does not offer (the stage of every slice, lean
+// planning calls, the slices without ordering, a transit between two
+// points), on plain coordinates.  Only converts; the planner does the work.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "planner/pipeline.h"
+#include "planner/scene.h"
+
+namespace py = pybind11;
+using namespace Planner;
+
+namespace {
+
+using XY = std::pair<double, double>;
+
+// Names of the slice kinds, indexed by SliceKind.
+constexpr std::array<const char*, kSliceKindCount> kKindNames = {
+    "area_lane", "area_ring", "perimeter_lap", "obstacle_lap"};
+
+std::vector<Point> toPoints(const std::vector<XY>& coordinates) {
+    std::vector<Point> points;
+    points.reserve(coordinates.size());
+    for (const XY& c : coordinates) points.emplace_back(c.first, c.second);
+    return points;
+}
+
+Point toPoint(const XY& c) { return Point(c.first, c.second); }
+
+py::list toList(const std::vector<Point>& points) {
+    py::list list(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i)
+        list[i] = py::make_tuple(points[i].x, points[i].y);
+    return list;
+}
+
+py::list toLists(const std::vector<LineString>& lines) {
+    py::list list(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) list[i] = toList(lines[i].points);
+    return list;
+}
+
+py::list kindNames(const std::vector<SliceKind>& kinds) {
+    std::array<py::str, kSliceKindCount> names;
+    for (std::size_t k = 0; k < kSliceKindCount; ++k) names[k] = py::str(kKindNames[k]);
+    py::list list(kinds.size());
+    for (std::size_t i = 0; i < kinds.size(); ++i)
+        list[i] = names[static_cast<std::size_t>(kinds[i])];
+    return list;
+}
+
+[[noreturn]] void badSetting(const std::string& key, const char* wanted) {
+    throw py::type_error("setting " + key + " must be " + wanted);
+}
+
+double numberSetting(const std::string& key, py::handle value) {
+    if (py::isinstance<py::bool_>(value) ||
+        !(py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value)))
+        badSetting(key, "a number");
+    return value.cast<double>();
+}
+
+bool flagSetting(const std::string& key, py::handle value) {
+    if (!py::isinstance<py::bool_>(value)) badSetting(key, "True or False");
+    return value.cast<bool>();
+}
+
+std::uint64_t countSetting(const std::string& key, py::handle value) {
+    if (py::isinstance<py::bool_>(value) || !py::isinstance<py::int_>(value) ||
+        value.cast<py::int_>() < py::int_(0))
+        badSetting(key, "a whole number of 0 or more");
+    return value.cast<std::uint64_t>();
+}
+
+// Planning settings from a mapping of PathSettings field names (angles in
+// radians); fields not named keep their defaults.
+PathSettings toSettings(const py::object& mapping) {
+    if (!PyMapping_Check(mapping.ptr()) || py::isinstance<py::str>(mapping))
+        throw py::type_error("settings must be a mapping of PathSettings field names to values");
+    const py::dict values(mapping);
+    PathSettings settings;
+    for (const auto& item : values) {
+        if (!py::isinstance<py::str>(item.first)) throw py::type_error("setting names must be strings");
+        const std::string key = item.first.cast<std::string>();
+        const py::handle value = item.second;
+        if (key == "offset") {
+            settings.offset = numberSetting(key, value);
+        } else if (key == "angle") {
+            settings.angle = numberSetting(key, value);
+        } else if (key == "distanceToBorder") {
+            settings.distanceToBorder = numberSetting(key, value);
+        } else if (key == "mowArea") {
+            settings.mowArea = flagSetting(key, value);
+        } else if (key == "mowBorder") {
+            settings.mowBorder = flagSetting(key, value);
+        } else if (key == "borderLaps") {
+            settings.borderLaps = countSetting(key, value);
+        } else if (key == "mowBorderCcw") {
+            settings.mowBorderCcw = flagSetting(key, value);
+        } else if (key == "mowExclusionsBoder") {
+            settings.mowExclusionsBoder = flagSetting(key, value);
+        } else if (key == "exclusionsBorderLaps") {
+            settings.exclusionsBorderLaps = countSetting(key, value);
+        } else if (key == "mowExclusionsBorderCcw") {
+            settings.mowExclusionsBorderCcw = flagSetting(key, value);
+        } else if (key == "pattern") {
+            if (!py::isinstance<py::str>(value)) badSetting(key, "a string");
+            settings.pattern = value.cast<std::string>();
+        } else {
+            throw py::type_error("unknown setting " + key +
+                                 ": use the PathSettings field names (offset, angle, "
+                                 "distanceToBorder, mowArea, mowBorder, borderLaps, "
+                                 "mowBorderCcw, mowExclusionsBoder, exclusionsBorderLaps, "
+                                 "mowExclusionsBorderCcw, pattern)");
+        }
+    }
+    return settings;
+}
+
+// A garden, oriented as the module's Environment orients it; never changed
+// after it is made, so planning calls may run without the interpreter lock.
+struct Scene {
+    Environment environment;
+};
+
+Scene makeScene(const std::vector<XY>& lawn, const std::vector<std::vector<XY>>& obstacles,
+                const std::vector<std::vector<XY>>& mowAreas, const std::vector<XY>& virtualWire,
+                const std::vector<XY>& dockingWire) {
+    Scene scene{Environment(Polygon(toPoints(lawn)))};
+    for (const std::vector<XY>& ring : obstacles)
+        scene.environment.addObstacle(Polygon(toPoints(ring)));
+    for (const std::vector<XY>& ring : mowAreas)
+        scene.environment.addMowArea(Polygon(toPoints(ring)));
+    scene.environment.setVirtualWire(LineString(toPoints(virtualWire)));
+    scene.environment.setDockingWire(LineString(toPoints(dockingWire)));
+    return scene;
+}
+
+struct Planned {
+    PlannedTask task;
+};
+
+struct Slices {
+    TaskSlices task;
+};
+
+}  // namespace
+
+PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
+    m.doc() =
+        "Planner services for swathwise_tools that the module swathwise does not offer: "
+        "the stage of every slice, lean planning calls, the slices without ordering, and "
+        "the transit search between two points. Coordinates in metres, angles in radians.";
+
+    py::tuple kinds(kSliceKindCount);
+    for (std::size_t k = 0; k < kSliceKindCount; ++k) kinds[k] = py::str(kKindNames[k]);
+    m.attr("KINDS") = kinds;
+
+    py::class_<Planned>(m, "PlannedTask",
+                        "A planned task: the same path and slices as computeFullTask, "
+                        "bit for bit, and the stage of every slice.")
+        .def_property_readonly(
+            "path", [](const Planned& self) { return toList(self.task.result.path.points); },
+            "The tool path as (x, y) tuples (a new list on every access).")
+        .def_property_readonly(
+            "slices", [](const Planned& self) { return toLists(self.task.result.slices); },
+            "Every slice in stage order, reached or not, as lists of (x, y).")
+        .def_property_readonly(
+            "kinds", [](const Planned& self) { return kindNames(self.task.kinds); },
+            "The kind of each slice, one of KINDS.")
+        .def_property_readonly(
+            "connectors",
+            [](const Planned& self) { return toLists(self.task.result.connectors); },
+            "Straight lines to the slices reached by transit (empty unless asked for).")
+        .def_property_readonly(
+            "search_edges",
+            [](const Planned& self) { return toLists(self.task.result.searchEdges); },
+            "Every edge the transit searches accepted (empty unless asked for).");
+
+    py::class_<Slices>(m, "TaskSlices", "The slices of a task, not ordered, with their kinds.")
+        .def_property_readonly(
+            "slices", [](const Slices& self) { return toLists(self.task.slices); },
+            "Every slice in stage order as lists of (x, y).")
+        .def_property_readonly(
+            "kinds", [](const Slices& self) { return kindNames(self.task.kinds); },
+            "The kind of each slice, one of KINDS.");
+
+    py::class_<Scene>(m, "Scene",
+                      "A garden in metres: the lawn, obstacles, mow areas and wires. Rings are "
+                      "oriented as the module's Environment orients them.")
+        .def(py::init(&makeScene), py::arg("lawn"), py::arg("obstacles") = std::vector<std::vector<XY>>(),
+             py::arg("mow_areas") = std::vector<std::vector<XY>>(),
+             py::arg("virtual_wire") = std::vector<XY>(),
+             py::arg("docking_wire") = std::vector<XY>())
+        .def(
+            "plan",
+            [](const Scene& self, const py::object& settings, const XY& start,
+               bool searchDetails) {
+                const PathSettings values = toSettings(settings);
+                PlanningOptions options;
+                options.collectSearchDetails = searchDetails;
+                Planned planned;
+                {
+                    py::gil_scoped_release unlocked;
+                    planned.task = planTask(self.environment, values, toPoint(start), options);
+                }
+                return planned;
+            },
+            py::arg("settings"), py::arg("start"), py::kw_only(),
+            py::arg("search_details") = false,
+            "Plan the task as computeFullTask does, from `start`; `settings` maps PathSettings "
+            "field names to values (angle in radians). Without `search_details` no connectors "
+            "or search edges are kept, as the module keeps none.")
+        .def(
+            "slices",
+            [](const Scene& self, const py::object& settings) {
+                const PathSettings values = toSettings(settings);
+                Slices slices;
+                {
+                    py::gil_scoped_release unlocked;
+                    slices.task = computeTaskSlices(self.environment, values);
+                }
+                return slices;
+            },
+            py::arg("settings"),
+            "The slices a plan with these settings orders, without ordering them.")
+        .def(
+            "figures",
+            [](const Scene& self, const py::object& settings) {
+                const PathSettings values = toSettings(settings);
+                SliceFigures figures;
+                {
+                    py::gil_scoped_release unlocked;
+                    figures = computeSliceFigures(self.environment, values);
+                }
+                py::dict out;
+                for (std::size_t k = 0; k < kSliceKindCount; ++k)
+                    out[kKindNames[k]] = py::make_tuple(figures.counts[k], figures.lengths[k]);
+                return out;
+            },
+            py::arg("settings"),
+            "Per kind (every name of KINDS): (count, total length in metres) of the slices, "
+            "without ordering them; lengths measured in the lane frame.")
+        .def(
+            "transit",
+            [](const Scene& self, const XY& from, const XY& to, double angle) -> py::object {
+                std::vector<Point> way;
+                {
+                    py::gil_scoped_release unlocked;
+                    way = findTransitBetween(self.environment, toPoint(from), toPoint(to), angle);
+                }
+                if (way.empty()) return py::none();
+                return toList(way);
+            },
+            py::arg("start"), py::arg("target"), py::arg("angle") = 0.0,
+            "The planner's transit search from `start` to `target`, as inside a plan with "
+            "this lane angle (radians): a list of (x, y) from start to target, or None when "
+            "there is no way.");
+}

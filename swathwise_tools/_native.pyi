@@ -1,0 +1,45 @@
+"""Planner services for swathwise_tools that the module swathwise does not offer."""
+
+from typing import Literal, Mapping, Sequence
+
+XY = tuple[float, float]
+Kind = Literal["area_lane", "area_ring", "perimeter_lap", "obstacle_lap"]
+SettingValue = float | int | bool | str
+
+KINDS: tuple[Kind, ...]
+
+class PlannedTask:
+    @property
+    def path(self) -> list[XY]: ...
+    @property
+    def slices(self) -> list[list[XY]]: ...
+    @property
+    def kinds(self) -> list[Kind]: ...
+    @property
+    def connectors(self) -> list[list[XY]]: ...
+    @property
+    def search_edges(self) -> list[list[XY]]: ...
+
+class TaskSlices:
+    @property
+    def slices(self) -> list[list[XY]]: ...
+    @property
+    def kinds(self) -> list[Kind]: ...
+
+class Scene:
+    def __init__(
+        self,
+        lawn: Sequence[Sequence[float]],
+        obstacles: Sequence[Sequence[Sequence[float]]] = ...,
+        mow_areas: Sequence[Sequence[Sequence[float]]] = ...,
+        virtual_wire: Sequence[Sequence[float]] = ...,
+        docking_wire: Sequence[Sequence[float]] = ...,
+    ) -> None: ...
+    def plan(
+        self, settings: Mapping[str, SettingValue], start: Sequence[float], *, search_details: bool = False
+    ) -> PlannedTask: ...
+    def slices(self, settings: Mapping[str, SettingValue]) -> TaskSlices: ...
+    def figures(self, settings: Mapping[str, SettingValue]) -> dict[Kind, tuple[int, float]]: ...
+    def transit(
+        self, start: Sequence[float], target: Sequence[float], angle: float = 0.0
+    ) -> list[XY] | None: ...

@@ -1,0 +1,117 @@
+"""Why a route leaves pieces out: one line for the user, figures for files.
+
+The free lawn (the lawn minus the obstacles, with the clearance kept) may
+fall into parts that no drive joins: a fence or a path across the lawn, or
+a clearance wider than a narrow neck.  Pieces in parts other than the
+start's are cut off from it.  Reads a :class:`~swathwise_tools.plan.Plan`,
+never changes it.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+import shapely
+from shapely.geometry import Polygon
+
+from .outline import free_parts
+from .plan import Plan
+
+# Obstacles within this distance of two parts (beyond the clearance) are
+# what parts them.
+CUTTER_REACH_M = 0.05
+# At most this many obstacles are named as cutting parts off.
+CUTTERS_SHOWN = 3
+
+
+@dataclass
+class Reach:
+    """What the route leaves out, and why.
+
+    Attributes:
+        reason: one line saying why the route reaches no piece or gives
+            pieces up ("" when it reaches every piece).
+        given_up: the ``index`` of every given-up piece.
+        cut_off_parts: the parts of the free lawn cut off from the start
+            that hold given-up pieces, each with its ``pieces`` (count) and
+            ``area`` (m²).
+    """
+
+    reason: str = ""
+    given_up: list[int] = field(default_factory=list)
+    cut_off_parts: list[dict[str, float]] = field(default_factory=list)
+
+    def to_dict(self) -> dict[str, Any]:
+        """JSON-ready figures."""
+        return {"reason": self.reason, "givenUpIndices": self.given_up, "cutOffParts": self.cut_off_parts}
+
+
+def _part_of(parts: list[Polygon], where: list[tuple[float, float]]) -> np.ndarray:
+    """For each position, the index of the nearest part."""
+    points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
+    distances = np.stack([shapely.distance(part, points) for part in parts])
+    nearest: np.ndarray = np.argmin(distances, axis=0)
+    return nearest
+
+
+def _cutters(plan: Plan, home: Polygon, away: list[Polygon]) -> list[str]:
+    """The drawn obstacles that touch the start's part and a cut-off part."""
+    garden = plan.garden
+    reach = (plan.prepared.clearance if plan.prepared is not None else 0.0) + CUTTER_REACH_M
+    names = []
+    for i, ring in enumerate(garden.obstacles):
+        grown = Polygon(ring).buffer(0).buffer(reach)
+        if grown.intersects(home) and any(grown.intersects(p) for p in away):
+            names.append(garden.obstacle_label(i))
+    return names
+
+
+def explain(plan: Plan) -> Reach:
+    """Why ``plan`` reaches no piece, or gives some up."""
+    given_up = plan.given_up
+    reach = Reach(given_up=[p.index for p in given_up])
+    if not plan.pieces:
+        mowable = plan.garden.mowable_area().area
+        reach.reason = (f"nothing to mow: the settings lay no piece on {mowable:.1f} m² of free lawn; "
+                        "try a smaller offset, distanceToBorder or clearance")
+        return reach
+    if not given_up:
+        return reach
+    clearance = plan.prepared.clearance if plan.prepared is not None else 0.0
+    parts = free_parts(plan.garden, clearance)
+    if not parts:
+        reach.reason = f"{len(given_up)} of {len(plan.pieces)} pieces given up"
+        return reach
+    start = plan.entry or plan.start
+    home = int(_part_of(parts, [start])[0])
+    owners = _part_of(parts, [p.points[0] for p in given_up])
+    away = sorted({int(k) for k in owners if k != home})
+    inside = int(np.count_nonzero(owners == home))
+    home_pieces = sum(1 for p in plan.pieces if p.reached) + inside
+    for k in away:
+        reach.cut_off_parts.append({"pieces": int(np.count_nonzero(owners == k)), "area": parts[k].area})
+    said = []
+    if away:
+        count = sum(int(p["pieces"]) for p in reach.cut_off_parts)
+        area = sum(p["area"] for p in reach.cut_off_parts)
+        cut = f"{count} pieces in {len(away)} part{'s' if len(away) > 1 else ''} of the lawn ({area:.1f} m²) " \
+              "are cut off from the start"
+        cutters = _cutters(plan, parts[home], [parts[k] for k in away])
+        if cutters:
+            shown = ", ".join(cutters[:CUTTERS_SHOWN]) + (
+                f" and {len(cutters) - CUTTERS_SHOWN} more" if len(cutters) > CUTTERS_SHOWN else "")
+            cut += f" by {shown}"
+        elif clearance > 0:
+            cut += f" where the clearance of {clearance:g} m closes the way"
+        if home_pieces == 0:
+            said.append(f"the start lies in a part of the lawn with nothing to mow ({parts[home].area:.1f} m²); "
+                        + cut)
+        else:
+            said.append(cut)
+    if inside:
+        said.append(f"{inside} piece{'s' if inside > 1 else ''} in the start's part of the lawn found no way "
+                    "there round the obstacles")
+    reach.reason = "; ".join(said) + " (their indices: route file, --json)"
+    return reach
