@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "benchmarks/garden_generator.h"
+#include "benchmarks/park_gardens.h"
 #include "planner/normalise.h"
 #include "planner/pipeline.h"
 #include "planner/sight_index.h"
@@ -254,6 +255,7 @@ struct Row {
     std::string sweep;  // "open", "full" or "" (not part of a size sweep)
     double area = 0.0;
     std::size_t obstacles = 0;
+    std::size_t vertices = 0;  // of the lawn and the obstacles
     double fastSeconds = 0.0;
     double leanSeconds = 0.0;      // without connectors and search edges, as from Python
     std::size_t leanPeakBytes = 0;
@@ -408,6 +410,8 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
     row.sweep = sweep;
     row.area = Bench::ringArea(garden.environment.perimeter.points);
     row.obstacles = garden.environment.obstacles.size();
+    row.vertices = garden.environment.perimeter.points.size();
+    for (const Planner::Polygon& o : garden.environment.obstacles) row.vertices += o.points.size();
 
     // Median time and first peak of `runs` calls with these options.
     Result fast;
@@ -466,9 +470,11 @@ double growthExponent(const std::vector<Row>& rows, const std::string& sweep, bo
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
     int n = 0;
     for (const Row& r : rows) {
-        const double t = reference ? r.referenceSeconds : r.fastSeconds;
+        const double t = reference ? r.referenceSeconds
+                                   : (r.fastSeconds > 0 ? r.fastSeconds : r.leanSeconds);
+        const bool bySlices = sweep.compare(0, 4, "bed-") != 0;
         if (r.sweep != sweep || r.slices == 0 || !(t > 0)) continue;
-        const double x = std::log(static_cast<double>(r.slices));
+        const double x = std::log(static_cast<double>(bySlices ? r.slices : r.vertices));
         const double y = std::log(t);
         sx += x, sy += y, sxx += x * x, sxy += x * y;
         ++n;
@@ -535,6 +541,7 @@ int main(int argc, char** argv) {
     bool reference = true;
     bool lean = true;
     std::string exportDir;  // write every garden there, with the straightforward time
+    std::string timesFile;  // write every garden's times there (for a before/after table)
     bool quick = false;
     std::string only;
     std::vector<std::string> files;
@@ -548,6 +555,8 @@ int main(int argc, char** argv) {
             lean = false;
         else if (arg == "--export" && i + 1 < argc)
             exportDir = argv[++i];
+        else if (arg == "--times" && i + 1 < argc)
+            timesFile = argv[++i];
         else if (arg == "--quick")
             quick = true;
         else if (arg == "--only" && i + 1 < argc)
@@ -634,6 +643,26 @@ int main(int argc, char** argv) {
     items.push_back({Bench::strandedGarden(), "", false});
     items.push_back({Bench::longPerimeterGarden(), "", false});
 
+    // Real-style gardens: a park (1.7 ha, about 4,500 vertices) and one of
+    // three times its area; the round beds of many vertices with a
+    // neighbour in their box; the lawn cut by a hedge at lane spacings
+    // 0.40 ... 0.60 (its "vertices" sweep: rings of 500 ... 2,000 corners).
+    // With search edges the straightforward planner and the full search take
+    // minutes on most of these: the lean call (as from Python) is measured.
+    items.push_back({Bench::parkGarden("park-1.7ha", 1.0, 11), "", false, false});
+    items.push_back({Bench::parkGarden("park-5ha", 3.0, 12), "", false, false});
+    items.push_back({Bench::bedWithNeighbourGarden(4000, Bench::Neighbour::None), "", false, false});
+    for (Bench::Neighbour neighbour :
+         {Bench::Neighbour::Octagon, Bench::Neighbour::OctagonOutside, Bench::Neighbour::Ring}) {
+        static const char* const kSweep[] = {"bed-oct", "bed-ring", "bed-out", ""};
+        for (int n : {500, 1000, 2000})
+            items.push_back(
+                {Bench::bedWithNeighbourGarden(n, neighbour), kSweep[static_cast<int>(neighbour)],
+                 false, false});
+    }
+    for (int k = 0; k <= 20; ++k)
+        items.push_back({Bench::cliffHedgeGarden(0.40 + 0.01 * k), "", false, false});
+
     std::printf("runs per garden: %d (median shown); before = straightforward planner, one run\n",
                 runs);
     std::printf("searches = transit searches of a call; transit = those searches replayed as the"
@@ -665,8 +694,18 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k):\n");
-    for (const char* sweep : {"open", "full"}) {
+    if (!timesFile.empty()) {
+        if (std::FILE* f = std::fopen(timesFile.c_str(), "w")) {
+            for (const Row& r : rows)
+                std::fprintf(f, "%s %zu %.9g %.9g %.9g\n", r.name.c_str(), r.vertices,
+                             r.leanSeconds, r.fastSeconds, r.referenceSeconds);
+            std::fclose(f);
+        }
+    }
+
+    std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k; for the"
+                " round beds with the number of vertices):\n");
+    for (const char* sweep : {"open", "full", "bed-oct", "bed-ring", "bed-out"}) {
         const double fast = growthExponent(rows, sweep, false);
         const double before = growthExponent(rows, sweep, true);
         std::printf("  %-5s sweep: fast %.2f", sweep, fast);

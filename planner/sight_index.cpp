@@ -113,17 +113,19 @@ void compress(std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs, std::
 }
 
 bool pointInPerimeter(const SightIndex& index, double x, double y) {
-    const std::vector<Point>& ring = index.scene->perimeter.points;
-    const std::int64_t band = cellCoordinate(y, index.bandY0, index.bandHeight);
-    if (band < 0 || band >= index.bands) return false;
-    const std::size_t n = ring.size();
-    bool inside = false;
-    for (std::uint32_t k = index.bandStart[band]; k < index.bandStart[band + 1]; ++k) {
-        const std::size_t i = index.bandEdges[k];
-        const std::size_t j = i == 0 ? n - 1 : i - 1;
-        if (pointEdgeStep(ring[i].x, ring[i].y, ring[j].x, ring[j].y, x, y, inside)) return true;
-    }
-    return inside;
+    return pointInRingBands(index.perimeterBands, index.scene->perimeter.points, x, y, true);
+}
+
+bool isBig(const SightIndex& index, std::size_t obstacle) {
+    return index.obstacleIsBig[obstacle] != 0;
+}
+
+// isPointStrictlyInPolygon on an obstacle.
+bool pointStrictlyInObstacle(const SightIndex& index, std::size_t obstacle, double x, double y) {
+    const std::vector<Point>& ring = index.scene->obstacles[obstacle].points;
+    if (isBig(index, obstacle))
+        return pointInRingBands(index.obstacleBands[obstacle], ring, x, y, false);
+    return isPointStrictlyInPolygon(ring, x, y);
 }
 
 // Visits the cells within kSightPointPad of (x, y).
@@ -144,6 +146,23 @@ double distanceToPerimeter(const SightIndex& index, double x, double y) {
         }
     });
     return best;
+}
+
+// Whether the outline of an obstacle with many corners comes within
+// `limit` (< kSightCellMargin) of (x, y): every edge that near is listed in
+// the cells at the point, so the least distance over those decides it as
+// the least over all edges does.
+bool bigObstacleFartherThan(const SightIndex& index, std::size_t obstacle, double x, double y,
+                            double limit) {
+    double best = std::numeric_limits<double>::infinity();
+    forEachCellAt(index.grid, x, y, [&](std::size_t cell) {
+        for (std::uint32_t k = index.bigEdgeStart[cell]; k < index.bigEdgeStart[cell + 1]; ++k) {
+            const SightEdge& e = index.edges[index.cellBigEdges[k]];
+            if (e.ring == static_cast<std::int32_t>(obstacle))
+                best = std::min(best, edgeDistance(e.p, e.q, x, y));
+        }
+    });
+    return best > limit;
 }
 
 double foldedAngle(double ex, double ey) {
@@ -258,27 +277,29 @@ SightIndex buildSightIndex(const Environment& scene) {
     }
     compress(pairs, cellCount, index.obstacleStart, index.cellObstacles);
 
-    // Bands over the perimeter.
-    const std::size_t n = perimeter.size();
-    double py0 = perimeter[0].y, py1 = py0;
-    for (const Point& p : perimeter) py0 = std::min(py0, p.y), py1 = std::max(py1, p.y);
-    index.bands = static_cast<std::int32_t>(
-        std::min<std::size_t>(std::max<std::size_t>(n / 2, 1), kSightGridMaxSide));
-    index.bandY0 = py0 - 1.0;
-    index.bandHeight = (py1 - py0 + 2.0) / index.bands;
+    // Bands over the perimeter, and over the obstacles of many corners,
+    // whose edges are also listed in the cells they come near.
+    index.perimeterBands =
+        buildRingBands(perimeter, static_cast<std::int32_t>(kSightGridMaxSide));
+    index.obstacleIsBig.assign(scene.obstacles.size(), 0);
+    index.obstacleBands.assign(scene.obstacles.size(), RingBands());
     pairs.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t j = i == 0 ? n - 1 : i - 1;
-        const double lo = std::min(perimeter[i].y, perimeter[j].y) - kSightBandPad;
-        const double hi = std::max(perimeter[i].y, perimeter[j].y) + kSightBandPad;
-        const std::int64_t b0 =
-            clampIndex(cellCoordinate(lo, index.bandY0, index.bandHeight), index.bands);
-        const std::int64_t b1 =
-            clampIndex(cellCoordinate(hi, index.bandY0, index.bandHeight), index.bands);
-        for (std::int64_t b = b0; b <= b1; ++b)
-            pairs.emplace_back(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(i));
+    for (std::size_t k = 0; k < scene.obstacles.size(); ++k) {
+        const std::vector<Point>& ring = scene.obstacles[k].points;
+        if (ring.size() < kManyCorners) continue;
+        index.obstacleIsBig[k] = 1;
+        index.obstacleBands[k] =
+            buildRingBands(ring, static_cast<std::int32_t>(kSightGridMaxSide));
+        const std::uint32_t first = index.obstacleEdgeBegin[k];
+        for (std::uint32_t id = first; id < first + ring.size(); ++id) {
+            const SightEdge& e = index.edges[id];
+            forEachCellNear(g, e.p.x, e.p.y, e.q.x, e.q.y, kSightCellMargin, [&](std::size_t cell) {
+                pairs.emplace_back(static_cast<std::uint32_t>(cell), id);
+                return false;
+            });
+        }
     }
-    compress(pairs, static_cast<std::size_t>(index.bands), index.bandStart, index.bandEdges);
+    compress(pairs, cellCount, index.bigEdgeStart, index.cellBigEdges);
 
     // Directions.
     std::vector<std::pair<double, std::uint32_t>> byAngle;
@@ -374,8 +395,11 @@ public:
 
     bool run() {
         nextStamp(scratch_, index_);
-        if (crossesNearEdge()) return false;
+        // The midpoint first: it settles the moves through an obstacle's
+        // inside at once (chords of a round bed), before the walk along the
+        // move reaches the edge where they enter it.
         if (midpointInObstacle()) return false;
+        if (crossesNearEdge()) return false;
         if (!shrunkMoveInPerimeter()) return false;
         if (crossesFarEdge()) return false;
         if (someObstaclePieceInside()) return false;
@@ -447,7 +471,8 @@ private:
         scratch_.obstacleEdgeStart.clear();
         scratch_.obstacleEdges.clear();
         scratch_.parallelObstacleEdges.clear();
-        return forEachCellNear(
+        scratch_.bigObstacleEdges.clear();
+        const bool crossed = forEachCellNear(
             index_.grid, a2x_, a2y_, b2x_, b2y_, kSightQueryPad, [&](std::size_t cell) {
                 for (std::uint32_t k = index_.cellStart[cell]; k < index_.cellStart[cell + 1];
                      ++k) {
@@ -457,16 +482,48 @@ private:
                     if (!passes(id)) return true;
                     scratch_.perimeterEdges.push_back(id);
                 }
+                // Obstacles of many corners: only their edges in this cell.
+                for (std::uint32_t k = index_.bigEdgeStart[cell]; k < index_.bigEdgeStart[cell + 1];
+                     ++k) {
+                    const std::uint32_t id = index_.cellBigEdges[k];
+                    if (scratch_.edgeMark[id] == scratch_.stamp || farFromMove(index_.edges[id]))
+                        continue;
+                    if (!passes(id)) return true;
+                    scratch_.bigObstacleEdges.push_back(id);
+                }
                 for (std::uint32_t k = index_.obstacleStart[cell];
                      k < index_.obstacleStart[cell + 1]; ++k) {
                     const std::uint32_t ob = index_.cellObstacles[k];
                     if (scratch_.obstacleMark[ob] == scratch_.stamp) continue;
                     scratch_.obstacleMark[ob] = scratch_.stamp;
-                    if (boxFarFromMove(index_.obstacleBoxes[ob])) continue;
+                    if (isBig(index_, ob) || boxFarFromMove(index_.obstacleBoxes[ob])) continue;
                     if (obstacleCrosses(ob)) return true;
                 }
                 return false;
             });
+        if (!crossed) listBigObstacleEdges();
+        return crossed;
+    }
+
+    // The near edges of obstacles with many corners, obstacle by obstacle
+    // (an obstacle's edges are numbered in a row), for the piece tests.
+    // Edges farther than the cell margin from the move were not met; they
+    // add no meeting with it (see above), and an obstacle none of whose
+    // edges comes that near holds the move wholly or not at all.
+    void listBigObstacleEdges() {
+        std::vector<std::uint32_t>& found = scratch_.bigObstacleEdges;
+        std::sort(found.begin(), found.end());
+        std::int32_t current = -1;
+        for (std::uint32_t id : found) {
+            const std::int32_t ring = index_.edges[id].ring;
+            if (ring != current) {
+                current = ring;
+                scratch_.obstacles.push_back(static_cast<std::uint32_t>(ring));
+                scratch_.obstacleEdgeStart.push_back(
+                    static_cast<std::uint32_t>(scratch_.obstacleEdges.size()));
+            }
+            scratch_.obstacleEdges.push_back(id);
+        }
     }
 
     // The midpoint of the whole move strictly inside an obstacle.  (The
@@ -484,7 +541,7 @@ private:
                 const std::uint32_t id = index_.cellObstacles[k];
                 if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
                 tested.push_back(id);
-                blocked = isPointStrictlyInPolygon(scene_.obstacles[id].points, mx, my);
+                blocked = pointStrictlyInObstacle(index_, id, mx, my);
             }
         });
         return blocked;
@@ -571,7 +628,25 @@ private:
                 if (e.ring == static_cast<std::int32_t>(ob))
                     edgeMeetings(e.p, e.q, a2x_, a2y_, dx_, dy_, dd, params);
             }
-            if (piecesLie(scene_.obstacles[ob].points, a2x_, a2y_, dx_, dy_, true, params))
+            if (isBig(index_, ob) ? bigObstaclePiecesInside(ob, params)
+                                  : piecesLie(scene_.obstacles[ob].points, a2x_, a2y_, dx_, dy_,
+                                              true, params))
+                return true;
+        }
+        return false;
+    }
+
+    // piecesLie(obstacle, ..., strictlyInside, params) on an obstacle of
+    // many corners, by its bands and the cells near each piece's midpoint.
+    bool bigObstaclePiecesInside(std::uint32_t ob, std::vector<double>& params) const {
+        std::sort(params.begin(), params.end());
+        for (std::size_t k = 1; k < params.size(); ++k) {
+            if (!(params[k] > params[k - 1])) continue;
+            const double s = (params[k - 1] + params[k]) * 0.5;
+            const double x = a2x_ + s * dx_;
+            const double y = a2y_ + s * dy_;
+            if (pointStrictlyInObstacle(index_, ob, x, y) &&
+                bigObstacleFartherThan(index_, ob, x, y, kPieceBoundaryBand))
                 return true;
         }
         return false;
@@ -633,8 +708,11 @@ bool hintedEdgeCrosses(const SightIndex& index, SightScratch& scratch, const Shr
             if (blocks(scratch.recentBlockers[k])) return true;
         }
     }
+    // (An obstacle of many corners is not walked whole: its edges near the
+    // move come first in the cells the test walks.)
     if (hints.obstacle >= 0 &&
-        static_cast<std::size_t>(hints.obstacle) < index.obstacleEdgeBegin.size()) {
+        static_cast<std::size_t>(hints.obstacle) < index.obstacleEdgeBegin.size() &&
+        !index.obstacleIsBig[static_cast<std::size_t>(hints.obstacle)]) {
         const std::size_t ob = static_cast<std::size_t>(hints.obstacle);
         const std::size_t corners = index.scene->obstacles[ob].points.size();
         const std::uint32_t first = index.obstacleEdgeBegin[ob];

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "planner/geometry.h"
+#include "planner/ring_bands.h"
 #include "planner/scene.h"
 
 namespace Planner {
@@ -56,13 +57,17 @@ struct SightIndex {
     std::vector<Box> obstacleBoxes;
     std::vector<std::uint32_t> obstacleEdgeBegin;
 
-    // Horizontal bands over the perimeter for the point-in-ring test; each
-    // entry is the index i of the edge (i - 1, i) as that test pairs them.
-    double bandY0 = 0.0;
-    double bandHeight = 1.0;
-    std::int32_t bands = 0;
-    std::vector<std::uint32_t> bandStart;
-    std::vector<std::uint32_t> bandEdges;
+    // Horizontal bands over the perimeter for the point-in-ring test.
+    RingBands perimeterBands;
+
+    // Obstacles of kManyCorners corners or more are looked at edge by edge
+    // rather than whole: their edges are listed in the cells they come within
+    // kSightCellMargin of (bigEdgeStart / cellBigEdges, as for the
+    // perimeter), and they have bands of their own (empty for the others).
+    std::vector<std::uint8_t> obstacleIsBig;
+    std::vector<std::uint32_t> bigEdgeStart;
+    std::vector<std::uint32_t> cellBigEdges;
+    std::vector<RingBands> obstacleBands;
 
     // Edges by direction (angle in [0, pi)), and the ones too short to have one.
     std::vector<double> angles;
@@ -83,6 +88,7 @@ struct SightScratch {
     std::vector<std::uint32_t> obstacleEdgeStart;
     std::vector<std::uint32_t> obstacleEdges;
     std::vector<std::uint32_t> parallelObstacleEdges;
+    std::vector<std::uint32_t> bigObstacleEdges;  // near edges of obstacles with many corners
     std::vector<std::uint32_t> midpointObstacles;
     std::vector<std::uint32_t> endObstacles;
     std::vector<double> params;

@@ -410,9 +410,15 @@ std::vector<Point> findTransitPath(const TransitContext& context, TransitCache& 
 // the open list ran empty, closing them all.  (It never reached its own
 // target node, or it would have succeeded; nor a base node through it.)
 //
+// A start within 1 mm of some nodes does not spoil this for searches from
+// that same start: those nodes never get a record in any of them (the
+// start's record is closed first and stands within 1 mm of them), so they
+// lie outside D whatever the target (reach.sameStartOnly).
+//
 // So D is closed under accepted edges.  From another start S, the closure
 // lies within D as well when every free move from S to a node ends in D
-// (S is not on the wire: only free moves leave it).
+// (S is not on the wire: only free moves leave it) -- unless the old start
+// stood for nodes near it, which S may reach and go on from.
 //
 // Hence, if the start is not within 1 mm of the new target, no node of D
 // is, and no free move leads from the start or from a node of D to the
@@ -425,6 +431,7 @@ bool transitCertainlyFails(const TransitContext& context, TransitCache& cache,
     const SightIndex& sight = *context.sight;
     const Point start(startX, startY);
     if (!sameBits(start, reach.start)) {
+        if (reach.sameStartOnly) return false;
         if (!(reach.checked && sameBits(start, reach.checkedStart))) {
             reach.checked = true;
             reach.checkedStart = start;

@@ -74,9 +74,11 @@ struct TransitCache {
 
 // What a failed search reached: the nodes it closed, sorted.  `complete`
 // when those are all the nodes that any search from the same start can
-// reach (see transitCertainlyFails).
+// reach (see transitCertainlyFails); `sameStartOnly` when that holds for
+// searches from that very start only (it lay within 1 mm of a node).
 struct TransitReach {
     bool complete = false;
+    bool sameStartOnly = false;
     std::vector<std::uint32_t> nodes;
     std::vector<std::uint8_t> member;  // per node: 1 if among `nodes`
     Point start;                       // of the failed search

@@ -36,6 +36,7 @@ TransitSearch::TransitSearch(const TransitContext& context, TransitCache& cache,
 
 void TransitSearch::describeReach(TransitReach& reach) const {
     reach.complete = heapUsable_;
+    reach.sameStartOnly = false;
     reach.nodes.clear();
     reach.member.assign(baseCount_, 0);
     reach.start = Point(startX_, startY_);
@@ -45,7 +46,7 @@ void TransitSearch::describeReach(TransitReach& reach) const {
         if (r.node < 0) {
             forEachNodeNear(context_.lookup, startX_, startY_, [&](std::uint32_t k) {
                 const TransitNode& n = context_.nodes[k];
-                if (samePosition(n.x, n.y, startX_, startY_)) reach.complete = false;
+                if (samePosition(n.x, n.y, startX_, startY_)) reach.sameStartOnly = true;
             });
             continue;
         }

@@ -408,6 +408,64 @@ public:
         return t;
     }
 
+    // A small park: round trees of 32 corners (some in groups that overlap,
+    // some over the lawn's edge), beds of 10 to 80 corners (some reaching
+    // over the edge), and path strips 2 m wide running in from beyond it.
+    Task parkTask() {
+        Task t = task();
+        grid_ = 0.0;
+        const double radius = uniform(12.0, 18.0);
+        const std::vector<Point> lawn = outline(0.0, 0.0, radius, integer(16, 40), chance(0.5));
+        t.environment = Environment(Polygon(lawn));
+        auto circle = [](double cx, double cy, double r) {
+            std::vector<Point> ring;
+            for (int k = 0; k < 32; ++k) {
+                const double a = 6.283185307179586 * k / 32;
+                ring.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
+            }
+            return ring;
+        };
+        for (int i = integer(4, 9); i > 0; --i) {
+            const Point c = lawn[static_cast<std::size_t>(integer(0, static_cast<int>(lawn.size()) - 1))];
+            const double f = chance(0.2) ? 1.0 : uniform(0.0, 0.8);
+            const double cx = f * c.x, cy = f * c.y;
+            for (int g = chance(0.3) ? integer(2, 3) : 1; g > 0; --g) {
+                const double a = uniform(0.0, 6.283185307179586), d = g > 1 ? uniform(1.0, 3.0) : 0.0;
+                t.environment.addObstacle(
+                    Polygon(circle(cx + d * std::cos(a), cy + d * std::sin(a), uniform(1.0, 3.0))));
+            }
+        }
+        for (int i = integer(1, 3); i > 0; --i) {
+            const double f = chance(0.3) ? 1.0 : uniform(0.0, 0.7);
+            const Point c = lawn[static_cast<std::size_t>(integer(0, static_cast<int>(lawn.size()) - 1))];
+            t.environment.addObstacle(
+                Polygon(outline(f * c.x, f * c.y, uniform(1.5, 4.0), integer(10, 80), chance(0.4))));
+        }
+        if (chance(0.5)) {
+            // A round bed drawn with many corners, as recorded outlines are.
+            std::vector<Point> bed;
+            const int corners = integer(60, 300);
+            const double cx = uniform(-0.4, 0.4) * radius, cy = uniform(-0.4, 0.4) * radius;
+            const double r = uniform(2.0, 6.0);
+            for (int k = 0; k < corners; ++k) {
+                const double a = 6.283185307179586 * k / corners;
+                bed.emplace_back(cx + r * std::cos(a), cy + r * std::sin(a));
+            }
+            t.environment.addObstacle(Polygon(bed));
+        }
+        for (int i = integer(1, 3); i > 0; --i) {
+            const double a = uniform(0.0, 6.283185307179586);
+            const double ux = std::cos(a), uy = std::sin(a);
+            const double from = 1.2 * radius, to = uniform(0.2, 0.7) * radius;
+            t.environment.addObstacle(Polygon({{from * ux + uy, from * uy - ux},
+                                               {to * ux + uy, to * uy - ux},
+                                               {to * ux - uy, to * uy + ux},
+                                               {from * ux - uy, from * uy + ux}}));
+        }
+        t.start = Point(0.0, 0.0);
+        return t;
+    }
+
 private:
     std::mt19937_64 rng_;
     double grid_ = 0.0;
@@ -500,6 +558,26 @@ TEST(FastVersusReference, WholeTasksOnRealStyleGardens) {
     }
 }
 
+// Park-like gardens: many round trees and long bed outlines, merged where
+// they overlap, sealed where they meet the lawn's edge.
+TEST(FastVersusReference, WholeTasksOnParks) {
+    GardenMaker maker(1612);
+    std::size_t searches = 0;
+    for (int i = 0; i < 16; ++i) {
+        const GardenMaker::Task t = maker.parkTask();
+        Reference::Tally tally;
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference =
+            Reference::computeFullTask(t.environment, t.settings, t.start, &tally);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "park " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "park " << i << ": " << lean;
+        searches += tally.transitSearches;
+    }
+    EXPECT_GT(searches, 30u);
+}
+
 TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
     const std::vector<std::vector<Point>> lawns = {
         {}, {{0, 0}}, {{0, 0}, {10, 0}}, {{0, 0}, {10, 0}, {20, 0}}};
@@ -516,8 +594,9 @@ TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
 TEST(FastVersusReference, LineOfSightOnRandomGardens) {
     GardenMaker maker(77);
     std::size_t free = 0, total = 0;
-    for (int i = 0; i < 400; ++i) {
-        const GardenMaker::Task t = maker.task();
+    for (int i = 0; i < 480; ++i) {
+        // Parks last: obstacles of many corners are looked at edge by edge.
+        const GardenMaker::Task t = i < 400 ? maker.task() : maker.parkTask();
         Environment env = t.environment;
         // The lane frame of the task: moves are mostly axis-parallel there.
         rotatePoints(env.perimeter.points, -t.settings.angle);
@@ -625,6 +704,48 @@ TEST(FastVersusReference, LeanTransitSearchesBreakTiesAlike) {
             ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
         }
     }
+}
+
+// Searches known to fail are skipped (as the lean call does) only where the
+// search would fail: from a start within a millimetre of a corner (where a
+// lap ended), from that same start again and from others, on lawns cut by
+// hedges so that many targets are out of reach.
+TEST(FastVersusReference, SkippedSearchesWouldFail) {
+    GardenMaker maker(2612);
+    std::size_t skipped = 0;
+    for (int i = 0; i < 60; ++i) {
+        const GardenMaker::Task t = maker.clutteredTask();
+        const Environment& env = t.environment;
+        const SightIndex sight = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, sight);
+        TransitCache cache;
+        TransitReach reach;
+        Point start = maker.probe(env, 14.0);
+        for (int k = 0; k < 12; ++k) {
+            if (k == 0 || maker.chance(0.25)) {
+                // Beside a corner, within a millimetre of it (or on it).
+                const TransitNode c = context.nodes[static_cast<std::size_t>(
+                    maker.integer(0, static_cast<int>(context.nodes.size()) - 1))];
+                start = maker.chance(0.8) ? Point(c.x + maker.uniform(-0.0006, 0.0006),
+                                                  c.y + maker.uniform(-0.0006, 0.0006))
+                                          : maker.probe(env, 14.0);
+            }
+            const Point b = maker.probe(env, 14.0);
+            std::vector<LineString> referenceEdges;
+            const auto reference =
+                Reference::findTransitPath(env, referenceEdges, start.x, start.y, b.x, b.y);
+            if (transitCertainlyFails(context, cache, reach, start.x, start.y, b.x, b.y)) {
+                ASSERT_TRUE(reference.empty()) << "garden " << i << " search " << k;
+                ++skipped;
+                continue;
+            }
+            const auto lean =
+                findTransitPath(context, cache, nullptr, start.x, start.y, b.x, b.y, &reach);
+            const std::string d = comparePoints(lean, reference, "path");
+            ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
+        }
+    }
+    EXPECT_GT(skipped, 200u);  // most from a start beside a corner
 }
 
 TEST(FastVersusReference, TransitNodesMatchTheScan) {

@@ -1,0 +1,34 @@
+// Horizontal bands over one ring for the point-in-ring tests: a point's
+// answer depends only on the edges whose y-range holds its y (within the
+// boundary tolerance), in any order, so each band lists those edges.  The
+// answers are those of isPointInPolygon and isPointStrictlyInPolygon, bit
+// for bit.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "planner/scene.h"
+
+namespace Planner {
+
+struct RingBands {
+    double y0 = 0.0;
+    double height = 1.0;
+    std::int32_t bands = 0;  // 0: no bands (the ring has fewer than 3 points)
+    // Each entry is the index i of the edge (i - 1, i) as the point-in-ring
+    // test pairs them: band b lists edges[start[b] .. start[b + 1]).
+    std::vector<std::uint32_t> start;
+    std::vector<std::uint32_t> edges;
+};
+
+// About one band per two edges, at most `maxBands`.  The ring's points must
+// be finite.
+RingBands buildRingBands(const std::vector<Point>& ring, std::int32_t maxBands);
+
+// isPointInPolygon(ring, x, y) (boundaryResult true) or
+// isPointStrictlyInPolygon (false), for the ring the bands were built from.
+bool pointInRingBands(const RingBands& bands, const std::vector<Point>& ring, double x, double y,
+                      bool boundaryResult);
+
+}  // namespace Planner
