@@ -41,6 +41,8 @@ void ringMeetings(const std::vector<Point>& ring, double ax, double ay, double b
     }
 }
 
+}  // namespace
+
 double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
     const std::size_t n = ring.size();
     double best = std::numeric_limits<double>::infinity();
@@ -48,8 +50,6 @@ double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
         best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
     return best;
 }
-
-}  // namespace
 
 bool piecesLie(const std::vector<Point>& ring, double ax, double ay, double dx, double dy,
                bool strictlyInside, std::vector<double>& params) {

@@ -196,14 +196,6 @@ std::future<Step> startInsetStep(const Outlines& frontier, double delta) {
     }
 }
 
-double distanceToRing(const std::vector<Point>& ring, double x, double y) {
-    const std::size_t n = ring.size();
-    double best = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < n; ++i)
-        best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
-    return best;
-}
-
 // True if some vertex of the ring, or some piece of its edges between two
 // meetings with the obstacle's outline, lies outside the obstacle farther
 // than kRingInsideBand from its outline.
@@ -211,7 +203,7 @@ bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
     const std::size_t n = ring.size();
     for (const Point& p : ring) {
         if (!isPointInPolygon(obstacle, p.x, p.y) &&
-            distanceToRing(obstacle, p.x, p.y) > kRingInsideBand)
+            distanceToOutline(obstacle, p.x, p.y) > kRingInsideBand)
             return true;
     }
     std::vector<double> params;
@@ -235,7 +227,7 @@ bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
             const double x = a.x + s * dx;
             const double y = a.y + s * dy;
             if (!isPointInPolygon(obstacle, x, y) &&
-                distanceToRing(obstacle, x, y) > kRingInsideBand)
+                distanceToOutline(obstacle, x, y) > kRingInsideBand)
                 return true;
         }
     }

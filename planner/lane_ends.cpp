@@ -11,14 +11,6 @@ namespace Planner {
 
 namespace {
 
-double distanceToRing(const std::vector<Point>& ring, double x, double y) {
-    const std::size_t n = ring.size();
-    double best = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < n; ++i)
-        best = std::min(best, edgeDistance(ring[i], ring[(i + 1) % n], x, y));
-    return best;
-}
-
 bool boxHolds(const std::vector<Point>& ring, double x, double y, double pad) {
     if (ring.size() < 3) return false;
     const Box b = boxOf(ring);
@@ -29,11 +21,11 @@ bool boxHolds(const std::vector<Point>& ring, double x, double y, double pad) {
 // than `band` from that outline.
 bool onWrongSide(const Environment& working, double x, double y, double band) {
     const std::vector<Point>& perimeter = working.perimeter.points;
-    if (!isPointInPolygon(perimeter, x, y) && distanceToRing(perimeter, x, y) > band) return true;
+    if (!isPointInPolygon(perimeter, x, y) && distanceToOutline(perimeter, x, y) > band) return true;
     for (const Polygon& obstacle : working.obstacles) {
         if (!boxHolds(obstacle.points, x, y, 0.0)) continue;
         if (isPointStrictlyInPolygon(obstacle.points, x, y) &&
-            distanceToRing(obstacle.points, x, y) > band)
+            distanceToOutline(obstacle.points, x, y) > band)
             return true;
     }
     return false;
@@ -83,10 +75,10 @@ bool areaLiesOnOutlines(const Environment& working, const Environment& area,
     if (perimeter.empty()) return false;
     const Point& first = perimeter.front();
     const double near = std::max(kLaneEndNearOutline, 0.5 * distanceToBorder);
-    if (distanceToRing(working.perimeter.points, first.x, first.y) < near) return true;
+    if (distanceToOutline(working.perimeter.points, first.x, first.y) < near) return true;
     for (const Polygon& obstacle : working.obstacles) {
         if (!boxHolds(obstacle.points, first.x, first.y, near)) continue;
-        if (distanceToRing(obstacle.points, first.x, first.y) < near) return true;
+        if (distanceToOutline(obstacle.points, first.x, first.y) < near) return true;
     }
     return false;
 }
