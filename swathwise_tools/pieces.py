@@ -79,6 +79,25 @@ class Piece:
         return LineString(line)
 
 
+def transit_stretches(path: Sequence[XY], mowing: Sequence[bool]) -> list[list[XY]]:
+    """Maximal runs of the path's non-mowing segments, each of non-zero length, in order.
+
+    ``mowing[i]`` tells whether the segment from ``path[i]`` to ``path[i + 1]`` mows.
+    """
+    stretches: list[list[XY]] = []
+    current: list[XY] = []
+    for i, mows in enumerate(mowing):
+        if mows:
+            stretches.append(current)
+            current = []
+            continue
+        if not current:
+            current = [path[i]]
+        current.append(path[i + 1])
+    stretches.append(current)
+    return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
+
+
 def _key(p: XY) -> tuple[int, int]:
     return (round(p[0] * 1e6), round(p[1] * 1e6))
 

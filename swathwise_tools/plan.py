@@ -27,7 +27,8 @@ from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entr
 from .frame import XY, crs_label, crs_urn
 from .garden import Garden
 from .native import build_scene
-from .pieces import AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces
+from .pieces import (AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces,
+                     transit_stretches)
 from .sessions import (DEFAULT_CHARGE_MIN, DEFAULT_RESERVE, Sessions, Way, safe_way,
                        session_features, split_sessions)
 from .settings import Settings, fill_defaults
@@ -168,18 +169,7 @@ class Plan:
 
     def transit_stretches(self) -> list[list[XY]]:
         """Maximal runs of transit segments, each of non-zero length, in route order."""
-        stretches: list[list[XY]] = []
-        current: list[XY] = []
-        for i, mowing in enumerate(self.mowing):
-            if mowing:
-                stretches.append(current)
-                current = []
-                continue
-            if not current:
-                current = [self.path[i]]
-            current.append(self.path[i + 1])
-        stretches.append(current)
-        return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
+        return transit_stretches(self.path, self.mowing)
 
     @property
     def transit_lines(self) -> list[LineString]:

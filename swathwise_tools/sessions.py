@@ -31,7 +31,7 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Callable, Sequence
 
 from .frame import XY
-from .pieces import path_length
+from .pieces import path_length, transit_stretches
 
 if TYPE_CHECKING:
     from .plan import Plan
@@ -108,18 +108,7 @@ class Session:
 
     def transit_stretches(self) -> list[list[XY]]:
         """Maximal runs of non-mowing segments of non-zero length, in order."""
-        stretches: list[list[XY]] = []
-        current: list[XY] = []
-        for i, mowing in enumerate(self.mowing):
-            if mowing:
-                stretches.append(current)
-                current = []
-                continue
-            if not current:
-                current = [self.path[i]]
-            current.append(self.path[i + 1])
-        stretches.append(current)
-        return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
+        return transit_stretches(self.path, self.mowing)
 
 
 @dataclass(frozen=True)
