@@ -43,7 +43,7 @@ void ringMeetings(const std::vector<Point>& ring, double ax, double ay, double b
 
 }  // namespace
 
-double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
+double outlineDistance(const std::vector<Point>& ring, double x, double y) {
     const std::size_t n = ring.size();
     double best = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i < n; ++i)
@@ -61,7 +61,7 @@ bool piecesLie(const std::vector<Point>& ring, double ax, double ay, double dx, 
         const double y = ay + s * dy;
         const bool wrongSide =
             strictlyInside ? isPointStrictlyInPolygon(ring, x, y) : !isPointInPolygon(ring, x, y);
-        if (wrongSide && distanceToOutline(ring, x, y) > kPieceBoundaryBand) return true;
+        if (wrongSide && outlineDistance(ring, x, y) > kPieceBoundaryBand) return true;
     }
     return false;
 }
@@ -165,7 +165,7 @@ bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay
     if (!(dx * dx + dy * dy > 0.0)) return false;
     auto deepInside = [&ring](double x, double y) {
         return isPointStrictlyInPolygon(ring, x, y) &&
-               distanceToOutline(ring, x, y) > kCrossingDepth;
+               outlineDistance(ring, x, y) > kCrossingDepth;
     };
     params.clear();
     params.push_back(0.0);

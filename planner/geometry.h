@@ -198,7 +198,7 @@ inline double edgeDistance(const Point& p, const Point& q, double x, double y) {
 }
 
 // Distance from (x, y) to the nearest edge of the closed ring.
-double distanceToOutline(const std::vector<Point>& ring, double x, double y);
+double outlineDistance(const std::vector<Point>& ring, double x, double y);
 
 // Parameters along AB (0 at A, 1 at B) at which AB meets the ring: where it
 // crosses or touches an edge's supporting line within the edge, and the

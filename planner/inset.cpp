@@ -203,7 +203,7 @@ bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
     const std::size_t n = ring.size();
     for (const Point& p : ring) {
         if (!isPointInPolygon(obstacle, p.x, p.y) &&
-            distanceToOutline(obstacle, p.x, p.y) > kRingInsideBand)
+            outlineDistance(obstacle, p.x, p.y) > kRingInsideBand)
             return true;
     }
     std::vector<double> params;
@@ -227,7 +227,7 @@ bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
             const double x = a.x + s * dx;
             const double y = a.y + s * dy;
             if (!isPointInPolygon(obstacle, x, y) &&
-                distanceToOutline(obstacle, x, y) > kRingInsideBand)
+                outlineDistance(obstacle, x, y) > kRingInsideBand)
                 return true;
         }
     }

@@ -21,11 +21,11 @@ bool boxHolds(const std::vector<Point>& ring, double x, double y, double pad) {
 // than `band` from that outline.
 bool onWrongSide(const Environment& working, double x, double y, double band) {
     const std::vector<Point>& perimeter = working.perimeter.points;
-    if (!isPointInPolygon(perimeter, x, y) && distanceToOutline(perimeter, x, y) > band) return true;
+    if (!isPointInPolygon(perimeter, x, y) && outlineDistance(perimeter, x, y) > band) return true;
     for (const Polygon& obstacle : working.obstacles) {
         if (!boxHolds(obstacle.points, x, y, 0.0)) continue;
         if (isPointStrictlyInPolygon(obstacle.points, x, y) &&
-            distanceToOutline(obstacle.points, x, y) > band)
+            outlineDistance(obstacle.points, x, y) > band)
             return true;
     }
     return false;
@@ -75,10 +75,10 @@ bool areaLiesOnOutlines(const Environment& working, const Environment& area,
     if (perimeter.empty()) return false;
     const Point& first = perimeter.front();
     const double near = std::max(kLaneEndNearOutline, 0.5 * distanceToBorder);
-    if (distanceToOutline(working.perimeter.points, first.x, first.y) < near) return true;
+    if (outlineDistance(working.perimeter.points, first.x, first.y) < near) return true;
     for (const Polygon& obstacle : working.obstacles) {
         if (!boxHolds(obstacle.points, first.x, first.y, near)) continue;
-        if (distanceToOutline(obstacle.points, first.x, first.y) < near) return true;
+        if (outlineDistance(obstacle.points, first.x, first.y) < near) return true;
     }
     return false;
 }
