@@ -60,6 +60,10 @@ constexpr double kPocketMinWidth = 0.0015;      // lawn enclosed by obstacles is
 constexpr double kIslandBoxPad = 1e-6;          // work areas: a hole's box grown by this holds an island's
 constexpr double kPocketCutOverlap = 0.002;     // an obstacle round a pocket is cut into pieces that
                                                 // overlap by twice this
+constexpr double kCrossingSlack = 0.001;        // a vertex where outlines cross (placed on the grid by
+                                                // truncation) this far on the wrong side of an outline
+                                                // as given is placed anew from a finer grid ...
+constexpr std::int64_t kFineGridFactor = 1000;  // ... of this many units a grid unit (1 um)
 
 // Rotation by a quarter turn for the second lane set of "squares":
 // cos 90 degrees as evaluated in double precision; sin 90 degrees is exactly 1.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <numeric>
 #include <utility>
 
@@ -55,13 +56,6 @@ Paths64 offsetOutlines(const Paths64& paths, double delta) {
     Paths64 solution;
     offsetter.Execute(delta, solution);
     return solution;
-}
-
-Paths64 closeGaps(const Paths64& paths) {
-    // Steps of a few grid units where members met (a corner placed just
-    // beside the other's edge) go first: offsetting them leaves notches.
-    return offsetOutlines(Clipper2Lib::SimplifyPaths(paths, kGridScale * kMergeSimplify),
-                          kGridScale * kMergeGrowth);
 }
 
 // ---- Lawn that obstacles enclose.
@@ -178,6 +172,109 @@ void coverMembers(const Paths64& members, Paths64& merged) {
     merged = std::move(covered);
 }
 
+// ---- Crossings placed on a finer grid.
+//
+// Clipper2 places the crossing of two edges on the grid by truncation, up to
+// a unit off in each axis; where outlines cross at a sharp angle, a vertex
+// of the result can so lie over a millimetre on the wrong side of an outline.
+// Where that happens the outlines are computed again on a grid
+// kFineGridFactor times finer and their vertices rounded to the grid.
+
+constexpr double kFineScale = kGridScale * static_cast<double>(kFineGridFactor);
+
+// Scales a ring to the fine grid.  False if a coordinate does not fit on it
+// with room for offsetting.
+bool toFinePath(const std::vector<Point>& ring, Path64& path) {
+    constexpr double kLimit = static_cast<double>(kGridLimit / 4);
+    path.clear();
+    for (const Point& p : ring) {
+        const double x = std::round(kFineScale * p.x);
+        const double y = std::round(kFineScale * p.y);
+        if (!(std::fabs(x) < kLimit && std::fabs(y) < kLimit)) return false;
+        path.emplace_back(static_cast<std::int64_t>(x), static_cast<std::int64_t>(y));
+    }
+    return true;
+}
+
+// A fine-grid coordinate rounded to the grid, halves away from zero.
+std::int64_t fineToGrid(std::int64_t v) {
+    constexpr std::int64_t half = kFineGridFactor / 2;
+    return v >= 0 ? (v + half) / kFineGridFactor : -((half - v) / kFineGridFactor);
+}
+
+// Fine-grid outlines rounded to the grid, as the outlines of the area they
+// enclose (rounding may fold a thin part over itself).
+Paths64 fineToGridPaths(const Paths64& fine) {
+    Paths64 rounded;
+    for (const Path64& path : fine) {
+        Path64 p;
+        p.reserve(path.size());
+        for (const Point64& q : path) p.emplace_back(fineToGrid(q.x), fineToGrid(q.y));
+        rounded.push_back(std::move(p));
+    }
+    Clipper64 clipper;
+    clipper.AddSubject(rounded);
+    Paths64 clean;
+    clipper.Execute(ClipType::Union, FillRule::NonZero, clean);
+    return clean;
+}
+
+// True if some vertex of the outlines lies inside one of the rings, farther
+// than kCrossingSlack from its outline.
+bool cutsIntoRings(const Paths64& outlines, const std::vector<const std::vector<Point>*>& rings) {
+    std::vector<Box> boxes;
+    boxes.reserve(rings.size());
+    for (const std::vector<Point>* ring : rings) boxes.push_back(boxOf(*ring));
+    for (const Path64& path : outlines) {
+        for (const Point64& q : path) {
+            const double x = fromGrid(q.x);
+            const double y = fromGrid(q.y);
+            for (std::size_t k = 0; k < rings.size(); ++k) {
+                const Box& b = boxes[k];
+                if (x < b.x0 || x > b.x1 || y < b.y0 || y > b.y1) continue;
+                if (isPointStrictlyInPolygon(*rings[k], x, y) &&
+                    outlineDistance(*rings[k], x, y) > kCrossingSlack)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Each ring on its own as the area it encloses (so that its orientation does
+// not matter), on the grid or on the fine grid.  False if a ring cannot be
+// placed there.
+bool memberAreas(const std::vector<const std::vector<Point>*>& rings, bool fine,
+                 Paths64& members) {
+    for (const std::vector<Point>* ring : rings) {
+        Path64 path;
+        if (!(fine ? toFinePath(*ring, path) : toGridPath(*ring, path))) return false;
+        Clipper64 single;
+        single.AddSubject(Paths64{path});
+        Paths64 area;
+        single.Execute(ClipType::Union, FillRule::NonZero, area);
+        for (Path64& p : area) members.push_back(std::move(p));
+    }
+    return true;
+}
+
+// The union of the members, its steps simplified away, grown by
+// kMergeGrowth and holding every member, at the given scale.
+Paths64 grownUnion(const Paths64& members, double scale) {
+    Clipper64 clipper;
+    clipper.AddSubject(members);
+    Paths64 merged;
+    clipper.Execute(ClipType::Union, FillRule::NonZero, merged);
+    // Where the members only touched, placing them on the grid may have left
+    // a sliver between them; growing the union a little seals it.  Steps of a
+    // few grid units where members met (a corner placed just beside the
+    // other's edge) go first: offsetting them leaves notches.
+    merged = offsetOutlines(Clipper2Lib::SimplifyPaths(merged, scale * kMergeSimplify),
+                            scale * kMergeGrowth);
+    coverMembers(members, merged);
+    return merged;
+}
+
 // The area the rings enclose (each counted whole, as the non-zero rule
 // counts a self-intersecting ring), as outer outlines on the grid; enclosed
 // holes are filled unless they hold lawn (see keepPockets).  False if a ring
@@ -185,24 +282,15 @@ void coverMembers(const Paths64& members, Paths64& merged) {
 bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, const Path64& lawn,
                    Paths64& outlines) {
     Paths64 members;
-    for (const std::vector<Point>* ring : rings) {
-        Path64 path;
-        if (!toGridPath(*ring, path)) return false;
-        // Each ring on its own first, so that its orientation does not matter.
-        Clipper64 single;
-        single.AddSubject(Paths64{path});
-        Paths64 area;
-        single.Execute(ClipType::Union, FillRule::NonZero, area);
-        for (Path64& p : area) members.push_back(std::move(p));
+    if (!memberAreas(rings, false, members)) return false;
+    Paths64 merged = grownUnion(members, kGridScale);
+    // A crossing of two members truncated deep into one of them: the union
+    // from the fine grid places it within rounding of where it lies.
+    Paths64 fineMembers;
+    if (cutsIntoRings(merged, rings) && memberAreas(rings, true, fineMembers)) {
+        merged = fineToGridPaths(grownUnion(fineMembers, kFineScale));
+        coverMembers(members, merged);
     }
-    Clipper64 clipper;
-    clipper.AddSubject(members);
-    Paths64 merged;
-    clipper.Execute(ClipType::Union, FillRule::NonZero, merged);
-    // Where the members only touched, placing them on the grid may have left
-    // a sliver between them; growing the union a little seals it.
-    merged = closeGaps(merged);
-    coverMembers(members, merged);
     outlines.clear();
     keepPockets(merged, lawn, outlines);
     return true;
@@ -400,6 +488,47 @@ void mergeObstacles(Environment& scene) {
     obstacles = std::move(result);
 }
 
+namespace {
+
+Paths64 intersection(const Path64& subject, const Path64& clip) {
+    Clipper64 clipper;
+    clipper.AddSubject(Paths64{subject});
+    clipper.AddClip(Paths64{clip});
+    Paths64 common;
+    clipper.Execute(ClipType::Intersection, FillRule::NonZero, common);
+    return common;
+}
+
+// True if some vertex of the outlines lies outside the ring, farther than
+// kCrossingSlack from its outline.
+bool leavesRing(const Paths64& outlines, const std::vector<Point>& ring) {
+    for (const Path64& path : outlines) {
+        for (const Point64& q : path) {
+            const double x = fromGrid(q.x);
+            const double y = fromGrid(q.y);
+            if (!isPointInPolygon(ring, x, y) && outlineDistance(ring, x, y) > kCrossingSlack)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The parts of a mow area (`ring`, `path` on the grid) on the lawn
+// (`perimeter`, `lawn` on the grid).  Where a crossing of their outlines is
+// truncated far beyond the lawn, the parts come from the fine grid.
+Paths64 clippedToLawn(const std::vector<Point>& ring, const Path64& path,
+                      const std::vector<Point>& perimeter, const Path64& lawn) {
+    Paths64 pieces = intersection(path, lawn);
+    Path64 fineArea;
+    Path64 fineLawn;
+    if (leavesRing(pieces, perimeter) && toFinePath(ring, fineArea) &&
+        toFinePath(perimeter, fineLawn))
+        pieces = fineToGridPaths(intersection(fineArea, fineLawn));
+    return pieces;
+}
+
+}  // namespace
+
 void clipMowAreasToLawn(Environment& scene) {
     const std::vector<Point>& perimeter = scene.perimeter.points;
     if (!isUsableRing(perimeter) || scene.mowAreas.empty()) return;
@@ -421,11 +550,7 @@ void clipMowAreasToLawn(Environment& scene) {
             continue;
         }
         changed = true;
-        Clipper64 clipper;
-        clipper.AddSubject(Paths64{path});
-        clipper.AddClip(Paths64{lawn});
-        Paths64 pieces;
-        clipper.Execute(ClipType::Intersection, FillRule::NonZero, pieces);
+        Paths64 pieces = clippedToLawn(ring, path, perimeter, lawn);
         std::size_t kept = 0;
         for (const Path64& piece : pieces) {
             // Slivers along the lawn's edge, left where a mow area met it
