@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "planner/constants.h"
@@ -94,4 +95,68 @@ TEST(Normalise, ASliverOfLawnInsideTouchingBedsIsFilled) {
     scene.addObstacle(box(10, 4.9, 10.1, 6.1));
     normaliseScene(scene);
     EXPECT_EQ(scene.obstacles.size(), 1u);
+}
+
+// Beds crossing at a sharp angle, and a mow area across the lawn's edge, at
+// either sign of the coordinates: the grid truncates where outlines cross,
+// and the merged bed (or clipped mow area) must not cut into a bed as given
+// (or leave the lawn) by more than kCrossingSlack there.
+struct CrossingCase {
+    const char* name;
+    std::vector<Point> lawn;
+    std::vector<std::vector<Point>> beds;
+};
+
+class CrossingsOnTheGrid : public ::testing::TestWithParam<CrossingCase> {};
+
+TEST_P(CrossingsOnTheGrid, MergedBedsHoldTheBedsAsGiven) {
+    const CrossingCase& c = GetParam();
+    Environment scene{Polygon(c.lawn)};
+    for (const std::vector<Point>& bed : c.beds) scene.addObstacle(Polygon(bed));
+    mergeObstacles(scene);
+    ASSERT_EQ(scene.obstacles.size(), 1u);
+    for (const Point& p : scene.obstacles[0].points) {
+        for (const std::vector<Point>& bed : c.beds) {
+            if (isPointStrictlyInPolygon(bed, p.x, p.y)) {
+                EXPECT_LE(outlineDistance(bed, p.x, p.y), kCrossingSlack) << p.x << ", " << p.y;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Normalise, CrossingsOnTheGrid,
+    ::testing::Values(
+        CrossingCase{"notch_at_the_edge",
+                     {{-8.487324128717255, 74.28368454108582}, {85.38466697146725, 48.25063475963862},
+                      {17.93691710835332, -1.4915915857786999}},
+                     {{{39.41874328294379, 54.534084731255184}, {32.085216879433155, 58.46197108352511},
+                       {27.450814138829738, 49.80934933873443}},
+                      {{29.975947609714026, 53.27082331857311}, {38.12228461016724, 57.209996114030474},
+                       {35.29058616658243, 63.06604026413797}}}},
+        CrossingCase{"two_triangles",
+                     {{78.59042195262688, 50.107344110531734}, {141.38253777722323, -26.612369639104806},
+                      {17.26479153985408, -0.08531041971880882}},
+                     {{{93.03648794402396, 14.354310202121226}, {94.29739131176929, 19.240966573551823},
+                       {91.59309097327669, 24.761761103281643}},
+                      {{92.80344932314173, 20.395398383876536}, {94.62501226540637, 19.991287562786912},
+                       {91.8368545019372, 18.632813265083644}}}}),
+    [](const ::testing::TestParamInfo<CrossingCase>& info) { return std::string(info.param.name); });
+
+TEST(Normalise, AMowAreaClippedToTheLawnKeepsToIt) {
+    // In the lane frame of a garden far from the origin (negative y): the
+    // crossings of the mow area with the lawn's edge were truncated 1.1 mm
+    // beyond it.
+    const std::vector<Point> lawn{{2607.503575, -2231.977427}, {2534.476283, -2242.276807},
+                                  {2504.005510, -2258.945474}};
+    Environment scene{Polygon(lawn)};
+    scene.addMowArea(Polygon({{2568.219245, -2234.488190}, {2557.574589, -2235.989456},
+                              {2559.075854, -2246.634112}, {2569.720510, -2245.132846}}));
+    clipMowAreasToLawn(scene);
+    ASSERT_EQ(scene.mowAreas.size(), 1u);
+    for (const Point& p : scene.mowAreas[0].points) {
+        if (!isPointInPolygon(lawn, p.x, p.y)) {
+            EXPECT_LE(outlineDistance(lawn, p.x, p.y), kCrossingSlack) << p.x << ", " << p.y;
+        }
+    }
 }
