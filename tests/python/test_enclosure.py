@@ -15,6 +15,16 @@ def test_route_keeps_to_its_part_of_the_free_lawn_and_loses_none(kind, seed):
     assert judge(g, path, slices) == []
 
 
+# Gardens of the `python enclosure_gardens.py N` run that once failed: a bed
+# touching the lawn's edge with its tip, merged with the square that closes
+# the point, where the crossing of their outlines was truncated into the bed.
+@pytest.mark.parametrize("index", [366])
+def test_gardens_that_once_crossed_a_pinch(index):
+    g = garden(KINDS[index % len(KINDS)], random.Random(index))
+    path, slices = plan(g)
+    assert judge(g, path, slices) == []
+
+
 def pieces(lawn, obstacles, start, **settings):
     return plan(dict(lawn=lawn, obstacles=obstacles, start=start, settings=settings))
 
