@@ -55,6 +55,7 @@ def make_plan(
     turn_time: float = DEFAULT_TURN_TIME_S,
     workers: int | None = None,
     return_home: bool = True,
+    progress: bool | None = None,
 ) -> Plan:
     """Plan a garden the way the command does.
 
@@ -67,7 +68,9 @@ def make_plan(
     ``"auto"`` (the shortest estimated job time, see :mod:`.angle`) or
     ``"edge"`` (along the lawn's longest edge); ``None`` keeps the settings'.
     ``speed`` (m/s) and ``turn_time`` (seconds per lane end) price the
-    search; ``workers`` processes run it (default: one per core).
+    search; ``workers`` threads run it (default: one per core), with a
+    progress bar on standard error when ``progress`` (default: when that is
+    a terminal).
     ``return_home``: end the route with the planner's safe way back to the
     start (the dock); see :func:`.sessions.with_way_home`.
     """
@@ -87,7 +90,7 @@ def make_plan(
         except StartError as exc:
             raise PlanError(str(exc)) from None
         choice = search_angle(Scene.of(prepared), resolved.to_dict(), entry, speed=speed,
-                              turn_time=turn_time, workers=workers)
+                              turn_time=turn_time, workers=workers, progress=progress)
         resolved = resolved.updated({"angle": choice.degrees}, source="search")
     elif angle == "edge":
         degrees = longest_edge_degrees(prepared.lawn, period_degrees(resolved.pattern))
