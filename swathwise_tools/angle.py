@@ -73,14 +73,14 @@ FINE_CANDIDATES = 3
 # Below this many plans the workers cost more than they save.
 MIN_PLANS_FOR_WORKERS = 24
 # The ranked search plans in full MIN_PLANS angles, or as many as
-# PLAN_WORK / (lanes + outline corners) where that is more: on a small
-# garden every candidate of the exhaustive search (plans take milliseconds
-# there), on a 2 ha garden of 200 beds or a park of 4,500 corners (a fifth
-# to half a second a plan) the minimum.  Half of them go to whole degrees
-# (0 degrees and the longest edge among them), priced every PRICE_STEP_DEG
-# degrees, the rest to tenths round the best three.
+# PLAN_WORK / (lanes + outline corners) where that is more: every candidate
+# of the exhaustive search on gardens of up to some 500 lanes and corners
+# (plans take milliseconds there), the minimum on a 2 ha garden of 200 beds
+# or a park of 4,500 corners (a fifth to half a second a plan).  Half of them
+# go to whole degrees (0 degrees and the longest edge among them), priced
+# every PRICE_STEP_DEG degrees, the rest to tenths round the best three.
 MIN_PLANS = 10
-PLAN_WORK = 60000
+PLAN_WORK = 120000
 PRICE_STEP_DEG = 2.0
 
 _T = TypeVar("_T")
