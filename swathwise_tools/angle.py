@@ -73,14 +73,15 @@ FINE_CANDIDATES = 3
 # Below this many plans the workers cost more than they save.
 MIN_PLANS_FOR_WORKERS = 24
 # The ranked search plans in full MIN_PLANS angles, or as many as
-# PLAN_WORK / (lanes + outline corners) where that is more: every candidate
-# of the exhaustive search on gardens of up to some 500 lanes and corners
+# PLAN_WORK / (lanes + outline corners)^2 where that is more (a plan's time
+# grows about with the square of its lanes and corners): every candidate of
+# the exhaustive search on gardens of up to some 1,200 lanes and corners
 # (plans take milliseconds there), the minimum on a 2 ha garden of 200 beds
 # or a park of 4,500 corners (a fifth to half a second a plan).  Half of them
 # go to whole degrees (0 degrees and the longest edge among them), priced
 # every PRICE_STEP_DEG degrees, the rest to tenths round the best three.
 MIN_PLANS = 10
-PLAN_WORK = 120000
+PLAN_WORK = 3.6e8
 PRICE_STEP_DEG = 2.0
 
 _T = TypeVar("_T")
@@ -456,7 +457,7 @@ def search_angle(
     try:
         coarse = _grid(0.0, period - COARSE_STEP_DEG, COARSE_STEP_DEG, period)
         search.price([0.0])
-        budget = max(MIN_PLANS, PLAN_WORK // search.work(scene, 0.0))
+        budget = max(MIN_PLANS, int(PLAN_WORK / search.work(scene, 0.0) ** 2))
         every = budget >= len(coarse) + FINE_CANDIDATES * (2 * round(FINE_REACH_DEG / FINE_STEP_DEG) + 1)
         if not every:
             priced = _grid(0.0, period - PRICE_STEP_DEG, PRICE_STEP_DEG, period)

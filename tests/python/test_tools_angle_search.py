@@ -4,7 +4,7 @@ path strip reaching the edge) and real-style gardens of every pattern.
 
 The candidates here are every 3 degrees and quarter degree (the command's
 are every degree and tenth), and the plan budget shrinks with them, so that
-the small parks take the ranked way as large gardens do with the command's
+the larger parks take the ranked way as large gardens do with the command's
 candidates."""
 
 import io
@@ -56,13 +56,13 @@ def l_shape(a, b, t, degrees, count=0):
     return Scene(lawn, tuple(turned(o, degrees) for o in obstacles)), VALUES, turned([(0.3 * t, 0.6 * t)], degrees)[0]
 
 
-def small_park(seed):
+def small_park(seed, size=1.0):
     """A bay in one side, trees over the edge and over each other, beds, a path to the edge."""
     rng = random.Random(seed)
-    w, h = rng.uniform(30, 50), rng.uniform(20, 35)
+    w, h = size * rng.uniform(30, 50), size * rng.uniform(20, 35)
     lawn = ((0, 0), (w, 0), (w, h), (0.6 * w, h), (0.5 * w, 0.8 * h), (0.4 * w, h), (0, h))
     obstacles = []
-    for _ in range(rng.randint(6, 14)):
+    for _ in range(round(size * size * rng.randint(6, 14))):
         if rng.random() < 0.2:
             x, y = rng.choice([(rng.uniform(0, w), 0.0), (0.0, rng.uniform(0, h))])
         elif obstacles and rng.random() < 0.2:
@@ -91,6 +91,7 @@ GARDENS = {
     **{f"L-{i}": (lambda a=args: l_shape(*a)) for i, args in enumerate(
         [(20, 15, 6, 0), (30, 20, 8, 33), (50, 40, 15, 71, 8), (40, 60, 12, 140, 10)])},
     **{f"park-{seed}": (lambda s=seed: small_park(s)) for seed in range(5)},
+    **{f"larger-park-{seed}": (lambda s=seed: small_park(s, 2.2)) for seed in range(3)},
     **{f"real-style-{seed}": (lambda s=seed: real_style(s)) for seed in range(18)},
 }
 
@@ -102,7 +103,7 @@ def coarse_candidates(monkeypatch):
     monkeypatch.setattr(angle, "COARSE_STEP_DEG", 3.0)
     monkeypatch.setattr(angle, "PRICE_STEP_DEG", 6.0)
     monkeypatch.setattr(angle, "FINE_STEP_DEG", 0.25)
-    monkeypatch.setattr(angle, "PLAN_WORK", angle.PLAN_WORK * 87 // 235)
+    monkeypatch.setattr(angle, "PLAN_WORK", angle.PLAN_WORK * 87 / 235)
 
 
 @pytest.mark.parametrize("name", GARDENS)
