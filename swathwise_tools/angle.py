@@ -26,8 +26,8 @@ near it (the straight distances from every piece's ends to its nearest
 neighbours are under half of it).  So :func:`search_angle` plans every
 candidate only on gardens small enough (see :data:`MIN_PLANS`); on larger
 ones it prices angles by their lanes alone and plans in full a fixed number
-of them, those priced best: half whole degrees (among them 0 degrees and
-the longest edge), half tenths round the best three planned.  Where the
+of them, those priced best: six in ten whole degrees (among them 0 degrees
+and the longest edge), the rest tenths round the best three planned.  Where the
 planned angles leave different numbers of pieces out, coverage depends on
 the angle in that garden, and every candidate is planned, so the search
 never gives up coverage for time.  :func:`search_angle_exhaustive` plans
@@ -77,12 +77,14 @@ MIN_PLANS_FOR_WORKERS = 24
 # grows about with the square of its lanes and corners): every candidate of
 # the exhaustive search on gardens of up to some 1,200 lanes and corners
 # (plans take milliseconds there), the minimum on a 2 ha garden of 200 beds
-# or a park of 4,500 corners (a fifth to half a second a plan).  Half of them
-# go to whole degrees (0 degrees and the longest edge among them), priced
-# every PRICE_STEP_DEG degrees, the rest to tenths round the best three.
+# or a park of 4,500 corners (a fifth to half a second a plan).  COARSE_SHARE
+# of them go to whole degrees (0 degrees and the longest edge among them),
+# priced every PRICE_STEP_DEG degrees, the rest to tenths round the best
+# three.
 MIN_PLANS = 10
 PLAN_WORK = 3.6e8
 PRICE_STEP_DEG = 2.0
+COARSE_SHARE = 0.6
 
 _T = TypeVar("_T")
 
@@ -462,7 +464,7 @@ def search_angle(
         if not every:
             priced = _grid(0.0, period - PRICE_STEP_DEG, PRICE_STEP_DEG, period)
             search.price(priced)
-            search.plan([0.0, edge] + search.cheapest(priced, max(0, budget // 2 - 2)))
+            search.plan([0.0, edge] + search.cheapest(priced, max(0, round(budget * COARSE_SHARE) - 2)))
             if search.telling(priced) and not search.coverage_varies():
                 fine = [a for window in _windows(search, priced, period) for a in window]
                 search.price(fine)
