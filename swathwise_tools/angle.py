@@ -468,7 +468,7 @@ def search_angle(
             if search.telling(priced) and not search.coverage_varies():
                 fine = [a for window in _windows(search, priced, period) for a in window]
                 search.price(fine)
-                search.plan(search.cheapest(fine, budget - len(search.done)))
+                search.plan(search.cheapest(fine, max(0, budget - len(search.done))))
             # Where lanes do not tell the angles apart, or coverage depends
             # on the angle, every candidate is planned.
             every = not search.telling(priced) or search.coverage_varies()
