@@ -143,3 +143,13 @@ def test_progress_bar_on_standard_error_only_when_asked_or_a_terminal(show, show
     scene, values, start = rectangle(12, 5, 20)
     search_angle(scene, values, start, workers=1, progress=show)
     assert ("lane angle" in err.getvalue()) == shown
+
+
+def test_threads_plan_as_one_does(coarse_candidates):
+    """Two threads share the companion module's scene (its calls release the
+    interpreter lock): the same plans, prices and choice as one thread."""
+    scene, values, start = GARDENS["larger-park-0"]()
+    one = search_angle(scene, values, start, workers=1, progress=False)
+    two = search_angle(scene, values, start, workers=2, progress=False)
+    assert (one.best, one.at_zero, one.along_edge, one.plans) == (two.best, two.at_zero, two.along_edge, two.plans)
+    assert one.plans < 84  # the ranked way, not every candidate
