@@ -167,6 +167,15 @@ class LocalFrame:
         """Planning-frame coordinates back to the source CRS."""
         return _pairs(self._convert(np.asarray(points, dtype=float).reshape(-1, 2), forward=False))
 
+    def to_source_rounded(self, points: Sequence[Sequence[float]], digits: int) -> list[list[float]]:
+        """As :meth:`to_source`, each coordinate rounded to ``digits`` decimals,
+        as ``[x, y]`` lists (the way GeoJSON writes them)."""
+        if self._inverse is None:
+            cx, cy = (float(v) for v in self.centre)
+            return [[round(x + cx, digits), round(y + cy, digits)] for x, y in points]
+        coords = self._convert(np.asarray(points, dtype=float).reshape(-1, 2), forward=False)
+        return [[round(x, digits), round(y, digits)] for x, y in coords.tolist()]
+
     def geometry_to_local(self, geometry: G) -> G:
         """A shapely geometry from the source CRS into the planning frame."""
         return shapely.transform(geometry, lambda c: self._convert(c, forward=True))

@@ -33,6 +33,7 @@ also takes results back into the source CRS.
 
 from __future__ import annotations
 
+import functools
 import json
 import math
 import sys
@@ -45,7 +46,6 @@ import shapely
 from pyproj import CRS
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.geometry.base import BaseGeometry
-from shapely.ops import unary_union
 
 from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
 from .features import DEGENERATE, ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, \
@@ -120,13 +120,15 @@ class Garden:
         return Polygon(self.lawn)
 
     def mowable_area(self) -> Polygon | MultiPolygon:
-        """Lawn minus obstacles, restricted to the mow areas when there are any (m²)."""
-        area: BaseGeometry = Polygon(self.lawn).buffer(0)
-        if self.obstacles:
-            area = area.difference(unary_union([Polygon(r).buffer(0) for r in self.obstacles]))
-        if self.mow_areas:
-            area = area.intersection(unary_union([Polygon(r).buffer(0) for r in self.mow_areas]))
-        return cast("Polygon | MultiPolygon", area)
+        """Lawn minus obstacles, restricted to the mow areas when there are any (m²).
+        Kept for the last few outlines asked about, so that the start, the
+        coverage and the reasons for given-up pieces share one."""
+        return _mowable_area(_frozen([self.lawn])[0], _frozen(self.obstacles), _frozen(self.mow_areas))
+
+    def obstacle_union(self) -> BaseGeometry:
+        """The union of the obstacles with at least three corners (kept as
+        :meth:`mowable_area` is)."""
+        return _union_of(_frozen(self.obstacles))
 
     def contains(self, point: XY) -> bool:
         """Whether a position (planning frame) is on the lawn, within 1 cm."""
@@ -144,6 +146,30 @@ class Garden:
             area = Polygon(self.lawn)
         p = area.representative_point()
         return (float(p.x), float(p.y))
+
+
+FrozenRing = tuple[tuple[float, ...], ...]
+
+
+def _frozen(rings: Iterable[Iterable[Any]]) -> tuple[FrozenRing, ...]:
+    return tuple(tuple(tuple(p) for p in ring) for ring in rings)
+
+
+@functools.lru_cache(maxsize=8)
+def _union_of(rings: tuple[FrozenRing, ...]) -> BaseGeometry:
+    polygons = [Polygon(r) for r in rings if len(r) >= 3]
+    return shapely.union_all(shapely.buffer(polygons, 0)) if polygons else Polygon()
+
+
+@functools.lru_cache(maxsize=8)
+def _mowable_area(lawn: FrozenRing, obstacles: tuple[FrozenRing, ...],
+                  mow_areas: tuple[FrozenRing, ...]) -> Polygon | MultiPolygon:
+    area: BaseGeometry = Polygon(lawn).buffer(0)
+    if obstacles:
+        area = area.difference(_union_of(obstacles))
+    if mow_areas:
+        area = area.intersection(_union_of(mow_areas))
+    return cast("Polygon | MultiPolygon", area)
 
 
 # --- ways in -------------------------------------------------------------------

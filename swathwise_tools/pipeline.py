@@ -24,7 +24,7 @@ from .garden import Garden
 from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
-from .plan import Plan, PlanError, plan_garden, resolve_settings
+from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings
 from .sessions import safe_way, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
@@ -95,7 +95,9 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
+    ahead = CoverageAhead(prepared, resolved, garden.mowable_area())
     plan = plan_garden(prepared, resolved, start=start, drawn=garden)
+    plan.coverage_ahead = ahead
     _add_cut_off(plan, report.cut_off)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.

@@ -15,12 +15,15 @@ from __future__ import annotations
 
 import math
 import time
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
 from typing import Any, Mapping, Sequence
 
+import shapely
 from shapely.geometry import LineString, Point
 from shapely.geometry import Polygon as ShapelyPolygon
+from shapely.geometry.base import BaseGeometry
 
 from .coverage import Coverage, find_gaps, mowing_lines
 from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
@@ -99,6 +102,9 @@ class Plan:
     # path's point before it), empty when the route ends at the last piece;
     # see sessions.with_way_home.
     home: list[XY] = field(default_factory=list)
+    # Set by pipeline.make_plan: the coverage of every piece, swept while
+    # the planner ordered them (see CoverageAhead).
+    coverage_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -106,17 +112,31 @@ class Plan:
     def coverage(self) -> Coverage:
         """The mowable area that no mowing pass sweeps at the swath width
         (``settings.swath_width``); computed once, on first use."""
-        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces), self.settings.swath_width)
+        return self._coverages[0]
 
     @cached_property
     def planned_coverage(self) -> Coverage:
         """As :attr:`coverage`, had every planned piece been reached: the
-        gaps of :attr:`coverage` less what the pieces given up would sweep."""
+        mowable area that no pass of any piece, reached or given up, sweeps."""
+        return self._coverages[1]
+
+    @cached_property
+    def _coverages(self) -> tuple[Coverage, Coverage]:
+        mowable = self.garden.mowable_area()
+        swath = self.settings.swath_width
+        every = mowing_lines(self.pieces, False)
+        planned = self.coverage_ahead.result(mowable, every, swath) if self.coverage_ahead else None
         if all(p.reached for p in self.pieces):
-            return self.coverage
-        swept = self.coverage
-        given_up = find_gaps(swept.gaps, mowing_lines(self.given_up, False), swept.swath)
-        return Coverage(given_up.gaps, swept.mowable_area, swept.swath, given_up.seconds)
+            coverage = planned or find_gaps(mowable, every, swath)
+            return coverage, coverage
+        reached = mowing_lines(self.pieces)
+        if planned is not None:
+            return find_gaps(mowable, reached, swath), planned
+        # Both at once: the planned coverage is swept in a second thread
+        # (the sweeping leaves the interpreter free).
+        with ThreadPoolExecutor(max_workers=1) as pool:
+            later = pool.submit(find_gaps, mowable, every, swath)
+            return find_gaps(mowable, reached, swath), later.result()
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -257,8 +277,7 @@ class Plan:
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
 
         def line(points: Sequence[XY]) -> dict[str, Any]:
-            coords = frame.to_source(list(points))
-            return {"type": "LineString", "coordinates": [[round(x, digits), round(y, digits)] for x, y in coords]}
+            return {"type": "LineString", "coordinates": frame.to_source_rounded(points, digits)}
 
         def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
             return {"type": "Feature", "properties": properties, "geometry": geometry}
@@ -283,7 +302,8 @@ class Plan:
         features.append(feature(
             {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
             {"type": "MultiPolygon", "coordinates": [
-                [line(list(ring.coords))["coordinates"] for ring in (g.exterior, *g.interiors)]
+                [frame.to_source_rounded(shapely.get_coordinates(ring).tolist(), digits)
+                 for ring in (g.exterior, *g.interiors)]
                 for g in gaps.geoms]} if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
@@ -393,6 +413,34 @@ def plan_garden(
     mowing = trace_pieces(path, pieces)
     return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
                 warnings=[warning] if warning else [])
+
+
+class CoverageAhead:
+    """The coverage of every piece a plan lays, swept in a second thread
+    while the planner orders the pieces: the slices come from the companion
+    module without ordering (the same slices, bit for bit), and sweeping
+    them leaves the interpreter free.  Where every piece is reached it is
+    the plan's coverage, else its planned coverage."""
+
+    def __init__(self, garden: Garden, settings: Settings, mowable: BaseGeometry) -> None:
+        self._mowable = mowable
+        self._swath = settings.swath_width
+        self._pool = ThreadPoolExecutor(max_workers=1)
+        self._future = self._pool.submit(self._sweep, garden, settings.to_planner())
+        self._pool.shutdown(wait=False)
+
+    def _sweep(self, garden: Garden, values: Mapping[str, Any]) -> tuple[list[list[XY]], Coverage]:
+        slices = build_scene(garden).slices(values).slices
+        lines = [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
+        return lines, find_gaps(self._mowable, lines, self._swath)
+
+    def result(self, mowable: BaseGeometry, lines: list[list[XY]], swath: float) -> Coverage | None:
+        """The coverage swept ahead, if it was swept for this area, these
+        lines and this swath (metres); else None."""
+        if mowable is not self._mowable and not mowable.equals(self._mowable):
+            return None
+        swept, coverage = self._future.result()
+        return coverage if swath == self._swath and swept == lines else None
 
 
 class NoRouteError(PlanError):
