@@ -93,9 +93,9 @@ void collectParts(const Clipper2Lib::PolyPath64& node, std::vector<AreaPart>& pa
 }
 
 // The unswept area on the grid: the area's rings less the strips along
-// the lines, oriented (outlines positive).
-Paths64 unsweptPaths(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
-                     double halfWidth, int arcSegments) {
+// the lines, as outlines with their holes (and islands in those, and so on).
+void unsweptTree(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
+                 double halfWidth, int arcSegments, Clipper2Lib::PolyTree64& tree) {
     Paths64 subject;
     for (const Ring& ring : area) {
         if (ring.size() >= 3 && onGrid(ring)) subject.push_back(toGrid(ring));
@@ -140,24 +140,38 @@ Paths64 unsweptPaths(const std::vector<Ring>& area, const std::vector<std::vecto
         orienter.AddSubject(subject);
         orienter.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::EvenOdd, oriented);
     }
-    if (swept.empty()) return oriented;
     Clipper2Lib::Clipper64 clipper;
     clipper.AddSubject(oriented);
     clipper.AddClip(swept);
-    Paths64 rest;
-    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, rest);
-    return rest;
+    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, tree);
 }
 
-// Oriented paths as parts: outlines with their holes.
-std::vector<AreaPart> partsOf(const Paths64& paths) {
-    Clipper2Lib::Clipper64 clipper;
-    clipper.AddSubject(paths);
-    Clipper2Lib::PolyTree64 tree;
-    clipper.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::NonZero, tree);
-    std::vector<AreaPart> parts;
-    collectParts(tree, parts);
-    return parts;
+// The area of the outlines below `node` less their holes, and so on down.
+double treeArea(const Clipper2Lib::PolyPath64& node) {
+    double area = 0.0;
+    for (const auto& child : node) {
+        area += Clipper2Lib::Area(child->Polygon());
+        for (const auto& hole : *child) area += Clipper2Lib::Area(hole->Polygon()) + treeArea(*hole);
+    }
+    return area;
+}
+
+// The outlines below `node` that can hold a disc of diameter `width` (by
+// their box and area), each with its holes, and so on down.
+void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wide) {
+    const double discArea = M_PI * width * width / 4.0;
+    for (const auto& child : node) {
+        const Path64& outer = child->Polygon();
+        const Clipper2Lib::Rect64 box = Clipper2Lib::GetBounds(outer);
+        const bool holds = Clipper2Lib::Area(outer) >= discArea &&
+                           static_cast<double>(box.Width()) >= width &&
+                           static_cast<double>(box.Height()) >= width;
+        if (holds) wide.push_back(outer);
+        for (const auto& hole : *child) {
+            if (holds) wide.push_back(hole->Polygon());
+            wideOutlines(*hole, width, wide);
+        }
+    }
 }
 
 }  // namespace
@@ -165,50 +179,43 @@ std::vector<AreaPart> partsOf(const Paths64& paths) {
 std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
                                    const std::vector<std::vector<Point>>& lines, double halfWidth,
                                    int arcSegments) {
-    return partsOf(unsweptPaths(area, lines, halfWidth, arcSegments));
+    Clipper2Lib::PolyTree64 tree;
+    unsweptTree(area, lines, halfWidth, arcSegments, tree);
+    std::vector<AreaPart> parts;
+    collectParts(tree, parts);
+    return parts;
 }
 
 UnsweptGaps unsweptGaps(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
                         double halfWidth, int arcSegments, double minWidth) {
-    Paths64 rest = unsweptPaths(area, lines, halfWidth, arcSegments);
+    Clipper2Lib::PolyTree64 tree;
+    unsweptTree(area, lines, halfWidth, arcSegments, tree);
     UnsweptGaps out;
-    for (const Path64& path : rest) out.unsweptArea += Clipper2Lib::Area(path);
-    out.unsweptArea /= kCoverageGridScale * kCoverageGridScale;
-    if (std::isfinite(minWidth) && minWidth > 0.0 && arcSegments > 0 && !rest.empty()) {
-        // Shrunk by half the width and grown back, on the grid.  An outline
-        // that cannot hold a disc of that width (by its box or its area)
-        // opens to nothing and is left out first; a hole left without its
-        // outline adds nothing to what the growing joins.
-        const double width = minWidth * kCoverageGridScale;
-        const double discArea = M_PI * width * width / 4.0;
-        Paths64 wide;
-        wide.reserve(rest.size());
-        for (Path64& path : rest) {
-            const double area = Clipper2Lib::Area(path);
-            if (area > 0.0) {
-                const Clipper2Lib::Rect64 box = Clipper2Lib::GetBounds(path);
-                if (area < discArea || static_cast<double>(box.Width()) < width ||
-                    static_cast<double>(box.Height()) < width)
-                    continue;
-            }
-            wide.push_back(std::move(path));
-        }
-        const double delta = width / 2.0;
-        const double arcTolerance = chordTolerance(delta, kOpeningArcSegments);
-        Clipper2Lib::ClipperOffset shrink;
-        shrink.ArcTolerance(arcTolerance);
-        shrink.AddPaths(wide, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-        Paths64 core;
-        shrink.Execute(-delta, core);
-        Clipper2Lib::ClipperOffset grow;
-        grow.ArcTolerance(arcTolerance);
-        grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-        Clipper2Lib::PolyTree64 tree;
-        grow.Execute(delta, tree);
+    out.unsweptArea = treeArea(tree) / (kCoverageGridScale * kCoverageGridScale);
+    if (!(std::isfinite(minWidth) && minWidth > 0.0)) {
         collectParts(tree, out.gaps);
         return out;
     }
-    out.gaps = partsOf(rest);
+    // Shrunk by half the width and grown back, on the grid.  An outline that
+    // cannot hold a disc of that width opens to nothing and is left out
+    // first, with its holes (so that every hole keeps its outline, and the
+    // offsetting finds an outline lowest).
+    const double width = minWidth * kCoverageGridScale;
+    Paths64 wide;
+    wideOutlines(tree, width, wide);
+    const double delta = width / 2.0;
+    const double arcTolerance = chordTolerance(delta, kOpeningArcSegments);
+    Clipper2Lib::ClipperOffset shrink;
+    shrink.ArcTolerance(arcTolerance);
+    shrink.AddPaths(wide, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+    Paths64 core;
+    shrink.Execute(-delta, core);
+    Clipper2Lib::ClipperOffset grow;
+    grow.ArcTolerance(arcTolerance);
+    grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+    Clipper2Lib::PolyTree64 opened;
+    grow.Execute(delta, opened);
+    collectParts(opened, out.gaps);
     return out;
 }
 

@@ -85,6 +85,23 @@ TEST(UnsweptGaps, SliversAndThinTailsAreLeftOutButCountInTheUnsweptArea) {
     EXPECT_NEAR(gapsArea(all.gaps), all.unsweptArea, 1e-9);
 }
 
+// A patch with, below and above it, a part 6 mm wide with a hole: too small
+// for the disc, it goes with its hole (a hole alone would turn the opening of
+// the rest inside out, being lowest).
+TEST(UnsweptGaps, APartTooSmallForTheDiscGoesWithItsHoles) {
+    const std::vector<Ring> area = {pts({{0, 0}, {1, 0}, {1, 1}, {0, 1}})};
+    std::vector<Ring> rings = area;
+    for (double y : {-0.5, 1.5}) {
+        rings.push_back(pts({{0.5, y}, {0.506, y}, {0.506, y + 0.006}, {0.5, y + 0.006}}));
+        rings.push_back(pts({{0.502, y + 0.002}, {0.502, y + 0.004}, {0.504, y + 0.004}, {0.504, y + 0.002}}));
+    }
+    const UnsweptGaps gaps = unsweptGaps(rings, {}, 0.0, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 1u);
+    EXPECT_TRUE(gaps.gaps[0].holes.empty());
+    EXPECT_NEAR(gapsArea(gaps.gaps), 1.0, 1e-4);
+    EXPECT_NEAR(gaps.unsweptArea, 1.0 + 2 * (36e-6 - 4e-6), 1e-9);
+}
+
 // Lanes a swath apart over a lawn with a hole: the opening keeps the hole
 // a hole and the gaps within the unswept parts, a hair smaller at most.
 TEST(UnsweptGaps, OpeningKeepsHolesAndStaysWithinTheUnsweptParts) {
