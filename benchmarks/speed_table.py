@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import json
 import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -187,14 +188,25 @@ def one(name: str, gardens: Path, arg: str | None) -> int:
 
 def _child(name: str, gardens: Path, timeout: float, arg: str | None = None) -> dict[str, Any]:
     command = [sys.executable, str(Path(__file__).resolve()), "one", name, str(gardens)] + ([arg] if arg else [])
+    # In a session of its own, so that a figure stopped for taking too long
+    # is stopped with the worker processes it started (the angle search).
+    child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             start_new_session=True)
     try:
-        done = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=os.environ.copy())
+        stdout, stderr = child.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(child.pid, signal.SIGKILL)
+        child.communicate()
         return {"timeout": timeout}
-    lines = done.stdout.strip().splitlines()
-    if done.returncode != 0 or not lines:
-        tail = done.stderr.strip().splitlines()
-        return {"na": tail[-1] if tail else f"exit {done.returncode}"}
+    finally:
+        try:
+            os.killpg(child.pid, signal.SIGKILL)  # workers left behind, if any
+        except ProcessLookupError:
+            pass
+    lines = stdout.strip().splitlines()
+    if child.returncode != 0 or not lines:
+        tail = stderr.strip().splitlines()
+        return {"na": tail[-1] if tail else f"exit {child.returncode}"}
     result: dict[str, Any] = json.loads(lines[-1])
     return result
 
@@ -213,7 +225,7 @@ def measure(gardens: Path, out: Path, timeout: float) -> int:
         take(f"cliff-{offset}", "cliff", offset, limit=min(timeout, 10.0))
     take("angle-2ha", "angle-2ha", limit=3 * timeout)
     take("angle-park", "angle-park", limit=3 * timeout)
-    take("park-coverage", "park-coverage")
+    take("park-coverage", "park-coverage", limit=3 * timeout)
     take("python-call", "python-call")
     take("command", "command", limit=3 * timeout)
     out.write_text(json.dumps(figures, indent=1), encoding="utf-8")

@@ -10,7 +10,8 @@
 #               module and tools are built once as a wheel into
 #               build/before-REV/ and imported from there
 # --timeout S   a figure taking longer is shown as "> S s" (default 20; the
-#               angle search and the command get 3 S, a cliff offset 10 s)
+#               angle search, the park's coverage with its plan and the
+#               command get 3 S, a cliff offset 10 s)
 #
 # The "after" column is this checkout, as scripts/setup.sh installs it in
 # .venv.  Figures a revision cannot take (an API it lacks) are "n/a".  The

@@ -24,7 +24,7 @@ from .garden import Garden
 from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
-from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings
+from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings, settle_coverage
 from .sessions import safe_way, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
@@ -81,7 +81,9 @@ def make_plan(
 
     choice = None
     if angle == "auto":
-        # The search plans from where the route meets the free lawn.
+        # The search plans from where the route meets the free lawn, in
+        # forked processes: no sweep of an earlier plan may run meanwhile.
+        settle_coverage()
         try:
             entry = find_entry(prepared, start, garden).point or start
         except StartError as exc:

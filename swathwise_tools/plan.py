@@ -15,7 +15,7 @@ from __future__ import annotations
 
 import math
 import time
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
 from typing import Any, Mapping, Sequence
@@ -415,6 +415,19 @@ def plan_garden(
                 warnings=[warning] if warning else [])
 
 
+# The sweeps of CoverageAhead still running or not yet read (see
+# settle_coverage).
+_PENDING: set[Future[Any]] = set()
+
+
+def settle_coverage() -> None:
+    """Wait for every coverage being swept ahead: before forking worker
+    processes (the angle search), so that no thread is inside a sweep then."""
+    for future in list(_PENDING):
+        future.exception()
+        _PENDING.discard(future)
+
+
 class CoverageAhead:
     """The coverage of every piece a plan lays, swept in a second thread
     while the planner orders the pieces: the slices come from the companion
@@ -428,6 +441,8 @@ class CoverageAhead:
         self._pool = ThreadPoolExecutor(max_workers=1)
         self._future = self._pool.submit(self._sweep, garden, settings.to_planner())
         self._pool.shutdown(wait=False)
+        _PENDING.add(self._future)
+        self._future.add_done_callback(_PENDING.discard)
 
     def _sweep(self, garden: Garden, values: Mapping[str, Any]) -> tuple[list[list[XY]], Coverage]:
         slices = build_scene(garden).slices(values).slices
