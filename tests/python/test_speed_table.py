@@ -32,7 +32,7 @@ def test_the_table_shows_what_a_revision_lacks_or_takes_too_long_over(capsys, be
     assert len(lines) == 1 + 1 + len(speed_table.BED_CASES) + 6
     for text in shown:
         assert text in out
-    assert "1.50 s / 1.20 s = 1.25x, +0.30 s" in out
+    assert "1.50 s / 1.20 s = 1.25x, +0.30 s" in out  # wall against planning
     assert "100 ms - 300 ms; 1 of 21 at 0.3 s or more" in out
 
 
