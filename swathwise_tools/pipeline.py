@@ -97,7 +97,7 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
-    ahead = CoverageAhead(prepared, resolved, garden.mowable_area())
+    ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area())
     plan = plan_garden(prepared, resolved, start=start, drawn=garden)
     plan.coverage_ahead = ahead
     _add_cut_off(plan, report.cut_off)
@@ -110,6 +110,7 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    plan.sweep_ahead()
     if return_home:
         with_way_home(plan, safe_way(plan))
     return plan

@@ -18,7 +18,7 @@ import time
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
-from typing import Any, Mapping, Sequence
+from typing import Any, Callable, Mapping, Sequence
 
 import shapely
 from shapely.geometry import LineString, Point
@@ -105,6 +105,7 @@ class Plan:
     # Set by pipeline.make_plan: the coverage of every piece, swept while
     # the planner ordered them (see CoverageAhead).
     coverage_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
+    reached_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -124,19 +125,33 @@ class Plan:
     def _coverages(self) -> tuple[Coverage, Coverage]:
         mowable = self.garden.mowable_area()
         swath = self.settings.swath_width
+
+        def ahead(sweep: CoverageAhead | None, lines: list[list[XY]]) -> Coverage | None:
+            return sweep.result(mowable, lines, swath) if sweep is not None else None
+
         every = mowing_lines(self.pieces, False)
-        planned = self.coverage_ahead.result(mowable, every, swath) if self.coverage_ahead else None
+        planned = ahead(self.coverage_ahead, every)
         if all(p.reached for p in self.pieces):
             coverage = planned or find_gaps(mowable, every, swath)
             return coverage, coverage
-        reached = mowing_lines(self.pieces)
-        if planned is not None:
-            return find_gaps(mowable, reached, swath), planned
+        reached_lines = mowing_lines(self.pieces)
+        reached = ahead(self.reached_ahead, reached_lines)
+        if planned is not None or reached is not None:
+            return (reached or find_gaps(mowable, reached_lines, swath),
+                    planned or find_gaps(mowable, every, swath))
         # Both at once: the planned coverage is swept in a second thread
         # (the sweeping leaves the interpreter free).
         with ThreadPoolExecutor(max_workers=1) as pool:
             later = pool.submit(find_gaps, mowable, every, swath)
-            return find_gaps(mowable, reached, swath), later.result()
+            return find_gaps(mowable, reached_lines, swath), later.result()
+
+    def sweep_ahead(self) -> None:
+        """Start sweeping the coverage of the reached pieces in a second
+        thread, when some are given up (else the plan's coverage is that of
+        every piece); :attr:`coverage` takes it if the pieces stay so."""
+        if not all(p.reached for p in self.pieces):
+            self.reached_ahead = CoverageAhead.of_lines(mowing_lines(self.pieces), self.settings.swath_width,
+                                                        self.garden.mowable_area())
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -429,25 +444,42 @@ def settle_coverage() -> None:
 
 
 class CoverageAhead:
-    """The coverage of every piece a plan lays, swept in a second thread
-    while the planner orders the pieces: the slices come from the companion
-    module without ordering (the same slices, bit for bit), and sweeping
-    them leaves the interpreter free.  Where every piece is reached it is
-    the plan's coverage, else its planned coverage."""
+    """A coverage swept in a second thread while the interpreter goes on
+    (sweeping leaves it free), and taken only for the area, lines and swath
+    it was swept for.  :meth:`of_slices`: every piece a plan lays, while the
+    planner orders them (the slices come from the companion module without
+    ordering, the same slices bit for bit): where every piece is reached it
+    is the plan's coverage, else its planned coverage.  :meth:`of_lines`:
+    given lines (the reached pieces', while the route is finished)."""
 
-    def __init__(self, garden: Garden, settings: Settings, mowable: BaseGeometry) -> None:
+    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]]) -> None:
         self._mowable = mowable
-        self._swath = settings.swath_width
+        self._swath = swath
         self._pool = ThreadPoolExecutor(max_workers=1)
-        self._future = self._pool.submit(self._sweep, garden, settings.to_planner())
+        self._future = self._pool.submit(self._sweep, lines)
         self._pool.shutdown(wait=False)
         _PENDING.add(self._future)
         self._future.add_done_callback(_PENDING.discard)
 
-    def _sweep(self, garden: Garden, values: Mapping[str, Any]) -> tuple[list[list[XY]], Coverage]:
-        slices = build_scene(garden).slices(values).slices
-        lines = [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
-        return lines, find_gaps(self._mowable, lines, self._swath)
+    @classmethod
+    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry) -> CoverageAhead:
+        """The coverage of every slice that planning ``garden`` with ``settings`` lays."""
+        values = settings.to_planner()
+
+        def lines() -> list[list[XY]]:
+            slices = build_scene(garden).slices(values).slices
+            return [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
+
+        return cls(mowable, settings.swath_width, lines)
+
+    @classmethod
+    def of_lines(cls, lines: list[list[XY]], swath: float, mowable: BaseGeometry) -> CoverageAhead:
+        """The coverage of these mowing lines (see coverage.mowing_lines)."""
+        return cls(mowable, swath, lambda: lines)
+
+    def _sweep(self, lines: Callable[[], list[list[XY]]]) -> tuple[list[list[XY]], Coverage]:
+        swept = lines()
+        return swept, find_gaps(self._mowable, swept, self._swath)
 
     def result(self, mowable: BaseGeometry, lines: list[list[XY]], swath: float) -> Coverage | None:
         """The coverage swept ahead, if it was swept for this area, these
