@@ -170,11 +170,21 @@ class LocalFrame:
     def to_source_rounded(self, points: Sequence[Sequence[float]], digits: int) -> list[list[float]]:
         """As :meth:`to_source`, each coordinate rounded to ``digits`` decimals,
         as ``[x, y]`` lists (the way GeoJSON writes them)."""
-        if self._inverse is None:
-            cx, cy = (float(v) for v in self.centre)
-            return [[round(x + cx, digits), round(y + cy, digits)] for x, y in points]
-        coords = self._convert(np.asarray(points, dtype=float).reshape(-1, 2), forward=False)
-        return [[round(x, digits), round(y, digits)] for x, y in coords.tolist()]
+        return self.to_source_rounded_many([points], digits)[0]
+
+    def to_source_rounded_many(self, lines: Sequence[Sequence[Sequence[float]]],
+                               digits: int) -> list[list[list[float]]]:
+        """:meth:`to_source_rounded` of every line, converted in one go."""
+        flat = [p for line in lines for p in line]
+        if not flat:
+            return [[] for _ in lines]
+        coords = self._convert(np.asarray(flat, dtype=float).reshape(-1, 2), forward=False)
+        rounded: list[list[float]] = _rounded(coords, digits).tolist()
+        out, at = [], 0
+        for line in lines:
+            out.append(rounded[at:at + len(line)])
+            at += len(line)
+        return out
 
     def geometry_to_local(self, geometry: G) -> G:
         """A shapely geometry from the source CRS into the planning frame."""
@@ -194,6 +204,17 @@ class LocalFrame:
             return moved
         xs, ys = transformer.transform(coords[:, 0], coords[:, 1])
         return np.column_stack([np.asarray(xs, dtype=float), np.asarray(ys, dtype=float)])
+
+
+def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
+    """Every value rounded to ``digits`` decimals exactly as Python's round
+    does: numpy's scaled rounding, and Python's where the scaled value lies
+    so near a half that the scaling could have moved it across."""
+    out: np.ndarray = np.round(coords, digits)
+    scaled = coords * 10.0 ** digits
+    for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
+        out[i, j] = round(float(coords[i, j]), digits)
+    return out
 
 
 def _pairs(coords: np.ndarray) -> Ring:

@@ -301,25 +301,28 @@ class Plan:
         if sessions is not None:
             features += session_features(self, sessions, line)
         else:
-            for piece in self.pieces:
-                points = piece.line if len(piece.line) >= 2 else piece.line * 2
+            lines = [p.line if len(p.line) >= 2 else p.line * 2 for p in self.pieces]
+            stretches = self.transit_stretches()
+            converted = frame.to_source_rounded_many(lines + stretches, digits)
+            for piece, points, coords in zip(self.pieces, lines, converted):
                 features.append(feature(
                     {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
                      "reached": piece.reached, "length": piece.length},
-                    line(points) if points else None,
+                    {"type": "LineString", "coordinates": coords} if points else None,
                 ))
-            for order, stretch in enumerate(self.transit_stretches(), start=1):
+            for order, (stretch, coords) in enumerate(zip(stretches, converted[len(lines):]), start=1):
                 features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
-                                        line(stretch)))
+                                        {"type": "LineString", "coordinates": coords}))
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
+        polygons = [[shapely.get_coordinates(ring).tolist() for ring in (g.exterior, *g.interiors)]
+                    for g in gaps.geoms]
+        rings = iter(frame.to_source_rounded_many([r for rs in polygons for r in rs], digits))
         features.append(feature(
             {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
-            {"type": "MultiPolygon", "coordinates": [
-                [frame.to_source_rounded(shapely.get_coordinates(ring).tolist(), digits)
-                 for ring in (g.exterior, *g.interiors)]
-                for g in gaps.geoms]} if not gaps.is_empty else None))
+            {"type": "MultiPolygon", "coordinates": [[next(rings) for _ in rs] for rs in polygons]}
+            if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
