@@ -16,14 +16,16 @@ from __future__ import annotations
 
 import json
 from dataclasses import dataclass, field
-from typing import Any, Sequence, TypeVar
+from functools import lru_cache
+from typing import TYPE_CHECKING, Any, Sequence, TypeVar
 
 import numpy as np
 import shapely
-from pyproj import CRS, Transformer
-from pyproj.crs import ProjectedCRS
-from pyproj.crs.coordinate_operation import AzimuthalEquidistantConversion
-from pyproj.exceptions import CRSError
+
+# pyproj is imported where a CRS is first needed: gardens in plain metres
+# never load it.
+if TYPE_CHECKING:
+    from pyproj import CRS, Transformer
 
 XY = tuple[float, float]
 Ring = list[XY]
@@ -33,8 +35,14 @@ LOCAL_METRES = "local-metres"
 # Names that these tools have always read.
 LONLAT_NAMES = {"wgs84", "lonlat", "lon/lat", "crs84"}
 METRE_NAMES = {"local-metres", "local-meters", "metres", "meters"}
-# What GeoJSON without a CRS is (RFC 7946): longitude and latitude on WGS 84.
-GEOJSON_DEFAULT = CRS.from_user_input("OGC:CRS84")
+
+
+@lru_cache(maxsize=1)
+def geojson_default() -> CRS:
+    """What GeoJSON without a CRS is (RFC 7946): longitude and latitude on WGS 84."""
+    from pyproj import CRS
+
+    return CRS.from_user_input("OGC:CRS84")
 
 
 class CrsError(ValueError):
@@ -62,7 +70,10 @@ def read_crs(value: Any) -> CRS | None:
         if key in METRE_NAMES:
             return None
         if key in LONLAT_NAMES:
-            return GEOJSON_DEFAULT
+            return geojson_default()
+    from pyproj import CRS
+    from pyproj.exceptions import CRSError
+
     if isinstance(value, (str, int, CRS)) and not isinstance(value, bool):
         try:
             crs = CRS.from_user_input(value)
@@ -134,7 +145,11 @@ class LocalFrame:
     @classmethod
     def around(cls, crs: CRS, centre: XY) -> "LocalFrame":
         """An equidistant frame centred on ``centre`` (given in ``crs``)."""
-        geodetic = crs.geodetic_crs or GEOJSON_DEFAULT
+        from pyproj import Transformer
+        from pyproj.crs import ProjectedCRS
+        from pyproj.crs.coordinate_operation import AzimuthalEquidistantConversion
+
+        geodetic = crs.geodetic_crs or geojson_default()
         to_geodetic = Transformer.from_crs(crs, geodetic, always_xy=True)
         lon, lat = to_geodetic.transform(*centre)
         local = ProjectedCRS(

@@ -39,18 +39,20 @@ import math
 import sys
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Iterable, Mapping, cast
+from typing import TYPE_CHECKING, Any, Iterable, Mapping, cast
 
 import numpy as np
 import shapely
-from pyproj import CRS
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.geometry.base import BaseGeometry
 
-from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
+from .frame import XY, CrsError, LocalFrame, Ring, crs_label, geojson_default, read_crs
 from .features import DEGENERATE, ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, \
     point_of, polygon_parts, read_feature, to_shape
 from .settings import Settings, SettingsError
+
+if TYPE_CHECKING:
+    from pyproj import CRS
 
 __all__ = [
     "Garden", "GardenError", "LocalFrame", "XY", "Ring", "ROLES",
@@ -408,7 +410,7 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
     start = point_of(by_role["start"][0]) if by_role["start"] else None
 
     crs_known = bool(crs_given)
-    crs = crs_given[0] if crs_given else GEOJSON_DEFAULT
+    crs = crs_given[0] if crs_given else geojson_default()
     if crs is not None and crs.is_geographic:
         others = [(f.label, f.geometry) for f in features if f.role not in ("lawn",)]
         _check_lonlat([(lawns[0].label, lawn)] + others, crs, crs_known, python)
