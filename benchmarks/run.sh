@@ -42,17 +42,7 @@ scripts/setup.sh
 mkdir -p "$OUT/obj"
 "$VENV/bin/python" benchmarks/export_gardens.py "$OUT/gardens" examples/*.geojson
 
-CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra -pthread
-          -I. -I.deps/clipper2/include)
-SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp tests/cpp/reference_lanes.cpp
-         benchmarks/bench_planner.cpp)
-echo "bench: building $OUT/bench_planner" >&2
-printf '%s\n' "${SOURCES[@]}" | OUT_DIR="$OUT" xargs -P "$(nproc)" -I{} sh -c \
-  'src="$1"; shift; obj="$OUT_DIR/obj/$(echo "$src" | tr / _).o"; g++ "$@" -c "$src" -o "$obj"' \
-  _ {} "${CXXFLAGS[@]}"
-OBJECTS=()
-for src in "${SOURCES[@]}"; do OBJECTS+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
-g++ -pthread "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
+bash benchmarks/build_bench.sh
 
 # The planner of commit $BEFORE, built with this benchmark and its gardens.
 if [[ -n "$BEFORE" ]]; then

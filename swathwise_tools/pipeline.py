@@ -24,7 +24,7 @@ from .garden import Garden
 from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
-from .plan import Plan, PlanError, plan_garden, resolve_settings
+from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings, settle_coverage
 from .sessions import safe_way, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
@@ -84,7 +84,9 @@ def make_plan(
 
     choice = None
     if angle == "auto":
-        # The search plans from where the route meets the free lawn.
+        # The search plans from where the route meets the free lawn, in
+        # forked processes: no sweep of an earlier plan may run meanwhile.
+        settle_coverage()
         try:
             entry = find_entry(prepared, start, garden).point or start
         except StartError as exc:
@@ -98,7 +100,9 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
+    ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area())
     plan = plan_garden(prepared, resolved, start=start, drawn=garden)
+    plan.coverage_ahead = ahead
     _add_cut_off(plan, report.cut_off)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.
@@ -109,6 +113,7 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    plan.sweep_ahead()
     if return_home:
         with_way_home(plan, safe_way(plan))
     return plan
