@@ -102,7 +102,7 @@ constexpr double kRegionGridScale = 1e5;
 constexpr double kRegionGridLimit = 1e15;
 constexpr double kRegionMargin = 0.0002;
 constexpr double kRegionReach = 0.011;
-constexpr double kRegionArcTolerance = 0.0001;
+constexpr double kRegionArcTolerance = 0.0007;
 constexpr double kRegionBoxPad = 1e-6;
 constexpr double kShortMoveReach = 0.0101;
 

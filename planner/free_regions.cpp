@@ -112,7 +112,6 @@ void addRegion(const Paths64& part, std::vector<FreeRegions::Region>& regions) {
     offsetter.Execute(kRegionReach * kRegionGridScale, grown);
     makePositive(grown);
     FreeRegions::Region region;
-    region.paths = grown;
     for (const Path64& path : grown) {
         if (path.size() < 3) continue;
         region.rings.push_back(ringOf(path));
@@ -235,28 +234,22 @@ FreeRegions buildFreeRegions(const TransitContext& context) {
         forEachRegionAt(regions, x, y, [&](std::uint32_t r) { join(parent, e, r); });
     };
 
-    // Where regions overlap (a position within the reach of two parts):
-    // every region of a position counted once, less their union once.
+    // Two regions overlap only inside the box of one that is not the
+    // largest: nodes there may lie within the reach of two parts.
     std::vector<Box> overlapBoxes;
-    if (regionCount > 1) {
-        Paths64 all;
-        for (const FreeRegions::Region& region : regions.regions)
-            all.insert(all.end(), region.paths.begin(), region.paths.end());
-        Paths64 once = Clipper2Lib::Union(all, FillRule::NonZero);
-        makePositive(once);
-        for (Path64& path : once) std::reverse(path.begin(), path.end());
-        all.insert(all.end(), once.begin(), once.end());
-        for (const Path64& path : Clipper2Lib::Union(all, FillRule::Positive)) {
-            if (path.empty()) continue;
-            Box b = boxOf(ringOf(path));
-            b.x0 -= kRegionBoxPad;
-            b.y0 -= kRegionBoxPad;
-            b.x1 += kRegionBoxPad;
-            b.y1 += kRegionBoxPad;
-            overlapBoxes.push_back(b);
-        }
+    std::size_t largest = 0;
+    auto boxArea = [](const Box& b) { return (b.x1 - b.x0) * (b.y1 - b.y0); };
+    for (std::size_t r = 1; r < regionCount; ++r)
+        if (boxArea(regions.regions[r].box) > boxArea(regions.regions[largest].box)) largest = r;
+    for (std::size_t r = 0; r < regionCount; ++r) {
+        if (r == largest) continue;
+        Box b = regions.regions[r].box;
+        b.x0 -= kRegionBoxPad;
+        b.y0 -= kRegionBoxPad;
+        b.x1 += kRegionBoxPad;
+        b.y1 += kRegionBoxPad;
+        overlapBoxes.push_back(b);
     }
-    for (FreeRegions::Region& region : regions.regions) Paths64().swap(region.paths);
 
     regions.cells.reserve(nodeCount);
     for (std::size_t k = 0; k < nodeCount; ++k) {

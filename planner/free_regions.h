@@ -21,7 +21,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "clipper2/clipper.core.h"
 #include "planner/geometry.h"
 #include "planner/transit.h"
 
@@ -35,7 +34,6 @@ struct FreeRegions {
         Box box;
         std::vector<std::vector<Point>> rings;  // the outline, then its holes
         std::vector<Box> ringBoxes;
-        Clipper2Lib::Paths64 paths;  // on the grid, while the regions are built
     };
     std::vector<Region> regions;
 
