@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -247,6 +248,13 @@ std::size_t resultBytes(const Result& r) {
            lines(r.connectors) + lines(r.searchEdges);
 }
 
+// Processor time of the whole process (every thread) so far.
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 double seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
 }
@@ -259,6 +267,8 @@ struct Row {
     std::size_t vertices = 0;  // of the lawn and the obstacles
     double fastSeconds = 0.0;
     double leanSeconds = 0.0;      // without connectors and search edges, as from Python
+    double leanCpuSeconds = -1.0;  // the same calls' processor time, all threads (less hurt by a
+                                   // loaded machine than the wall clock)
     std::size_t leanPeakBytes = 0;
     double referenceSeconds = -1.0;
     std::size_t peakBytes = 0;
@@ -417,15 +427,18 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
     // Median time and first peak of `runs` calls with these options.
     Result fast;
     auto timeCalls = [&](const Planner::PlanningOptions& options, double& median,
-                         std::size_t& peak, bool keep) {
+                         std::size_t& peak, bool keep, double* cpuMedian = nullptr) {
         std::vector<double> times;
+        std::vector<double> cpuTimes;
         for (int run = 0; run < runs; ++run) {
             const std::size_t before = gLiveBytes;
             gPeakBytes = gLiveBytes.load();
+            const double c0 = processSeconds();
             const auto t0 = std::chrono::steady_clock::now();
             Result r = Planner::computeFullTask(garden.environment, garden.settings, garden.start,
                                                 options);
             const auto t1 = std::chrono::steady_clock::now();
+            cpuTimes.push_back(processSeconds() - c0);
             times.push_back(seconds(t0, t1));
             if (run == 0) {
                 peak = gPeakBytes - before;
@@ -434,13 +447,16 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
         }
         std::sort(times.begin(), times.end());
         median = times[times.size() / 2];
+        std::sort(cpuTimes.begin(), cpuTimes.end());
+        if (cpuMedian != nullptr) *cpuMedian = cpuTimes[cpuTimes.size() / 2];
     };
     row.fastSeconds = -1.0;
     row.leanSeconds = -1.0;
     if (full) timeCalls(Planner::PlanningOptions(), row.fastSeconds, row.peakBytes, true);
     Planner::PlanningOptions leanOptions;
     leanOptions.collectSearchDetails = false;
-    if (lean || !full) timeCalls(leanOptions, row.leanSeconds, row.leanPeakBytes, !full);
+    if (lean || !full)
+        timeCalls(leanOptions, row.leanSeconds, row.leanPeakBytes, !full, &row.leanCpuSeconds);
     row.resultSize = resultBytes(fast);
     row.slices = fast.slices.size();
     row.pathPoints = fast.path.points.size();
@@ -506,11 +522,11 @@ std::string secondsText(double s) {
 }
 
 void printHeader() {
-    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s %10s %8s"
-                " %10s %10s %9s\n",
+    std::printf("%-16s %8s %5s %7s %8s %8s %10s %10s %8s %8s %8s %10s %8s %10s %4s %10s %10s"
+                " %8s %10s %10s %9s\n",
                 "garden", "area m2", "obst", "slices", "path", "searches", "sight", "edges",
-                "result", "peak", "before", "fast", "speedup", "before", "same", "lean", "lean pk",
-                "transit", "tr+edges", "tr ctx");
+                "result", "peak", "before", "fast", "speedup", "before", "same", "lean", "lean cpu",
+                "lean pk", "transit", "tr+edges", "tr ctx");
 }
 
 void printRow(const Row& r) {
@@ -519,16 +535,16 @@ void printRow(const Row& r) {
         std::snprintf(speedup, sizeof speedup, "%.1fx", r.referenceSeconds / r.fastSeconds);
     char sight[32] = "-";
     if (r.checked) std::snprintf(sight, sizeof sight, "%llu", (unsigned long long)r.sightTests);
-    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s %10s %8s"
-                " %10s %10s %9s\n",
+    std::printf("%-16s %8.0f %5zu %7zu %8zu %8llu %10s %10zu %8s %8s %8s %10s %8s %10s %4s %10s %10s"
+                " %8s %10s %10s %9s\n",
                 r.name.c_str(), r.area, r.obstacles, r.slices, r.pathPoints,
                 (unsigned long long)r.transitSearches, sight, r.searchEdges,
                 bytesText(r.resultSize).c_str(), bytesText(r.peakBytes).c_str(),
                 r.checked ? bytesText(r.referencePeakBytes).c_str() : "-",
                 secondsText(r.fastSeconds).c_str(), speedup,
                 secondsText(r.referenceSeconds).c_str(), r.checked ? (r.same ? "yes" : "NO") : "-",
-                secondsText(r.leanSeconds).c_str(), bytesText(r.leanPeakBytes).c_str(),
-                secondsText(r.transitSeconds).c_str(), secondsText(r.transitEdgesSeconds).c_str(),
+                secondsText(r.leanSeconds).c_str(), secondsText(r.leanCpuSeconds).c_str(),
+                bytesText(r.leanPeakBytes).c_str(), secondsText(r.transitSeconds).c_str(), secondsText(r.transitEdgesSeconds).c_str(),
                 secondsText(r.transitContextSeconds).c_str());
     if (r.replayChecked && !r.replaySame)
         std::printf("  warning: replay differs on %s: %s\n", r.name.c_str(), r.replayNote.c_str());
@@ -707,8 +723,8 @@ int main(int argc, char** argv) {
     if (!timesFile.empty()) {
         if (std::FILE* f = std::fopen(timesFile.c_str(), "w")) {
             for (const Row& r : rows)
-                std::fprintf(f, "%s %zu %.9g %.9g %.9g\n", r.name.c_str(), r.vertices,
-                             r.leanSeconds, r.fastSeconds, r.referenceSeconds);
+                std::fprintf(f, "%s %zu %.9g %.9g %.9g %.9g\n", r.name.c_str(), r.vertices,
+                             r.leanSeconds, r.fastSeconds, r.referenceSeconds, r.leanCpuSeconds);
             std::fclose(f);
         }
     }

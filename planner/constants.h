@@ -95,6 +95,21 @@ constexpr std::size_t kHeapSlack = 4;          // transit: heap entries per node
 constexpr std::uint32_t kDirectionSectors = 1024;  // transit: moves sorted by direction into this many
 constexpr std::size_t kRecomputeBatch = 32;   // transit: moves costed at once when a key is recomputed,
 constexpr std::size_t kRecomputeOrdered = 96;  // ... taken in order up to this many, then all tested
+constexpr double kBelowHalfRoot2 = 0.7071067;  // transit: below 1 / sqrt(2) by far more than rounding
+// Free regions (searches that cannot succeed), on a grid of 10 micrometres
+// a unit: the lawn is grown and each obstacle shrunk by the margin (above
+// the sight test's tolerances and the grid's rounding, below half the
+// overlap of the pieces round a pocket), what is left grown by the reach
+// with round joins of chords no more than the arc tolerance inside the arc
+// (the reach less that stays above the end shrink); a move shorter than the
+// short-move reach may join any two positions.
+constexpr double kRegionGridScale = 1e5;
+constexpr double kRegionGridLimit = 1e15;
+constexpr double kRegionMargin = 0.0002;
+constexpr double kRegionReach = 0.011;
+constexpr double kRegionArcTolerance = 0.0007;
+constexpr double kRegionBoxPad = 1e-6;
+constexpr double kShortMoveReach = 0.0101;
 
 }  // namespace Planner
 

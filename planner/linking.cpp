@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "planner/constants.h"
+#include "planner/free_regions.h"
 #include "planner/geometry.h"
 #include "planner/sight_index.h"
 #include "planner/point_index.h"
@@ -134,6 +135,8 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
     SightScratch scratch;
     // The transit search's nodes are gathered at its first use.
     std::unique_ptr<TransitContext> transitContext;
+    // The lawn's free regions, found at the first search that keeps no edges.
+    std::unique_ptr<FreeRegions> regions;
     TransitCache transitCache;
     Entries list = listEntries(slices);
     PointTree tree = buildPointTree(list.points);
@@ -196,10 +199,20 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
                 if (collectSearchDetails) {
                     transit = findTransitPath(*transitContext, transitCache, &result.searchEdges,
                                               current.x, current.y, target.x, target.y);
-                } else if (!transitCertainlyFails(*transitContext, transitCache, reach, current.x,
-                                                  current.y, target.x, target.y)) {
-                    transit = findTransitPath(*transitContext, transitCache, nullptr, current.x,
-                                              current.y, target.x, target.y, &reach);
+                } else {
+                    // A search known to fail is skipped when nobody sees its
+                    // edges: one between regions that nothing joins, or one
+                    // that the last failed search shows cannot succeed.
+                    if (!regions)
+                        regions = std::make_unique<FreeRegions>(buildFreeRegions(*transitContext));
+                    if (!regionsPart(*regions, *transitContext, current.x, current.y, target.x,
+                                     target.y) &&
+                        !transitCertainlyFails(*transitContext, transitCache, reach, current.x,
+                                               current.y, target.x, target.y)) {
+                        transit = findTransitPath(*transitContext, transitCache, nullptr,
+                                                  current.x, current.y, target.x, target.y,
+                                                  &reach);
+                    }
                 }
                 markVisited(choice.index);
                 if (!transit.empty()) {

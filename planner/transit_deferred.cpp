@@ -482,10 +482,16 @@ private:
         const double* xs = px_.data();
         const double* ys = py_.data();
         const double* keys = nodeKey_.data();
+        // The distance is at least the larger difference along an axis and
+        // their sum over the square root of two (the move's length along a
+        // diagonal): kBelowHalfRoot2 stays below that factor by more than
+        // the rounding of the sum, the product and the root.
         for (std::size_t k = 0; k < count; ++k) {
-            const double axis = std::max(std::fabs(xs[k] - cur.x), std::fabs(ys[k] - cur.y));
+            const double dx = std::fabs(xs[k] - cur.x);
+            const double dy = std::fabs(ys[k] - cur.y);
+            const double bound = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
             out[listedCount] = static_cast<std::uint32_t>(k);
-            listedCount += keys[k] > cur.g + axis ? 1 : 0;
+            listedCount += keys[k] > cur.g + bound ? 1 : 0;
         }
         listed_.resize(listedCount);
         if (cur.onWire) {

@@ -1,0 +1,310 @@
+#include "planner/free_regions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <numeric>
+
+#include "clipper2/clipper.h"
+#include "planner/constants.h"
+#include "planner/node_lookup.h"
+
+namespace Planner {
+
+namespace {
+
+using Clipper2Lib::FillRule;
+using Clipper2Lib::Path64;
+using Clipper2Lib::Paths64;
+using Clipper2Lib::PolyPath64;
+using Clipper2Lib::PolyTree64;
+
+std::int64_t hopCell(double v) { return static_cast<std::int64_t>(std::floor(v / kShortMoveReach)); }
+
+bool cellBefore(const FreeRegions::Cell& a, const FreeRegions::Cell& b) {
+    if (a.cx != b.cx) return a.cx < b.cx;
+    if (a.cy != b.cy) return a.cy < b.cy;
+    return a.node < b.node;
+}
+
+// Calls visit(k) for every node closer to (x, y) than kShortMoveReach.
+template <class Visit>
+void forEachNodeWithinHop(const FreeRegions& regions, const TransitContext& context, double x,
+                          double y, Visit&& visit) {
+    const std::int64_t cx = hopCell(x);
+    const std::int64_t cy = hopCell(y);
+    for (std::int64_t i = cx - 1; i <= cx + 1; ++i) {
+        const FreeRegions::Cell lo{i, cy - 1, 0};
+        auto it = std::lower_bound(regions.cells.begin(), regions.cells.end(), lo, cellBefore);
+        for (; it != regions.cells.end() && it->cx == i && it->cy <= cy + 1; ++it) {
+            const TransitNode& n = context.nodes[it->node];
+            if (distanceBetween(x, y, n.x, n.y) < kShortMoveReach) visit(it->node);
+        }
+    }
+}
+
+void makePositive(Paths64& paths);
+
+// Metres to the regions' grid and back (finer than the planner's, so that
+// its rounding stays far below the margin).
+bool toRegionGrid(double metres, std::int64_t& units) {
+    const double scaled = std::round(metres * kRegionGridScale);
+    if (!(std::fabs(scaled) <= kRegionGridLimit)) return false;
+    units = static_cast<std::int64_t>(scaled);
+    return true;
+}
+
+bool gridPaths(const std::vector<Point>& ring, Paths64& out) {
+    if (ring.size() < 3) return true;
+    Path64 path;
+    path.reserve(ring.size());
+    for (const Point& p : ring) {
+        std::int64_t x = 0, y = 0;
+        if (!toRegionGrid(p.x, x) || !toRegionGrid(p.y, y)) return false;
+        path.emplace_back(x, y);
+    }
+    out.push_back(std::move(path));
+    return true;
+}
+
+Paths64 offsetPaths(const std::vector<Paths64>& groups, double metres,
+                    Clipper2Lib::EndType end = Clipper2Lib::EndType::Polygon) {
+    Clipper2Lib::ClipperOffset offsetter;
+    for (const Paths64& group : groups)
+        offsetter.AddPaths(group, Clipper2Lib::JoinType::Miter, end);
+    Paths64 solution;
+    offsetter.Execute(metres * kRegionGridScale, solution);
+    return solution;
+}
+
+std::vector<Point> ringOf(const Path64& path) {
+    std::vector<Point> ring;
+    ring.reserve(path.size());
+    for (const auto& p : path)
+        ring.emplace_back(static_cast<double>(p.x) / kRegionGridScale,
+                          static_cast<double>(p.y) / kRegionGridScale);
+    return ring;
+}
+
+// Every outline of the tree with its holes is a part; the outlines inside
+// its holes are parts of their own.
+void collectParts(const PolyPath64& outline, std::vector<Paths64>& parts) {
+    Paths64 part{outline.Polygon()};
+    for (const auto& hole : outline) {
+        part.push_back(hole->Polygon());
+        for (const auto& inner : *hole) collectParts(*inner, parts);
+    }
+    parts.push_back(std::move(part));
+}
+
+// Outlines counter-clockwise (positive area), holes clockwise, as the
+// winding counts below take them.
+void makePositive(Paths64& paths) {
+    if (Clipper2Lib::Area(paths) >= 0.0) return;
+    for (Path64& path : paths) std::reverse(path.begin(), path.end());
+}
+
+// A part grown by the reach, as a region (none when nothing is left).
+void addRegion(const Paths64& part, std::vector<FreeRegions::Region>& regions) {
+    Clipper2Lib::ClipperOffset offsetter(2.0, kRegionArcTolerance * kRegionGridScale);
+    offsetter.AddPaths(part, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+    Paths64 grown;
+    offsetter.Execute(kRegionReach * kRegionGridScale, grown);
+    makePositive(grown);
+    FreeRegions::Region region;
+    for (const Path64& path : grown) {
+        if (path.size() < 3) continue;
+        region.rings.push_back(ringOf(path));
+        region.ringBoxes.push_back(boxOf(region.rings.back()));
+    }
+    if (region.rings.empty()) return;
+    region.box = region.ringBoxes.front();
+    for (const Box& b : region.ringBoxes) {
+        region.box.x0 = std::min(region.box.x0, b.x0);
+        region.box.y0 = std::min(region.box.y0, b.y0);
+        region.box.x1 = std::max(region.box.x1, b.x1);
+        region.box.y1 = std::max(region.box.y1, b.y1);
+    }
+    regions.push_back(std::move(region));
+}
+
+// Calls visit(r) for every region holding (x, y).  Only positions well
+// inside a region are asked for where it matters (within kShortMoveReach of
+// a part, so more than the reach less that inside), so points on an outline
+// may go either way.
+template <class Visit>
+void forEachRegionAt(const FreeRegions& regions, double x, double y, Visit&& visit) {
+    for (std::size_t r = 0; r < regions.regions.size(); ++r) {
+        const FreeRegions::Region& region = regions.regions[r];
+        if (x < region.box.x0 || x > region.box.x1 || y < region.box.y0 || y > region.box.y1)
+            continue;
+        bool inside = false;
+        for (std::size_t k = 0; k < region.rings.size(); ++k) {
+            const Box& b = region.ringBoxes[k];
+            if (y < b.y0 || y > b.y1 || x > b.x1) continue;
+            const std::vector<Point>& ring = region.rings[k];
+            for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+                const Point& p = ring[i];
+                const Point& q = ring[j];
+                if ((p.y > y) != (q.y > y) &&
+                    x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x)
+                    inside = !inside;
+            }
+        }
+        if (inside) visit(static_cast<std::uint32_t>(r));
+    }
+}
+
+std::uint32_t findClass(std::vector<std::uint32_t>& parent, std::uint32_t e) {
+    while (parent[e] != e) {
+        parent[e] = parent[parent[e]];
+        e = parent[e];
+    }
+    return e;
+}
+
+void join(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b) {
+    a = findClass(parent, a);
+    b = findClass(parent, b);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+}
+
+bool positionUsable(double x, double y) {
+    return isFinitePosition(x, y) && withinIndexLimit(x, y);
+}
+
+// The classes a search may step through from (x, y): the regions it lies
+// in, and the nodes a short move reaches with the regions they lie in.
+std::vector<std::uint32_t> classesAround(const FreeRegions& regions,
+                                         const TransitContext& context, double x, double y) {
+    std::vector<std::uint32_t> classes;
+    auto add = [&](std::uint32_t e) { classes.push_back(regions.classOf[e]); };
+    forEachRegionAt(regions, x, y, add);
+    const std::uint32_t regionCount = static_cast<std::uint32_t>(regions.regions.size());
+    forEachNodeWithinHop(regions, context, x, y, [&](std::uint32_t k) {
+        add(regionCount + k);
+        const TransitNode& n = context.nodes[k];
+        forEachRegionAt(regions, n.x, n.y, add);
+    });
+    std::sort(classes.begin(), classes.end());
+    return classes;
+}
+
+}  // namespace
+
+FreeRegions buildFreeRegions(const TransitContext& context) {
+    FreeRegions regions;
+    const Environment& scene = *context.scene;
+    for (const TransitNode& n : context.nodes)
+        if (!positionUsable(n.x, n.y)) return regions;
+
+    // The lawn as the point-in-ring test reads it (even-odd), and its
+    // outline (moves along it count as on the lawn, also where it encloses
+    // no area), grown; each obstacle likewise shrunk, and all joined.
+    Paths64 outline;
+    if (!gridPaths(scene.perimeter.points, outline)) return regions;
+    const Paths64 lawn = Clipper2Lib::Union(
+        offsetPaths({Clipper2Lib::Union(outline, FillRule::EvenOdd)}, kRegionMargin),
+        offsetPaths({outline}, kRegionMargin, Clipper2Lib::EndType::Joined), FillRule::NonZero);
+    std::vector<Paths64> obstacles;
+    for (const Polygon& obstacle : scene.obstacles) {
+        Paths64 one;
+        if (!gridPaths(obstacle.points, one)) return regions;
+        if (one.empty()) continue;
+        obstacles.push_back(Clipper2Lib::Union(one, FillRule::EvenOdd));
+        makePositive(obstacles.back());
+    }
+    const Paths64 deep = offsetPaths(obstacles, -kRegionMargin);
+    PolyTree64 tree;
+    {
+        Clipper2Lib::Clipper64 clipper;
+        clipper.AddSubject(lawn);
+        clipper.AddClip(deep);
+        clipper.Execute(Clipper2Lib::ClipType::Difference, FillRule::NonZero, tree);
+    }
+    std::vector<Paths64> parts;
+    for (const auto& outline : tree) collectParts(*outline, parts);
+    for (const Paths64& part : parts) addRegion(part, regions.regions);
+
+    const std::uint32_t regionCount = static_cast<std::uint32_t>(regions.regions.size());
+    const std::size_t nodeCount = context.nodes.size();
+    std::vector<std::uint32_t> parent(regionCount + nodeCount);
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto joinAll = [&](std::uint32_t e, double x, double y) {
+        forEachRegionAt(regions, x, y, [&](std::uint32_t r) { join(parent, e, r); });
+    };
+
+    // Two regions overlap only inside the box of one that is not the
+    // largest: nodes there may lie within the reach of two parts.
+    std::vector<Box> overlapBoxes;
+    std::size_t largest = 0;
+    auto boxArea = [](const Box& b) { return (b.x1 - b.x0) * (b.y1 - b.y0); };
+    for (std::size_t r = 1; r < regionCount; ++r)
+        if (boxArea(regions.regions[r].box) > boxArea(regions.regions[largest].box)) largest = r;
+    for (std::size_t r = 0; r < regionCount; ++r) {
+        if (r == largest) continue;
+        Box b = regions.regions[r].box;
+        b.x0 -= kRegionBoxPad;
+        b.y0 -= kRegionBoxPad;
+        b.x1 += kRegionBoxPad;
+        b.y1 += kRegionBoxPad;
+        overlapBoxes.push_back(b);
+    }
+
+    regions.cells.reserve(nodeCount);
+    for (std::size_t k = 0; k < nodeCount; ++k) {
+        const TransitNode& n = context.nodes[k];
+        regions.cells.push_back({hopCell(n.x), hopCell(n.y), static_cast<std::uint32_t>(k)});
+    }
+    std::sort(regions.cells.begin(), regions.cells.end(), cellBefore);
+
+    for (std::size_t k = 0; k < nodeCount; ++k) {
+        const TransitNode& n = context.nodes[k];
+        const std::uint32_t e = regionCount + static_cast<std::uint32_t>(k);
+        // Nodes that take a step other than a long move (short moves, the
+        // wire), and nodes where long moves in two regions may meet.
+        bool stepping = n.onWire;
+        forEachNodeWithinHop(regions, context, n.x, n.y, [&](std::uint32_t j) {
+            if (j == k) return;
+            stepping = true;
+            join(parent, e, regionCount + j);
+        });
+        if (n.onWire && k + 1 < nodeCount && context.nodes[k + 1].onWire &&
+            context.nodes[k + 1].wireIndex == n.wireIndex + 1)
+            join(parent, e, e + 1);
+        for (std::size_t b = 0; b < overlapBoxes.size() && !stepping; ++b) {
+            const Box& box = overlapBoxes[b];
+            stepping = n.x >= box.x0 && n.x <= box.x1 && n.y >= box.y0 && n.y <= box.y1;
+        }
+        if (stepping) joinAll(e, n.x, n.y);
+    }
+    regions.classOf.resize(parent.size());
+    for (std::size_t e = 0; e < parent.size(); ++e)
+        regions.classOf[e] = findClass(parent, static_cast<std::uint32_t>(e));
+    regions.usable = true;
+    return regions;
+}
+
+bool regionsPart(const FreeRegions& regions, const TransitContext& context, double startX,
+                 double startY, double targetX, double targetY) {
+    if (!regions.usable) return false;
+    if (!positionUsable(startX, startY) || !positionUsable(targetX, targetY)) return false;
+    // A short move, or none, may join them directly.
+    if (distanceBetween(startX, startY, targetX, targetY) < kShortMoveReach) return false;
+    const std::vector<std::uint32_t> from = classesAround(regions, context, startX, startY);
+    // The search ends at the first record within 1 mm of the target: a node
+    // that close is within a short move of it.
+    const std::vector<std::uint32_t> to = classesAround(regions, context, targetX, targetY);
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < from.size() && j < to.size()) {
+        if (from[i] == to[j]) return false;
+        if (from[i] < to[j])
+            ++i;
+        else
+            ++j;
+    }
+    return true;
+}
+
+}  // namespace Planner

@@ -1,0 +1,62 @@
+// The lawn's free regions: the parts of the lawn that the obstacles (taken
+// together, so that pieces overlapping round a pocket shut it in) and the
+// lawn's edge keep apart, found once per scene.  A transit search whose
+// start and target lie in regions that nothing joins cannot succeed, and is
+// answered without running it.
+//
+// Why that holds.  A move of kSightShrink or longer that the sight test lets
+// pass runs, between its shrunk ends, within the lawn and outside every
+// obstacle's inside up to the tests' tolerances (far below
+// kRegionMargin): so within one part of F, the lawn grown by kRegionMargin
+// less the obstacles' union shrunk by it.  Its ends lie within kSightShrink
+// of that part, so well inside G, F grown by kRegionReach: one region of G
+// holds the whole move, and where two such moves meet at a node, they meet
+// inside one region.  The other steps of a search are tied by hand: a move
+// shorter than kSightShrink (tested against obstacles only, so it may leave
+// the lawn or run inside an obstacle) joins the nodes at its ends, a step
+// along the virtual wire joins consecutive wire points, and each node that
+// takes such a step is joined to the region it lies in.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "planner/geometry.h"
+#include "planner/transit.h"
+
+namespace Planner {
+
+struct FreeRegions {
+    // False when the scene could not be placed on the grid: nothing is ruled out.
+    bool usable = false;
+
+    struct Region {
+        Box box;
+        std::vector<std::vector<Point>> rings;  // the outline, then its holes
+        std::vector<Box> ringBoxes;
+    };
+    std::vector<Region> regions;
+
+    // Per region, then per node of the transit context: its class (regions
+    // and nodes joined by the steps above carry one class).
+    std::vector<std::uint32_t> classOf;
+
+    // The nodes sorted by cells of the short-move length, to find the nodes
+    // a short move joins to a position.
+    struct Cell {
+        std::int64_t cx;
+        std::int64_t cy;
+        std::uint32_t node;
+    };
+    std::vector<Cell> cells;
+};
+
+// The free regions of the context's scene (its nodes are joined as above).
+FreeRegions buildFreeRegions(const TransitContext& context);
+
+// True only if the transit search of the context from the start to the
+// target fails: no class is shared by the start's steps and the target's.
+bool regionsPart(const FreeRegions& regions, const TransitContext& context, double startX,
+                 double startY, double targetX, double targetY);
+
+}  // namespace Planner
