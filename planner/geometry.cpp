@@ -210,6 +210,43 @@ bool stretchBlocked(const Environment& environment, double ax, double ay, double
 
 }  // namespace
 
+bool wayOutOfObstacle(const Environment& environment, double x, double y, Point& exit) {
+    auto deepIn = [](const std::vector<Point>& ring, double px, double py) {
+        return ring.size() >= 3 && isPointStrictlyInPolygon(ring, px, py) &&
+               outlineDistance(ring, px, py) > kCrossingDepth;
+    };
+    for (const Polygon& obstacle : environment.obstacles) {
+        const std::vector<Point>& ring = obstacle.points;
+        if (!deepIn(ring, x, y)) continue;
+        const std::size_t n = ring.size();
+        double best = outlineDistance(ring, x, y);
+        if (best > kSightShrink) return false;
+        Point nearest;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Point& p = ring[i];
+            const Point& q = ring[(i + 1) % n];
+            if (edgeDistance(p, q, x, y) != best) continue;
+            const double ex = q.x - p.x;
+            const double ey = q.y - p.y;
+            const double ee = ex * ex + ey * ey;
+            double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
+            t = std::min(1.0, std::max(0.0, t));
+            nearest = Point(p.x + t * ex, p.y + t * ey);
+            break;
+        }
+        for (const Polygon& other : environment.obstacles) {
+            if (deepIn(other.points, nearest.x, nearest.y)) return false;
+        }
+        const std::vector<Point>& perimeter = environment.perimeter.points;
+        if (!isPointInPolygon(perimeter, nearest.x, nearest.y) &&
+            outlineDistance(perimeter, nearest.x, nearest.y) > kCrossingDepth)
+            return false;
+        exit = nearest;
+        return true;
+    }
+    return false;
+}
+
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
     const double length = distanceBetween(ax, ay, bx, by);
     std::vector<double> params;

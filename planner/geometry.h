@@ -120,6 +120,14 @@ bool stretchLeavesLawn(const std::vector<Point>& perimeter, double ax, double ay
                        double by, bool startIsMoveEnd, bool endIsMoveEnd,
                        std::vector<double>& params);
 
+// Where a move starting at (x, y), deeper than kCrossingDepth inside an
+// obstacle but no deeper than kSightShrink, leaves it by the shortest way:
+// the nearest point of that obstacle's outline, when it lies on the free
+// lawn (in no other obstacle, not beyond the lawn, by more than
+// kCrossingDepth).  False (and `exit` unchanged) for any other point.  The
+// ordering stage drives there from the start before anything else.
+bool wayOutOfObstacle(const Environment& environment, double x, double y, Point& exit);
+
 // ---- Steps on one ring edge P -> Q, shared by the predicates above and the
 // indexed line-of-sight test (planner/sight_index.h), so that both evaluate
 // the same arithmetic.

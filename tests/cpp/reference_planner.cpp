@@ -626,6 +626,8 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
     LineString& path = result.path;
     path.points.push_back(start);
     Point current = start;
+    if (Planner::wayOutOfObstacle(environment, start.x, start.y, current))
+        path.points.push_back(current);
 
     for (std::size_t iteration = 0; iteration < slices.size(); ++iteration) {
         SliceChoice choice = chooseNearestSlice(environment, slices, visited, current, true, tally);
