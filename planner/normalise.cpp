@@ -57,8 +57,9 @@ bool ringsNear(const std::vector<Point>& a, const std::vector<Point>& b) {
             const Point& s = b[(j + 1) % m];
             if (!boxesMeet(e, boxOf(r, s))) continue;
             // The segments do not cross, so an end of one is nearest the other.
-            const double d = std::min(std::min(edgeDistance(r, s, p.x, p.y), edgeDistance(r, s, q.x, q.y)),
-                                      std::min(edgeDistance(p, q, r.x, r.y), edgeDistance(p, q, s.x, s.y)));
+            const double d =
+                std::min(std::min(edgeDistance(r, s, p.x, p.y), edgeDistance(r, s, q.x, q.y)),
+                         std::min(edgeDistance(p, q, r.x, r.y), edgeDistance(p, q, s.x, s.y)));
             if (d < kSliverGap) return true;
         }
     }
@@ -401,7 +402,10 @@ void mergeObstacles(Environment& scene) {
     // Pairs a sliver apart, found by boxes grown by half the sliver.
     std::vector<std::pair<std::size_t, std::size_t>> nearPairs;
     for (Box& b : boxes) {
-        b.x0 -= kSliverGap / 2, b.y0 -= kSliverGap / 2, b.x1 += kSliverGap / 2, b.y1 += kSliverGap / 2;
+        b.x0 -= kSliverGap / 2;
+        b.y0 -= kSliverGap / 2;
+        b.x1 += kSliverGap / 2;
+        b.y1 += kSliverGap / 2;
     }
     forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
         const std::size_t i = usable[a];
