@@ -219,10 +219,11 @@ bool wayOutOfObstacle(const Environment& environment, double x, double y, Point&
         const std::vector<Point>& ring = obstacle.points;
         if (!deepIn(ring, x, y)) continue;
         const std::size_t n = ring.size();
-        double best = outlineDistance(ring, x, y);
+        const double best = outlineDistance(ring, x, y);
         if (best > kSightShrink) return false;
         Point nearest;
-        for (std::size_t i = 0; i < n; ++i) {
+        bool found = false;
+        for (std::size_t i = 0; i < n && !found; ++i) {
             const Point& p = ring[i];
             const Point& q = ring[(i + 1) % n];
             if (edgeDistance(p, q, x, y) != best) continue;
@@ -232,8 +233,9 @@ bool wayOutOfObstacle(const Environment& environment, double x, double y, Point&
             double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
             t = std::min(1.0, std::max(0.0, t));
             nearest = Point(p.x + t * ex, p.y + t * ey);
-            break;
+            found = true;
         }
+        if (!found) return false;
         for (const Polygon& other : environment.obstacles) {
             if (deepIn(other.points, nearest.x, nearest.y)) return false;
         }
