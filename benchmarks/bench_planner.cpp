@@ -1,6 +1,7 @@
 // Planning speed and memory on synthetic and sample gardens.
 //
 //   bench_planner [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick] [GARDEN_FILE...]
+//   bench_planner --export-only DIR [--only TEXT] [--quick]   (writes the gardens, plans none)
 //
 // For every garden: the median time of N computeFullTask calls, the peak of
 // heap memory in use during one call (above what was in use before it), the
@@ -541,6 +542,7 @@ int main(int argc, char** argv) {
     bool reference = true;
     bool lean = true;
     std::string exportDir;  // write every garden there, with the straightforward time
+    bool exportOnly = false;  // write the gardens without planning them
     std::string timesFile;  // write every garden's times there (for a before/after table)
     bool quick = false;
     std::string only;
@@ -555,6 +557,10 @@ int main(int argc, char** argv) {
             lean = false;
         else if (arg == "--export" && i + 1 < argc)
             exportDir = argv[++i];
+        else if (arg == "--export-only" && i + 1 < argc) {
+            exportDir = argv[++i];
+            exportOnly = true;
+        }
         else if (arg == "--times" && i + 1 < argc)
             timesFile = argv[++i];
         else if (arg == "--quick")
@@ -675,6 +681,10 @@ int main(int argc, char** argv) {
     int replayed = 0;
     for (const Item& item : items) {
         if (!only.empty() && item.garden.name.find(only) == std::string::npos) continue;
+        if (exportOnly) {
+            writeGardenFile(exportDir + "/" + item.garden.name + ".garden", item.garden);
+            continue;
+        }
         rows.push_back(measure(item.garden, item.sweep, runs, reference && item.reference, lean,
                               item.full));
         printRow(rows.back());

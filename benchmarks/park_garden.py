@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import math
 import random
+from typing import Any
 
 from shapely.geometry import LineString, Polygon
 
@@ -27,8 +28,8 @@ def _round(cx: float, cy: float, r: float, corners: int, rng: random.Random | No
     return ring
 
 
-def park_garden(scale: float = 1.0, seed: int = 7) -> Garden:
-    """The park, its sides ``scale`` times as long (the area ``scale²`` times)."""
+def park_outlines(scale: float = 1.0, seed: int = 7) -> tuple[list[XY], list[list[XY]]]:
+    """The park's lawn and obstacle rings, its sides ``scale`` times as long."""
     rng = random.Random(seed)
     w, h = 150.0 * scale, 115.0 * scale
     lawn = [(0.0, 0.0), (w, 0.0), (w, h), (0.62 * w, h), (0.55 * w, 0.8 * h), (0.45 * w, 0.8 * h),
@@ -60,5 +61,24 @@ def park_garden(scale: float = 1.0, seed: int = 7) -> Garden:
         side = rng.choice([(x0, -2.0), (-2.0, y0), (w + 2.0, y0)])
         strip = LineString([(x0, y0), side]).buffer(1.0, cap_style="flat")
         obstacles.append([(float(a), float(b)) for a, b in strip.exterior.coords[:-1]])
+    return lawn, obstacles
+
+
+def park_garden(scale: float = 1.0, seed: int = 7) -> Garden:
+    """The park, its sides ``scale`` times as long (the area ``scale²`` times)."""
+    lawn, obstacles = park_outlines(scale, seed)
     return make_garden(lawn, obstacles=obstacles, crs="local-metres",
                        name=f"park x{scale:g}")
+
+
+def park_geojson(scale: float = 1.0, seed: int = 7) -> dict[str, Any]:
+    """The park as a garden file (GeoJSON, local metres), as the command reads it."""
+    lawn, obstacles = park_outlines(scale, seed)
+
+    def feature(role: str, ring: list[XY]) -> dict[str, Any]:
+        coordinates = [[list(p) for p in ring + ring[:1]]]
+        return {"type": "Feature", "properties": {"role": role},
+                "geometry": {"type": "Polygon", "coordinates": coordinates}}
+
+    return {"type": "FeatureCollection", "properties": {"crs": "local-metres"},
+            "features": [feature("lawn", lawn)] + [feature("obstacle", o) for o in obstacles]}

@@ -7,7 +7,7 @@
 # benchmark program with the Release flags and runs it.
 #
 #   bash benchmarks/run.sh [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick]
-#                          [--before REV]
+#                          [--before REV] [--angle-search]
 #
 # --runs N        computeFullTask calls per garden (median shown; default 5)
 # --no-reference  skip the straightforward planner (no "before" column)
@@ -16,6 +16,9 @@
 # --quick         the four smaller sizes of each sweep only
 # --before REV    also build the same benchmark with the planner of commit REV
 #                 (git rev) and print a table of both lean times per garden
+# --angle-search  then the lane angle search on the 2 ha garden with 200
+#                 obstacles and the 1.7 ha park: the exhaustive search and the
+#                 ranked one, in one run (benchmarks/angle_search.py; minutes)
 #
 # SWATHWISE_VENV chooses the virtual environment, as for scripts/setup.sh.
 set -euo pipefail
@@ -25,9 +28,11 @@ VENV="${SWATHWISE_VENV:-.venv}"
 OUT="build/bench${SWATHWISE_BUILD_TAG:-}"
 
 BEFORE=""
+ANGLES=""
 ARGS=()
 while [[ $# -gt 0 ]]; do
   if [[ "$1" == "--before" && $# -gt 1 ]]; then BEFORE="$2"; shift 2; continue; fi
+  if [[ "$1" == "--angle-search" ]]; then ANGLES=1; shift; continue; fi
   ARGS+=("$1"); shift
 done
 set -- ${ARGS[@]+"${ARGS[@]}"}
@@ -37,17 +42,7 @@ scripts/setup.sh
 mkdir -p "$OUT/obj"
 "$VENV/bin/python" benchmarks/export_gardens.py "$OUT/gardens" examples/*.geojson
 
-CXXFLAGS=(-std=c++17 -O3 -DNDEBUG -ffp-contract=off -fno-fast-math -Wall -Wextra -pthread
-          -I. -I.deps/clipper2/include)
-SOURCES=(planner/*.cpp tests/cpp/reference_planner.cpp tests/cpp/reference_lanes.cpp
-         benchmarks/bench_planner.cpp)
-echo "bench: building $OUT/bench_planner" >&2
-printf '%s\n' "${SOURCES[@]}" | OUT_DIR="$OUT" xargs -P "$(nproc)" -I{} sh -c \
-  'src="$1"; shift; obj="$OUT_DIR/obj/$(echo "$src" | tr / _).o"; g++ "$@" -c "$src" -o "$obj"' \
-  _ {} "${CXXFLAGS[@]}"
-OBJECTS=()
-for src in "${SOURCES[@]}"; do OBJECTS+=("$OUT/obj/$(echo "$src" | tr / _).o"); done
-g++ -pthread "${OBJECTS[@]}" .deps/clipper2/lib/libClipper2.a -o "$OUT/bench_planner"
+bash benchmarks/build_bench.sh
 
 # The planner of commit $BEFORE, built with this benchmark and its gardens.
 if [[ -n "$BEFORE" ]]; then
@@ -76,4 +71,12 @@ if [[ -n "$BEFORE" ]]; then
   "$VENV/bin/python" benchmarks/before_after.py "$BEFORE" "$OUT/before/times" "$OUT/times"
 fi
 "$VENV/bin/python" benchmarks/python_calls.py "$@" "$OUT/export"
+if [[ -n "$ANGLES" ]]; then
+  echo "== lane angle search" >&2
+  GARDENS=()
+  for name in full-20000 park-1.7ha; do
+    if [[ -f "$OUT/export/$name.garden" ]]; then GARDENS+=("$OUT/export/$name.garden"); fi
+  done
+  if [[ ${#GARDENS[@]} -gt 0 ]]; then "$VENV/bin/python" benchmarks/angle_search.py "${GARDENS[@]}"; fi
+fi
 exit "$status"

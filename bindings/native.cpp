@@ -326,4 +326,26 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
         "sweeps at `half_width` metres to either side (round ends and joins, `arc_segments` "
         "chords per quarter circle), as the well-known binary of a multipolygon; computed on a "
         "10 micrometre grid.");
+
+    m.def(
+        "unswept_gaps",
+        [](const std::vector<std::vector<XY>>& area, const std::vector<std::vector<XY>>& lines,
+           double halfWidth, int arcSegments, double minWidth) {
+            std::vector<Ring> rings;
+            for (const std::vector<XY>& ring : area) rings.push_back(toPoints(ring));
+            std::vector<std::vector<Point>> paths;
+            paths.reserve(lines.size());
+            for (const std::vector<XY>& line : lines) paths.push_back(toPoints(line));
+            UnsweptGaps gaps;
+            {
+                py::gil_scoped_release unlocked;
+                gaps = unsweptGaps(rings, paths, halfWidth, arcSegments, minWidth);
+            }
+            return py::make_tuple(multipolygonWkb(gaps.gaps), gaps.unsweptArea);
+        },
+        py::arg("area"), py::arg("lines"), py::arg("half_width"), py::arg("arc_segments") = 8,
+        py::arg("min_width") = 0.0,
+        "As unswept_parts, less what is narrower than `min_width` metres everywhere (the "
+        "opening by a disc of that diameter): (the well-known binary of a multipolygon, the "
+        "unswept area before the opening in square metres).");
 }

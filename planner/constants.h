@@ -104,5 +104,8 @@ namespace Planner {
 // and clipping, 10 micrometres a unit.
 constexpr double kCoverageGridScale = 1e5;
 constexpr long kCoverageDirections = 360;  // straight lines are swept in groups by direction
+// The opening that tells gaps from slivers draws its disc with this many
+// chords per quarter circle: it gauges a width, so a coarse disc does.
+constexpr int kOpeningArcSegments = 2;
 
 }  // namespace Planner

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <map>
 
 #include "clipper2/clipper.h"
@@ -73,6 +74,11 @@ Paths64 sweepGroup(const std::vector<const std::vector<Point>*>& lines, double a
     return swept;
 }
 
+// The chord error of `arcSegments` chords per quarter circle of radius `delta`.
+double chordTolerance(double delta, int arcSegments) {
+    return delta * (1.0 - std::cos(M_PI / (4.0 * arcSegments)));
+}
+
 // Outer rings of the tree below `node` with their holes, and so on down.
 void collectParts(const Clipper2Lib::PolyPath64& node, std::vector<AreaPart>& parts) {
     for (const auto& child : node) {
@@ -86,11 +92,10 @@ void collectParts(const Clipper2Lib::PolyPath64& node, std::vector<AreaPart>& pa
     }
 }
 
-}  // namespace
-
-std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
-                                   const std::vector<std::vector<Point>>& lines, double halfWidth,
-                                   int arcSegments) {
+// The unswept area on the grid: the area's rings less the strips along
+// the lines, as outlines with their holes (and islands in those, and so on).
+void unsweptTree(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
+                 double halfWidth, int arcSegments, Clipper2Lib::PolyTree64& tree) {
     Paths64 subject;
     for (const Ring& ring : area) {
         if (ring.size() >= 3 && onGrid(ring)) subject.push_back(toGrid(ring));
@@ -98,8 +103,10 @@ std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
     // The union of many strips is slow where a sweep across the plane meets
     // many of them at once (long strips across the sweep) or where strips
     // cross.  Straight lines are therefore swept in groups by direction, each
-    // turned to run along the sweep; other lines (laps) one by one, unturned;
-    // and the groups' areas are joined after.
+    // turned to run along the sweep; other lines (laps) one by one, unturned.
+    // Each group's area is oriented (winding 1 inside), so the groups are
+    // taken off the area in one clipping under the non-zero rule, the area
+    // first oriented so too.
     Paths64 swept;
     if (std::isfinite(halfWidth) && halfWidth > 0.0 && arcSegments > 0) {
         std::map<long, std::vector<const std::vector<Point>*>> groups;
@@ -108,7 +115,7 @@ std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
             bool moves = false;
             for (const Point& p : line) moves = moves || p.x != line.front().x || p.y != line.front().y;
             if (!moves) continue;  // a line of no length sweeps nothing
-                    // Other lines (laps) are swept one by one: each is small.
+            // Other lines (laps) are swept one by one: each is small.
             long group = -1 - static_cast<long>(groups.size());
             if (line.size() == 2) {
                 double direction = std::atan2(line[1].y - line[0].y, line[1].x - line[0].x);
@@ -118,24 +125,98 @@ std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
             groups[group].push_back(&line);
         }
         const double delta = halfWidth * kCoverageGridScale;
-        // The chord error of `arcSegments` chords per quarter circle.
-        const double arcTolerance = delta * (1.0 - std::cos(M_PI / (4.0 * arcSegments)));
-        Clipper2Lib::Clipper64 joiner;
+        const double arcTolerance = chordTolerance(delta, arcSegments);
         for (const auto& group : groups) {
             const double angle =
                 group.first < 0 ? 0.0 : M_PI * static_cast<double>(group.first) / kCoverageDirections;
-            joiner.AddSubject(sweepGroup(group.second, angle, delta, arcTolerance));
+            Paths64 strips = sweepGroup(group.second, angle, delta, arcTolerance);
+            swept.insert(swept.end(), std::make_move_iterator(strips.begin()),
+                         std::make_move_iterator(strips.end()));
         }
-        joiner.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::NonZero, swept);
+    }
+    Paths64 oriented;
+    {
+        Clipper2Lib::Clipper64 orienter;
+        orienter.AddSubject(subject);
+        orienter.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::EvenOdd, oriented);
     }
     Clipper2Lib::Clipper64 clipper;
-    clipper.AddSubject(subject);
+    clipper.AddSubject(oriented);
     clipper.AddClip(swept);
+    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, tree);
+}
+
+// The area of the outlines below `node` less their holes, and so on down.
+double treeArea(const Clipper2Lib::PolyPath64& node) {
+    double area = 0.0;
+    for (const auto& child : node) {
+        area += Clipper2Lib::Area(child->Polygon());
+        for (const auto& hole : *child) area += Clipper2Lib::Area(hole->Polygon()) + treeArea(*hole);
+    }
+    return area;
+}
+
+// The outlines below `node` that can hold a disc of diameter `width` (by
+// their box and area), each with its holes, and so on down.
+void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wide) {
+    const double discArea = M_PI * width * width / 4.0;
+    for (const auto& child : node) {
+        const Path64& outer = child->Polygon();
+        const Clipper2Lib::Rect64 box = Clipper2Lib::GetBounds(outer);
+        const bool holds = Clipper2Lib::Area(outer) >= discArea &&
+                           static_cast<double>(box.Width()) >= width &&
+                           static_cast<double>(box.Height()) >= width;
+        if (holds) wide.push_back(outer);
+        for (const auto& hole : *child) {
+            if (holds) wide.push_back(hole->Polygon());
+            wideOutlines(*hole, width, wide);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
+                                   const std::vector<std::vector<Point>>& lines, double halfWidth,
+                                   int arcSegments) {
     Clipper2Lib::PolyTree64 tree;
-    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::EvenOdd, tree);
+    unsweptTree(area, lines, halfWidth, arcSegments, tree);
     std::vector<AreaPart> parts;
     collectParts(tree, parts);
     return parts;
+}
+
+UnsweptGaps unsweptGaps(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
+                        double halfWidth, int arcSegments, double minWidth) {
+    Clipper2Lib::PolyTree64 tree;
+    unsweptTree(area, lines, halfWidth, arcSegments, tree);
+    UnsweptGaps out;
+    out.unsweptArea = treeArea(tree) / (kCoverageGridScale * kCoverageGridScale);
+    if (!(std::isfinite(minWidth) && minWidth > 0.0)) {
+        collectParts(tree, out.gaps);
+        return out;
+    }
+    // Shrunk by half the width and grown back, on the grid.  An outline that
+    // cannot hold a disc of that width opens to nothing and is left out
+    // first, with its holes (so that every hole keeps its outline, and the
+    // offsetting finds an outline lowest).
+    const double width = minWidth * kCoverageGridScale;
+    Paths64 wide;
+    wideOutlines(tree, width, wide);
+    const double delta = width / 2.0;
+    const double arcTolerance = chordTolerance(delta, kOpeningArcSegments);
+    Clipper2Lib::ClipperOffset shrink;
+    shrink.ArcTolerance(arcTolerance);
+    shrink.AddPaths(wide, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+    Paths64 core;
+    shrink.Execute(-delta, core);
+    Clipper2Lib::ClipperOffset grow;
+    grow.ArcTolerance(arcTolerance);
+    grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+    Clipper2Lib::PolyTree64 opened;
+    grow.Execute(delta, opened);
+    collectParts(opened, out.gaps);
+    return out;
 }
 
 }  // namespace Planner

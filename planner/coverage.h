@@ -23,4 +23,15 @@ std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
                                    const std::vector<std::vector<Point>>& lines, double halfWidth,
                                    int arcSegments);
 
+// The unswept parts as unsweptParts gives them, less what is narrower than
+// `minWidth` everywhere: their opening by a disc of that diameter (shrunk by
+// half of it, grown back, round joins of `arcSegments` chords per quarter
+// circle), and the area of the unswept parts before opening (m²).
+struct UnsweptGaps {
+    std::vector<AreaPart> gaps;
+    double unsweptArea = 0.0;
+};
+UnsweptGaps unsweptGaps(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
+                        double halfWidth, int arcSegments, double minWidth);
+
 }  // namespace Planner

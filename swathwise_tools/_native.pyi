@@ -50,3 +50,11 @@ def unswept_parts(
     half_width: float,
     arc_segments: int = 8,
 ) -> bytes: ...
+
+def unswept_gaps(
+    area: Sequence[Sequence[Sequence[float]]],
+    lines: Sequence[Sequence[Sequence[float]]],
+    half_width: float,
+    arc_segments: int = 8,
+    min_width: float = 0.0,
+) -> tuple[bytes, float]: ...

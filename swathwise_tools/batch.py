@@ -234,7 +234,7 @@ def plan_one(source: GardenSource, job: _Job) -> dict[str, Any]:
         settings = garden.settings.updated(job.settings, source="option")
         # One process per garden: the angle search stays in it.
         plan = make_plan(garden, settings, angle=job.angle, speed=job.speed, turn_time=job.turn_time,
-                         workers=1)
+                         workers=1, progress=False)
         summary = summarise(plan, speed=job.speed)
         route = Path("routes") / f"{source.stem}.geojson"
         _write_atomically(out / route, lambda path: write_route(path, plan, summary))

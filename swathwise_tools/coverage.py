@@ -17,14 +17,16 @@ What stays unswept but is narrower than ``MIN_GAP_WIDTH_M`` everywhere
 real patch) is no gap: the gaps are the morphological opening of the unswept
 area by a disc of that width (every point of a gap lies in such a disc within
 the unswept area), and the rest's area is kept apart as ``sliver_area``.
-Gaps smaller than ``MIN_GAP_M2`` are dropped.
+The companion module opens on its grid too, with a coarser disc (it only
+gauges a width), after leaving out the parts too small or too narrow to hold
+it.  Gaps smaller than ``MIN_GAP_M2`` are dropped.
 """
 
 from __future__ import annotations
 
 import time
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Iterable, Sequence
+from typing import TYPE_CHECKING, Any, Iterable, Sequence
 
 import shapely
 from shapely.geometry import MultiPolygon, Polygon
@@ -87,26 +89,26 @@ def find_gaps(mowable: BaseGeometry, lines: Iterable[Sequence[XY]], swath: float
     """Polygons of ``mowable`` that no line sweeps at the ``swath`` width (metres)."""
     began = time.perf_counter()
     drawn = [list(line) for line in lines if len(line) >= 2]
-    rest: BaseGeometry = mowable
-    if drawn and swath > 0:
-        rest = shapely.from_wkb(_native.unswept_parts(_rings(mowable), drawn, swath / 2.0 + OVERLAP_M,
-                                                      QUAD_SEGS))
-        parts = _polygons(rest)
-        # A part whose outline touches itself at a point comes back as one
-        # ring; shapely wants it as an outline and a hole.
-        if parts and not all(shapely.is_valid(parts).tolist()):
-            parts = [q for p in parts for q in (_polygons(p.buffer(0)) if not p.is_valid else [p])]
-        rest = MultiPolygon(parts)
-    # The parts are apart (at most touching at points), so each is opened on
-    # its own: the same opening, without a union of the results.
-    pieces = _polygons(rest)
-    opened = [q for g in shapely.buffer(shapely.buffer(pieces, -MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS),
-                                        MIN_GAP_WIDTH_M / 2.0, quad_segs=QUAD_SEGS).tolist()
-              for q in _polygons(g)] if pieces else []
-    areas = shapely.area(opened).tolist() if opened else []
+    # The companion module sweeps, clips and opens on its grid; the area
+    # before the opening tells the slivers' area.
+    half_width = swath / 2.0 + OVERLAP_M if drawn and swath > 0 else 0.0
+    wkb, unswept = _native.unswept_gaps(_rings(mowable), drawn, half_width, QUAD_SEGS, MIN_GAP_WIDTH_M)
+    opened = _valid_parts(shapely.get_parts(shapely.from_wkb(wkb)))
+    areas = shapely.area(opened).tolist() if len(opened) else []
     gaps = MultiPolygon([p for p, a in zip(opened, areas) if a >= MIN_GAP_M2])
-    slivers = max(float(rest.area) - float(gaps.area), 0.0)
+    slivers = max(unswept - float(gaps.area), 0.0)
     return Coverage(gaps, float(mowable.area), swath, time.perf_counter() - began, slivers)
+
+
+def _valid_parts(parts: Any) -> list[Polygon]:
+    """The polygons, each made valid: a part whose outline touches itself at a
+    point comes back as one ring; shapely wants it as an outline and a hole."""
+    if not len(parts):
+        return []
+    valid = shapely.is_valid(parts)
+    if bool(valid.all()):
+        return list(parts)
+    return [q for p, ok in zip(parts.tolist(), valid.tolist()) for q in ([p] if ok else _polygons(p.buffer(0)))]
 
 
 def without_slivers(area: BaseGeometry, width: float = MIN_GAP_WIDTH_M) -> BaseGeometry:

@@ -73,7 +73,7 @@ def _polygon(ring: list[XY]) -> BaseGeometry:
 def _free(garden: Garden) -> tuple[BaseGeometry, BaseGeometry]:
     """The free lawn and the union of the obstacles."""
     lawn = _polygon(garden.lawn)
-    blocked = shapely.union_all([_polygon(r) for r in garden.obstacles]) if garden.obstacles else Polygon()
+    blocked = garden.obstacle_union()
     return (lawn.difference(blocked) if not blocked.is_empty else lawn), blocked
 
 

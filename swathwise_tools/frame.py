@@ -16,14 +16,16 @@ from __future__ import annotations
 
 import json
 from dataclasses import dataclass, field
-from typing import Any, Sequence, TypeVar
+from functools import lru_cache
+from typing import TYPE_CHECKING, Any, Sequence, TypeVar
 
 import numpy as np
 import shapely
-from pyproj import CRS, Transformer
-from pyproj.crs import ProjectedCRS
-from pyproj.crs.coordinate_operation import AzimuthalEquidistantConversion
-from pyproj.exceptions import CRSError
+
+# pyproj is imported where a CRS is first needed: gardens in plain metres
+# never load it.
+if TYPE_CHECKING:
+    from pyproj import CRS, Transformer
 
 XY = tuple[float, float]
 Ring = list[XY]
@@ -33,8 +35,14 @@ LOCAL_METRES = "local-metres"
 # Names that these tools have always read.
 LONLAT_NAMES = {"wgs84", "lonlat", "lon/lat", "crs84"}
 METRE_NAMES = {"local-metres", "local-meters", "metres", "meters"}
-# What GeoJSON without a CRS is (RFC 7946): longitude and latitude on WGS 84.
-GEOJSON_DEFAULT = CRS.from_user_input("OGC:CRS84")
+
+
+@lru_cache(maxsize=1)
+def geojson_default() -> CRS:
+    """What GeoJSON without a CRS is (RFC 7946): longitude and latitude on WGS 84."""
+    from pyproj import CRS
+
+    return CRS.from_user_input("OGC:CRS84")
 
 
 class CrsError(ValueError):
@@ -62,7 +70,10 @@ def read_crs(value: Any) -> CRS | None:
         if key in METRE_NAMES:
             return None
         if key in LONLAT_NAMES:
-            return GEOJSON_DEFAULT
+            return geojson_default()
+    from pyproj import CRS
+    from pyproj.exceptions import CRSError
+
     if isinstance(value, (str, int, CRS)) and not isinstance(value, bool):
         try:
             crs = CRS.from_user_input(value)
@@ -134,7 +145,11 @@ class LocalFrame:
     @classmethod
     def around(cls, crs: CRS, centre: XY) -> "LocalFrame":
         """An equidistant frame centred on ``centre`` (given in ``crs``)."""
-        geodetic = crs.geodetic_crs or GEOJSON_DEFAULT
+        from pyproj import Transformer
+        from pyproj.crs import ProjectedCRS
+        from pyproj.crs.coordinate_operation import AzimuthalEquidistantConversion
+
+        geodetic = crs.geodetic_crs or geojson_default()
         to_geodetic = Transformer.from_crs(crs, geodetic, always_xy=True)
         lon, lat = to_geodetic.transform(*centre)
         local = ProjectedCRS(
@@ -167,6 +182,25 @@ class LocalFrame:
         """Planning-frame coordinates back to the source CRS."""
         return _pairs(self._convert(np.asarray(points, dtype=float).reshape(-1, 2), forward=False))
 
+    def to_source_rounded(self, points: Sequence[Sequence[float]], digits: int) -> list[list[float]]:
+        """As :meth:`to_source`, each coordinate rounded to ``digits`` decimals,
+        as ``[x, y]`` lists (the way GeoJSON writes them)."""
+        return self.to_source_rounded_many([points], digits)[0]
+
+    def to_source_rounded_many(self, lines: Sequence[Sequence[Sequence[float]]],
+                               digits: int) -> list[list[list[float]]]:
+        """:meth:`to_source_rounded` of every line, converted in one go."""
+        flat = [p for line in lines for p in line]
+        if not flat:
+            return [[] for _ in lines]
+        coords = self._convert(np.asarray(flat, dtype=float).reshape(-1, 2), forward=False)
+        rounded: list[list[float]] = _rounded(coords, digits).tolist()
+        out, at = [], 0
+        for line in lines:
+            out.append(rounded[at:at + len(line)])
+            at += len(line)
+        return out
+
     def geometry_to_local(self, geometry: G) -> G:
         """A shapely geometry from the source CRS into the planning frame."""
         return shapely.transform(geometry, lambda c: self._convert(c, forward=True))
@@ -185,6 +219,17 @@ class LocalFrame:
             return moved
         xs, ys = transformer.transform(coords[:, 0], coords[:, 1])
         return np.column_stack([np.asarray(xs, dtype=float), np.asarray(ys, dtype=float)])
+
+
+def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
+    """Every value rounded to ``digits`` decimals exactly as Python's round
+    does: numpy's scaled rounding, and Python's where the scaled value lies
+    so near a half that the scaling could have moved it across."""
+    out: np.ndarray = np.round(coords, digits)
+    scaled = coords * 10.0 ** digits
+    for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
+        out[i, j] = round(float(coords[i, j]), digits)
+    return out
 
 
 def _pairs(coords: np.ndarray) -> Ring:

@@ -33,24 +33,26 @@ also takes results back into the source CRS.
 
 from __future__ import annotations
 
+import functools
 import json
 import math
 import sys
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Iterable, Mapping, cast
+from typing import TYPE_CHECKING, Any, Iterable, Mapping, cast
 
 import numpy as np
 import shapely
-from pyproj import CRS
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.geometry.base import BaseGeometry
-from shapely.ops import unary_union
 
-from .frame import GEOJSON_DEFAULT, XY, CrsError, LocalFrame, Ring, crs_label, read_crs
+from .frame import XY, CrsError, LocalFrame, Ring, crs_label, geojson_default, read_crs
 from .features import DEGENERATE, ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, \
     point_of, polygon_parts, read_feature, to_shape
 from .settings import Settings, SettingsError
+
+if TYPE_CHECKING:
+    from pyproj import CRS
 
 __all__ = [
     "Garden", "GardenError", "LocalFrame", "XY", "Ring", "ROLES",
@@ -120,13 +122,15 @@ class Garden:
         return Polygon(self.lawn)
 
     def mowable_area(self) -> Polygon | MultiPolygon:
-        """Lawn minus obstacles, restricted to the mow areas when there are any (m²)."""
-        area: BaseGeometry = Polygon(self.lawn).buffer(0)
-        if self.obstacles:
-            area = area.difference(unary_union([Polygon(r).buffer(0) for r in self.obstacles]))
-        if self.mow_areas:
-            area = area.intersection(unary_union([Polygon(r).buffer(0) for r in self.mow_areas]))
-        return cast("Polygon | MultiPolygon", area)
+        """Lawn minus obstacles, restricted to the mow areas when there are any (m²).
+        Kept for the last few outlines asked about, so that the start, the
+        coverage and the reasons for given-up pieces share one."""
+        return _mowable_area(_frozen([self.lawn])[0], _frozen(self.obstacles), _frozen(self.mow_areas))
+
+    def obstacle_union(self) -> BaseGeometry:
+        """The union of the obstacles with at least three corners (kept as
+        :meth:`mowable_area` is)."""
+        return _union_of(_frozen(self.obstacles))
 
     def contains(self, point: XY) -> bool:
         """Whether a position (planning frame) is on the lawn, within 1 cm."""
@@ -144,6 +148,30 @@ class Garden:
             area = Polygon(self.lawn)
         p = area.representative_point()
         return (float(p.x), float(p.y))
+
+
+FrozenRing = tuple[tuple[float, ...], ...]
+
+
+def _frozen(rings: Iterable[Iterable[Any]]) -> tuple[FrozenRing, ...]:
+    return tuple(tuple(tuple(p) for p in ring) for ring in rings)
+
+
+@functools.lru_cache(maxsize=8)
+def _union_of(rings: tuple[FrozenRing, ...]) -> BaseGeometry:
+    polygons = [Polygon(r) for r in rings if len(r) >= 3]
+    return shapely.union_all(shapely.buffer(polygons, 0)) if polygons else Polygon()
+
+
+@functools.lru_cache(maxsize=8)
+def _mowable_area(lawn: FrozenRing, obstacles: tuple[FrozenRing, ...],
+                  mow_areas: tuple[FrozenRing, ...]) -> Polygon | MultiPolygon:
+    area: BaseGeometry = Polygon(lawn).buffer(0)
+    if obstacles:
+        area = area.difference(_union_of(obstacles))
+    if mow_areas:
+        area = area.intersection(_union_of(mow_areas))
+    return cast("Polygon | MultiPolygon", area)
 
 
 # --- ways in -------------------------------------------------------------------
@@ -382,7 +410,7 @@ def _build(features: list[Feature], crs_given: list[CRS | None], settings: Setti
     start = point_of(by_role["start"][0]) if by_role["start"] else None
 
     crs_known = bool(crs_given)
-    crs = crs_given[0] if crs_given else GEOJSON_DEFAULT
+    crs = crs_given[0] if crs_given else geojson_default()
     if crs is not None and crs.is_geographic:
         others = [(f.label, f.geometry) for f in features if f.role not in ("lawn",)]
         _check_lonlat([(lawns[0].label, lawn)] + others, crs, crs_known, python)

@@ -101,8 +101,12 @@ def free_parts(garden: Any, clearance: float) -> list[Polygon]:
     lawn: BaseGeometry = Polygon(garden.lawn).buffer(0)
     if distance > 0:
         lawn = _grow(lawn, -distance)
-    rings = [Polygon(r).buffer(0) for r in garden.obstacles if len(r) >= 3]
-    grown = shapely.union_all([_grow(r, distance) if distance > 0 else r for r in rings]) if rings else Polygon()
+    union = getattr(garden, "obstacle_union", None)
+    if distance <= 0 and union is not None:
+        grown = union()  # the garden keeps it
+    else:
+        rings = [Polygon(r).buffer(0) for r in garden.obstacles if len(r) >= 3]
+        grown = shapely.union_all([_grow(r, distance) if distance > 0 else r for r in rings]) if rings else Polygon()
     area = lawn.difference(grown) if not grown.is_empty else lawn
     return sorted(_parts(area), key=lambda p: -p.area)
 

@@ -24,7 +24,7 @@ from .garden import Garden
 from .dock import StartError, find_entry
 from .outline import apply_clearance, simplify_garden
 from .pieces import Piece
-from .plan import Plan, PlanError, plan_garden, resolve_settings
+from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings, settle_coverage
 from .sessions import safe_way, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
@@ -55,6 +55,7 @@ def make_plan(
     turn_time: float = DEFAULT_TURN_TIME_S,
     workers: int | None = None,
     return_home: bool = True,
+    progress: bool | None = None,
 ) -> Plan:
     """Plan a garden the way the command does.
 
@@ -67,7 +68,9 @@ def make_plan(
     ``"auto"`` (the shortest estimated job time, see :mod:`.angle`) or
     ``"edge"`` (along the lawn's longest edge); ``None`` keeps the settings'.
     ``speed`` (m/s) and ``turn_time`` (seconds per lane end) price the
-    search; ``workers`` processes run it (default: one per core).
+    search; ``workers`` threads run it (default: one per core), with a
+    progress bar on standard error when ``progress`` (default: when that is
+    a terminal).
     ``return_home``: end the route with the planner's safe way back to the
     start (the dock); see :func:`.sessions.with_way_home`.
     """
@@ -81,13 +84,15 @@ def make_plan(
 
     choice = None
     if angle == "auto":
-        # The search plans from where the route meets the free lawn.
+        # The search plans from where the route meets the free lawn, in
+        # forked processes: no sweep of an earlier plan may run meanwhile.
+        settle_coverage()
         try:
             entry = find_entry(prepared, start, garden).point or start
         except StartError as exc:
             raise PlanError(str(exc)) from None
         choice = search_angle(Scene.of(prepared), resolved.to_dict(), entry, speed=speed,
-                              turn_time=turn_time, workers=workers)
+                              turn_time=turn_time, workers=workers, progress=progress)
         resolved = resolved.updated({"angle": choice.degrees}, source="search")
     elif angle == "edge":
         degrees = longest_edge_degrees(prepared.lawn, period_degrees(resolved.pattern))
@@ -95,7 +100,9 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
+    ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area())
     plan = plan_garden(prepared, resolved, start=start, drawn=garden)
+    plan.coverage_ahead = ahead
     _add_cut_off(plan, report.cut_off)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.
@@ -106,6 +113,7 @@ def make_plan(
     plan.speed = speed
     plan.turn_time = turn_time
     plan.warnings.extend(report.notes)
+    plan.sweep_ahead()
     if return_home:
         with_way_home(plan, safe_way(plan))
     return plan

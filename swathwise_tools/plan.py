@@ -15,12 +15,15 @@ from __future__ import annotations
 
 import math
 import time
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from functools import cached_property
-from typing import Any, Mapping, Sequence
+from typing import Any, Callable, Mapping, Sequence
 
+import shapely
 from shapely.geometry import LineString, Point
 from shapely.geometry import Polygon as ShapelyPolygon
+from shapely.geometry.base import BaseGeometry
 
 from .coverage import Coverage, find_gaps, mowing_lines
 from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
@@ -99,6 +102,10 @@ class Plan:
     # path's point before it), empty when the route ends at the last piece;
     # see sessions.with_way_home.
     home: list[XY] = field(default_factory=list)
+    # Set by pipeline.make_plan: the coverage of every piece, swept while
+    # the planner ordered them (see CoverageAhead).
+    coverage_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
+    reached_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -106,17 +113,45 @@ class Plan:
     def coverage(self) -> Coverage:
         """The mowable area that no mowing pass sweeps at the swath width
         (``settings.swath_width``); computed once, on first use."""
-        return find_gaps(self.garden.mowable_area(), mowing_lines(self.pieces), self.settings.swath_width)
+        return self._coverages[0]
 
     @cached_property
     def planned_coverage(self) -> Coverage:
         """As :attr:`coverage`, had every planned piece been reached: the
-        gaps of :attr:`coverage` less what the pieces given up would sweep."""
+        mowable area that no pass of any piece, reached or given up, sweeps."""
+        return self._coverages[1]
+
+    @cached_property
+    def _coverages(self) -> tuple[Coverage, Coverage]:
+        mowable = self.garden.mowable_area()
+        swath = self.settings.swath_width
+
+        def ahead(sweep: CoverageAhead | None, lines: list[list[XY]]) -> Coverage | None:
+            return sweep.result(mowable, lines, swath) if sweep is not None else None
+
+        every = mowing_lines(self.pieces, False)
+        planned = ahead(self.coverage_ahead, every)
         if all(p.reached for p in self.pieces):
-            return self.coverage
-        swept = self.coverage
-        given_up = find_gaps(swept.gaps, mowing_lines(self.given_up, False), swept.swath)
-        return Coverage(given_up.gaps, swept.mowable_area, swept.swath, given_up.seconds)
+            coverage = planned or find_gaps(mowable, every, swath)
+            return coverage, coverage
+        reached_lines = mowing_lines(self.pieces)
+        reached = ahead(self.reached_ahead, reached_lines)
+        if planned is not None or reached is not None:
+            return (reached or find_gaps(mowable, reached_lines, swath),
+                    planned or find_gaps(mowable, every, swath))
+        # Both at once: the planned coverage is swept in a second thread
+        # (the sweeping leaves the interpreter free).
+        with ThreadPoolExecutor(max_workers=1) as pool:
+            later = pool.submit(find_gaps, mowable, every, swath)
+            return find_gaps(mowable, reached_lines, swath), later.result()
+
+    def sweep_ahead(self) -> None:
+        """Start sweeping the coverage of the reached pieces in a second
+        thread, when some are given up (else the plan's coverage is that of
+        every piece); :attr:`coverage` takes it if the pieces stay so."""
+        if not all(p.reached for p in self.pieces):
+            self.reached_ahead = CoverageAhead.of_lines(mowing_lines(self.pieces), self.settings.swath_width,
+                                                        self.garden.mowable_area())
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -257,8 +292,7 @@ class Plan:
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
 
         def line(points: Sequence[XY]) -> dict[str, Any]:
-            coords = frame.to_source(list(points))
-            return {"type": "LineString", "coordinates": [[round(x, digits), round(y, digits)] for x, y in coords]}
+            return {"type": "LineString", "coordinates": frame.to_source_rounded(points, digits)}
 
         def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
             return {"type": "Feature", "properties": properties, "geometry": geometry}
@@ -267,24 +301,28 @@ class Plan:
         if sessions is not None:
             features += session_features(self, sessions, line)
         else:
-            for piece in self.pieces:
-                points = piece.line if len(piece.line) >= 2 else piece.line * 2
+            lines = [p.line if len(p.line) >= 2 else p.line * 2 for p in self.pieces]
+            stretches = self.transit_stretches()
+            converted = frame.to_source_rounded_many(lines + stretches, digits)
+            for piece, points, coords in zip(self.pieces, lines, converted):
                 features.append(feature(
                     {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
                      "reached": piece.reached, "length": piece.length},
-                    line(points) if points else None,
+                    {"type": "LineString", "coordinates": coords} if points else None,
                 ))
-            for order, stretch in enumerate(self.transit_stretches(), start=1):
+            for order, (stretch, coords) in enumerate(zip(stretches, converted[len(lines):]), start=1):
                 features.append(feature({"role": "transit", "order": order, "length": path_length(stretch)},
-                                        line(stretch)))
+                                        {"type": "LineString", "coordinates": coords}))
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
+        polygons = [[shapely.get_coordinates(ring).tolist() for ring in (g.exterior, *g.interiors)]
+                    for g in gaps.geoms]
+        rings = iter(frame.to_source_rounded_many([r for rs in polygons for r in rs], digits))
         features.append(feature(
             {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
-            {"type": "MultiPolygon", "coordinates": [
-                [line(list(ring.coords))["coordinates"] for ring in (g.exterior, *g.interiors)]
-                for g in gaps.geoms]} if not gaps.is_empty else None))
+            {"type": "MultiPolygon", "coordinates": [[next(rings) for _ in rs] for rs in polygons]}
+            if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
@@ -393,6 +431,66 @@ def plan_garden(
     mowing = trace_pieces(path, pieces)
     return Plan(garden, resolved, start, path, pieces, mowing, seconds, entry=entry,
                 warnings=[warning] if warning else [])
+
+
+# The sweeps of CoverageAhead still running or not yet read (see
+# settle_coverage).
+_PENDING: set[Future[Any]] = set()
+
+
+def settle_coverage() -> None:
+    """Wait for every coverage being swept ahead: before forking worker
+    processes (the angle search), so that no thread is inside a sweep then."""
+    for future in list(_PENDING):
+        future.exception()
+        _PENDING.discard(future)
+
+
+class CoverageAhead:
+    """A coverage swept in a second thread while the interpreter goes on
+    (sweeping leaves it free), and taken only for the area, lines and swath
+    it was swept for.  :meth:`of_slices`: every piece a plan lays, while the
+    planner orders them (the slices come from the companion module without
+    ordering, the same slices bit for bit): where every piece is reached it
+    is the plan's coverage, else its planned coverage.  :meth:`of_lines`:
+    given lines (the reached pieces', while the route is finished)."""
+
+    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]]) -> None:
+        self._mowable = mowable
+        self._swath = swath
+        self._pool = ThreadPoolExecutor(max_workers=1)
+        self._future = self._pool.submit(self._sweep, lines)
+        self._pool.shutdown(wait=False)
+        _PENDING.add(self._future)
+        self._future.add_done_callback(_PENDING.discard)
+
+    @classmethod
+    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry) -> CoverageAhead:
+        """The coverage of every slice that planning ``garden`` with ``settings`` lays."""
+        values = settings.to_planner()
+
+        def lines() -> list[list[XY]]:
+            slices = build_scene(garden).slices(values).slices
+            return [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
+
+        return cls(mowable, settings.swath_width, lines)
+
+    @classmethod
+    def of_lines(cls, lines: list[list[XY]], swath: float, mowable: BaseGeometry) -> CoverageAhead:
+        """The coverage of these mowing lines (see coverage.mowing_lines)."""
+        return cls(mowable, swath, lambda: lines)
+
+    def _sweep(self, lines: Callable[[], list[list[XY]]]) -> tuple[list[list[XY]], Coverage]:
+        swept = lines()
+        return swept, find_gaps(self._mowable, swept, self._swath)
+
+    def result(self, mowable: BaseGeometry, lines: list[list[XY]], swath: float) -> Coverage | None:
+        """The coverage swept ahead, if it was swept for this area, these
+        lines and this swath (metres); else None."""
+        if mowable is not self._mowable and not mowable.equals(self._mowable):
+            return None
+        swept, coverage = self._future.result()
+        return coverage if swath == self._swath and swept == lines else None
 
 
 class NoRouteError(PlanError):

@@ -63,4 +63,60 @@ TEST(UnsweptParts, NothingSweptLeavesTheArea) {
     EXPECT_TRUE(unsweptParts({}, {pts({{0, 0}, {4, 0}})}, 1.0, 8).empty());
 }
 
+double gapsArea(const std::vector<AreaPart>& parts) {
+    double area = 0.0;
+    for (const AreaPart& part : parts) area += partArea(part);
+    return area;
+}
+
+// A 1 m square patch with a 5 mm tail 3 m long, and apart from it a strip
+// 4 mm wide: the tail and the strip are slivers, the patch is the one gap.
+TEST(UnsweptGaps, SliversAndThinTailsAreLeftOutButCountInTheUnsweptArea) {
+    const std::vector<Ring> area = {
+        pts({{0, 0}, {1, 0}, {1, 0.4}, {4, 0.4}, {4, 0.405}, {1, 0.405}, {1, 1}, {0, 1}}),
+        pts({{0, 3}, {5, 3}, {5, 3.004}, {0, 3.004}})};
+    const UnsweptGaps gaps = unsweptGaps(area, {}, 0.0, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 1u);
+    EXPECT_NEAR(gapsArea(gaps.gaps), 1.0, 1e-4);
+    EXPECT_NEAR(gaps.unsweptArea, 1.0 + 0.015 + 0.02, 1e-9);
+    // Without a width the parts are those unsweptParts gives.
+    const UnsweptGaps all = unsweptGaps(area, {}, 0.0, 8, 0.0);
+    EXPECT_EQ(all.gaps.size(), 2u);
+    EXPECT_NEAR(gapsArea(all.gaps), all.unsweptArea, 1e-9);
+}
+
+// A patch with, below and above it, a part 6 mm wide with a hole: too small
+// for the disc, it goes with its hole (a hole alone would turn the opening of
+// the rest inside out, being lowest).
+TEST(UnsweptGaps, APartTooSmallForTheDiscGoesWithItsHoles) {
+    const std::vector<Ring> area = {pts({{0, 0}, {1, 0}, {1, 1}, {0, 1}})};
+    std::vector<Ring> rings = area;
+    for (double y : {-0.5, 1.5}) {
+        rings.push_back(pts({{0.5, y}, {0.506, y}, {0.506, y + 0.006}, {0.5, y + 0.006}}));
+        rings.push_back(pts({{0.502, y + 0.002}, {0.502, y + 0.004}, {0.504, y + 0.004}, {0.504, y + 0.002}}));
+    }
+    const UnsweptGaps gaps = unsweptGaps(rings, {}, 0.0, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 1u);
+    EXPECT_TRUE(gaps.gaps[0].holes.empty());
+    EXPECT_NEAR(gapsArea(gaps.gaps), 1.0, 1e-4);
+    EXPECT_NEAR(gaps.unsweptArea, 1.0 + 2 * (36e-6 - 4e-6), 1e-9);
+}
+
+// Lanes a swath apart over a lawn with a hole: the opening keeps the hole
+// a hole and the gaps within the unswept parts, a hair smaller at most.
+TEST(UnsweptGaps, OpeningKeepsHolesAndStaysWithinTheUnsweptParts) {
+    const std::vector<Ring> area = {pts({{0, 0}, {10, 0}, {10, 10}, {0, 10}}),
+                                    pts({{4, 4}, {4, 6}, {6, 6}, {6, 4}})};
+    std::vector<std::vector<Point>> lanes;
+    for (int k = 0; k < 3; ++k) lanes.push_back(pts({{0.5 + k, 0.5}, {0.5 + k, 9.5}}));
+    const std::vector<AreaPart> parts = unsweptParts(area, lanes, 0.5 + 1e-6, 8);
+    const UnsweptGaps gaps = unsweptGaps(area, lanes, 0.5 + 1e-6, 8, 0.01);
+    EXPECT_NEAR(gaps.unsweptArea, gapsArea(parts), 1e-9);
+    EXPECT_LE(gapsArea(gaps.gaps), gaps.unsweptArea);
+    EXPECT_NEAR(gapsArea(gaps.gaps), gaps.unsweptArea, 1e-2);  // the cusps at lane ends
+    std::size_t holes = 0;
+    for (const AreaPart& part : gaps.gaps) holes += part.holes.size();
+    EXPECT_EQ(holes, 1u);
+}
+
 }  // namespace

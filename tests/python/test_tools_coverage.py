@@ -50,3 +50,24 @@ def test_no_passes_or_no_swath_leave_the_whole_area():
     mowable = garden.mowable_area()
     for lines, swath in (([], 0.5), ([[(0.0, 0.0), (5.0, 0.0)]], 0.0), ([[(1.0, 1.0), (1.0, 1.0)]], 0.5)):
         assert find_gaps(mowable, lines, swath).gap_area == pytest.approx(mowable.area)
+
+
+@pytest.mark.parametrize("name, garden, values",
+                         [g for g in gardens() if g[0] in ("back", "park")] + [("whole park", park_garden(), {})],
+                         ids=lambda v: v if isinstance(v, str) else "")
+def test_coverage_swept_ahead_is_that_of_the_pieces(name, garden, values):
+    # The whole park gives pieces up (parts cut off by its path strips).
+    # make_plan sweeps every piece while the planner orders them; the plan's
+    # coverages are those of its own pieces all the same.
+    plan = make_plan(garden, values)
+    assert plan.coverage_ahead is not None
+    mowable = garden.mowable_area()
+    swath = plan.settings.swath_width
+    planned = find_gaps(mowable, mowing_lines(plan.pieces, False), swath)
+    reached = find_gaps(mowable, mowing_lines(plan.pieces), swath)
+    assert plan.planned_coverage.gap_area == planned.gap_area
+    assert plan.coverage.gap_area == reached.gap_area
+    assert plan.coverage.sliver_area == reached.sliver_area
+    assert (plan.reached_ahead is None) == all(p.reached for p in plan.pieces)
+    # Other lines than the plan's are not answered from what was swept ahead.
+    assert plan.coverage_ahead.result(mowable, mowing_lines(plan.pieces[1:], False), swath) is None
