@@ -52,6 +52,10 @@ constexpr std::size_t kInsetThreadCorners = 2000;  // outlines this large are in
 constexpr double kMergeSimplify = 0.0015;       // merged obstacles: vertices this near their neighbours'
                                                 // line go (clipped mow areas this thin, too) ...
 constexpr double kMergeGrowth = 0.001;          // ... and they grow by this: slivers up to twice it close
+constexpr double kSliverGap = 0.002;           // obstacles this near, not touching, are merged as
+                                                // touching ones are (twice kMergeGrowth) ...
+constexpr double kSliverBridgeReach = 0.003;   // ... joined where both come within this (a grid
+                                                // unit more, for the rounding onto it)
 constexpr double kMergeMiterLimit = 4.0;        // ... corners down to about 30 degrees keep their tips
 constexpr double kPinchSealHalfSize = 0.01;     // outlines meeting at a point: a square this big closes it
 constexpr double kPinchAngleTolerance = 1e-9;   // sectors round such a point narrower than this are shut

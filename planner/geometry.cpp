@@ -157,60 +157,103 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 }
 
 bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
-                            double by, bool startIsMoveEnd, bool endIsMoveEnd,
-                            std::vector<double>& params) {
+                            double by, std::vector<double>& params) {
     if (ring.size() < 3) return false;
     const double dx = bx - ax;
     const double dy = by - ay;
     if (!(dx * dx + dy * dy > 0.0)) return false;
-    auto deepInside = [&ring](double x, double y) {
-        return isPointStrictlyInPolygon(ring, x, y) &&
-               outlineDistance(ring, x, y) > kCrossingDepth;
-    };
     params.clear();
     params.push_back(0.0);
     params.push_back(1.0);
     ringMeetings(ring, ax, ay, bx, by, params);
-    std::sort(params.begin(), params.end());
-    // Walk the pieces: the run of inside pieces that begins at a move's end
-    // lying inside is where the move starts (or ends) inside the obstacle;
-    // any other inside run that meets the outline on both sides is a crossing.
-    bool leadingRun = startIsMoveEnd && deepInside(ax, ay);
-    bool pendingRun = false;
-    for (std::size_t k = 1; k < params.size(); ++k) {
-        if (!(params[k] > params[k - 1])) continue;
-        const double s = (params[k - 1] + params[k]) * 0.5;
-        if (deepInside(ax + s * dx, ay + s * dy)) {
-            if (!leadingRun) pendingRun = true;
-        } else {
-            if (pendingRun) return true;
-            leadingRun = false;
-        }
+    return deepPieceBeyondEndRuns(params, ax, ay, bx, by, false, false, [&ring](double x, double y) {
+        return isPointStrictlyInPolygon(ring, x, y) && outlineDistance(ring, x, y) > kCrossingDepth;
+    });
+}
+
+bool stretchLeavesLawn(const std::vector<Point>& perimeter, double ax, double ay, double bx,
+                       double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                       std::vector<double>& params) {
+    const std::size_t n = perimeter.size();
+    if (n < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    const double dd = dx * dx + dy * dy;
+    if (!(dd > 0.0)) return false;
+    params.clear();
+    params.push_back(0.0);
+    params.push_back(1.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = perimeter[i];
+        const Point& q = perimeter[(i + 1) % n];
+        if (edgeNearStretch(p, q, ax, ay, bx, by)) edgeMeetings(p, q, ax, ay, dx, dy, dd, params);
     }
-    return pendingRun && !(endIsMoveEnd && deepInside(bx, by));
+    return deepPieceBeyondEndRuns(
+        params, ax, ay, bx, by, startIsMoveEnd, endIsMoveEnd, [&perimeter](double x, double y) {
+            return !isPointInPolygon(perimeter, x, y) &&
+                   outlineDistance(perimeter, x, y) > kCrossingDepth;
+        });
 }
 
 namespace {
 
-// Whether some obstacle holds a crossing of the stretch.
-bool someObstacleCrossed(const Environment& environment, double ax, double ay, double bx,
-                         double by, bool startIsMoveEnd, bool endIsMoveEnd,
-                         std::vector<double>& params) {
+// Whether some obstacle holds a crossing of the stretch, or the stretch
+// leaves the lawn.
+bool stretchBlocked(const Environment& environment, double ax, double ay, double bx, double by,
+                    bool startIsMoveEnd, bool endIsMoveEnd, std::vector<double>& params) {
     for (const Polygon& obstacle : environment.obstacles) {
-        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by, startIsMoveEnd, endIsMoveEnd,
-                                   params))
-            return true;
+        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by, params)) return true;
     }
-    return false;
+    return stretchLeavesLawn(environment.perimeter.points, ax, ay, bx, by, startIsMoveEnd,
+                             endIsMoveEnd, params);
 }
 
 }  // namespace
+
+bool wayOutOfObstacle(const Environment& environment, double x, double y, Point& exit) {
+    auto deepIn = [](const std::vector<Point>& ring, double px, double py) {
+        return ring.size() >= 3 && isPointStrictlyInPolygon(ring, px, py) &&
+               outlineDistance(ring, px, py) > kCrossingDepth;
+    };
+    for (const Polygon& obstacle : environment.obstacles) {
+        const std::vector<Point>& ring = obstacle.points;
+        if (!deepIn(ring, x, y)) continue;
+        const std::size_t n = ring.size();
+        const double best = outlineDistance(ring, x, y);
+        if (best > kSightShrink) return false;
+        Point nearest;
+        bool found = false;
+        for (std::size_t i = 0; i < n && !found; ++i) {
+            const Point& p = ring[i];
+            const Point& q = ring[(i + 1) % n];
+            if (edgeDistance(p, q, x, y) != best) continue;
+            const double ex = q.x - p.x;
+            const double ey = q.y - p.y;
+            const double ee = ex * ex + ey * ey;
+            double t = ee > 0.0 ? ((x - p.x) * ex + (y - p.y) * ey) / ee : 0.0;
+            t = std::min(1.0, std::max(0.0, t));
+            nearest = Point(p.x + t * ex, p.y + t * ey);
+            found = true;
+        }
+        if (!found) return false;
+        for (const Polygon& other : environment.obstacles) {
+            if (deepIn(other.points, nearest.x, nearest.y)) return false;
+        }
+        const std::vector<Point>& perimeter = environment.perimeter.points;
+        if (!isPointInPolygon(perimeter, nearest.x, nearest.y) &&
+            outlineDistance(perimeter, nearest.x, nearest.y) > kCrossingDepth)
+            return false;
+        exit = nearest;
+        return true;
+    }
+    return false;
+}
 
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by) {
     const double length = distanceBetween(ax, ay, bx, by);
     std::vector<double> params;
     if (length < kSightShrink)
-        return !someObstacleCrossed(environment, ax, ay, bx, by, true, true, params);
+        return !stretchBlocked(environment, ax, ay, bx, by, true, true, params);
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
     const double a2x = ax + ux, a2y = ay + uy;
@@ -231,10 +274,11 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
         if (obstacle.points.size() < 3) continue;
         if (somePieceLies(obstacle.points, a2x, a2y, b2x, b2y, true, params)) return false;
     }
-    // Nor may the move cross an obstacle within the end shrink: a fence
-    // thinner than the shrink, next to one of its ends.
-    if (someObstacleCrossed(environment, ax, ay, a2x, a2y, true, false, params)) return false;
-    return !someObstacleCrossed(environment, b2x, b2y, bx, by, false, true, params);
+    // Nor may the move cross an obstacle or leave the lawn within the end
+    // shrink: a fence thinner than the shrink, a corner of the lawn next to
+    // one of its ends.
+    if (stretchBlocked(environment, ax, ay, a2x, a2y, true, false, params)) return false;
+    return !stretchBlocked(environment, b2x, b2y, bx, by, false, true, params);
 }
 
 }  // namespace Planner

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "planner/constants.h"
@@ -96,18 +97,36 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
 bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
                    bool strictlyInside, std::vector<double>& params);
 
-// True if the stretch AB of a move runs through the obstacle ring from one
-// side to the other: some piece of AB between two meetings with the outline
-// has its midpoint strictly inside it, deeper than kCrossingDepth (outlines
-// placed on the 1 mm grid are no deeper than that).  A move may start or end
-// inside an obstacle: where A is an end of the move (startIsMoveEnd) and
-// lies that deep inside, the inside pieces from A on do not count, and
-// likewise those up to B (endIsMoveEnd).  The line-of-sight
-// test uses it for the stretches within the end shrink of a move and for
-// moves shorter than the shrink, so that no move crosses a thin fence.
+// True if the stretch AB of a move runs inside the obstacle ring: some
+// piece of AB between two meetings with the outline has its midpoint
+// strictly inside it, deeper than kCrossingDepth (outlines placed on the
+// 1 mm grid are no deeper than that).  No move runs that deep in an
+// obstacle, not even one that starts or ends in it: a point inside an
+// obstacle (a virtual-wire point drawn into a wall) is left only along the
+// wire.  The line-of-sight test uses it for the stretches within the end
+// shrink of a move and for moves shorter than the shrink, so that no move
+// crosses a thin fence.
 bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
-                            double by, bool startIsMoveEnd, bool endIsMoveEnd,
-                            std::vector<double>& params);
+                            double by, std::vector<double>& params);
+
+// True if the stretch AB of a move leaves the lawn: some piece of AB between
+// two meetings with the perimeter has its midpoint outside it, farther than
+// kCrossingDepth from it, other than the run of such pieces at an end of the
+// move (startIsMoveEnd, endIsMoveEnd) that itself lies that far outside (a
+// dock beyond the lawn's edge drives in).  Only the perimeter edges near the
+// stretch (edgeNearStretch) are met.  The line-of-sight test uses it for the
+// stretches within the end shrink of a move and for moves shorter than it.
+bool stretchLeavesLawn(const std::vector<Point>& perimeter, double ax, double ay, double bx,
+                       double by, bool startIsMoveEnd, bool endIsMoveEnd,
+                       std::vector<double>& params);
+
+// Where a move starting at (x, y), deeper than kCrossingDepth inside an
+// obstacle but no deeper than kSightShrink, leaves it by the shortest way:
+// the nearest point of that obstacle's outline, when it lies on the free
+// lawn (in no other obstacle, not beyond the lawn, by more than
+// kCrossingDepth).  False (and `exit` unchanged) for any other point.  The
+// ordering stage drives there from the start before anything else.
+bool wayOutOfObstacle(const Environment& environment, double x, double y, Point& exit);
 
 // ---- Steps on one ring edge P -> Q, shared by the predicates above and the
 // indexed line-of-sight test (planner/sight_index.h), so that both evaluate
@@ -209,5 +228,55 @@ double outlineDistance(const std::vector<Point>& ring, double x, double y);
 // kPieceBoundaryBand from the outline.
 bool piecesLie(const std::vector<Point>& ring, double ax, double ay, double dx, double dy,
                bool strictlyInside, std::vector<double>& params);
+
+// True if the edge P -> Q comes within kSamePosition of the stretch AB (or
+// crosses it): the edges a stretch within the end shrink is met by.
+inline bool edgeNearStretch(const Point& p, const Point& q, double ax, double ay, double bx,
+                            double by) {
+    if (std::min(p.x, q.x) > std::max(ax, bx) + kSamePosition ||
+        std::max(p.x, q.x) < std::min(ax, bx) - kSamePosition ||
+        std::min(p.y, q.y) > std::max(ay, by) + kSamePosition ||
+        std::max(p.y, q.y) < std::min(ay, by) - kSamePosition)
+        return false;
+    const Point a(ax, ay);
+    const Point b(bx, by);
+    if (edgeDistance(p, q, ax, ay) <= kSamePosition || edgeDistance(p, q, bx, by) <= kSamePosition ||
+        edgeDistance(a, b, p.x, p.y) <= kSamePosition || edgeDistance(a, b, q.x, q.y) <= kSamePosition)
+        return true;
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    const double sa = ex * (ay - p.y) - ey * (ax - p.x);
+    const double sb = ex * (by - p.y) - ey * (bx - p.x);
+    const double sp = dx * (p.y - ay) - dy * (p.x - ax);
+    const double sq = dx * (q.y - ay) - dy * (q.x - ax);
+    return ((sa < 0.0) != (sb < 0.0)) && ((sp < 0.0) != (sq < 0.0));
+}
+
+// The pieces of AB between the meeting parameters `params` (sorted in
+// place), each judged by its midpoint with `deep` (x, y): true if a deep
+// piece lies outside the run of deep pieces at A (when startExempt and A
+// itself is deep) and the run at B (when endExempt and B is).
+template <class Deep>
+bool deepPieceBeyondEndRuns(std::vector<double>& params, double ax, double ay, double bx,
+                            double by, bool startExempt, bool endExempt, Deep&& deep) {
+    std::sort(params.begin(), params.end());
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    bool leadingRun = startExempt && deep(ax, ay);
+    bool pendingRun = false;
+    for (std::size_t k = 1; k < params.size(); ++k) {
+        if (!(params[k] > params[k - 1])) continue;
+        const double s = (params[k - 1] + params[k]) * 0.5;
+        if (deep(ax + s * dx, ay + s * dy)) {
+            if (!leadingRun) pendingRun = true;
+        } else {
+            if (pendingRun) return true;
+            leadingRun = false;
+        }
+    }
+    return pendingRun && !(endExempt && deep(bx, by));
+}
 
 }  // namespace Planner

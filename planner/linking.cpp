@@ -150,6 +150,9 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
     LineString& path = result.path;
     path.points.push_back(start);
     Point current = start;
+    // A start just inside an obstacle is driven out of it first, by the
+    // shortest way: no other move runs inside an obstacle.
+    if (wayOutOfObstacle(environment, start.x, start.y, current)) path.points.push_back(current);
     // Where the last search for a slice in sight found none.  From the same
     // place, with fewer slices left, none is in sight again.
     bool blind = false;

@@ -43,6 +43,30 @@ bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
     return isPointInPolygon(b, a[0].x, a[0].y) || isPointInPolygon(a, b[0].x, b[0].y);
 }
 
+// True if the outlines of two rings that do not meet come nearer than
+// kSliverGap: the sliver between them is closed as a shared edge is.
+bool ringsNear(const std::vector<Point>& a, const std::vector<Point>& b) {
+    const std::size_t n = a.size();
+    const std::size_t m = b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = a[i];
+        const Point& q = a[(i + 1) % n];
+        Box e = boxOf(p, q);
+        e.x0 -= kSliverGap, e.y0 -= kSliverGap, e.x1 += kSliverGap, e.y1 += kSliverGap;
+        for (std::size_t j = 0; j < m; ++j) {
+            const Point& r = b[j];
+            const Point& s = b[(j + 1) % m];
+            if (!boxesMeet(e, boxOf(r, s))) continue;
+            // The segments do not cross, so an end of one is nearest the other.
+            const double d =
+                std::min(std::min(edgeDistance(r, s, p.x, p.y), edgeDistance(r, s, q.x, q.y)),
+                         std::min(edgeDistance(p, q, r.x, r.y), edgeDistance(p, q, s.x, s.y)));
+            if (d < kSliverGap) return true;
+        }
+    }
+    return false;
+}
+
 Polygon ringFromPath(const Path64& path, bool counterClockwise) {
     Polygon ring;
     for (const Point64& p : path) ring.points.emplace_back(fromGrid(p.x), fromGrid(p.y));
@@ -245,7 +269,7 @@ bool cutsIntoRings(const Paths64& outlines, const std::vector<const std::vector<
 // not matter), on the grid or on the fine grid.  False if a ring cannot be
 // placed there.
 bool memberAreas(const std::vector<const std::vector<Point>*>& rings, bool fine,
-                 Paths64& members) {
+                 Paths64& members, std::vector<Paths64>& areas) {
     for (const std::vector<Point>* ring : rings) {
         Path64 path;
         if (!(fine ? toFinePath(*ring, path) : toGridPath(*ring, path))) return false;
@@ -253,9 +277,28 @@ bool memberAreas(const std::vector<const std::vector<Point>*>& rings, bool fine,
         single.AddSubject(Paths64{path});
         Paths64 area;
         single.Execute(ClipType::Union, FillRule::NonZero, area);
-        for (Path64& p : area) members.push_back(std::move(p));
+        members.insert(members.end(), area.begin(), area.end());
+        areas.push_back(std::move(area));
     }
     return true;
+}
+
+// Members a sliver apart are joined by a bridge across it: where both come
+// within kSliverBridgeReach.  Then they touch, and are sealed as touching
+// members are.  `areas` holds each member's area at the given scale.
+void addBridges(const std::vector<Paths64>& areas,
+                const std::vector<std::pair<std::size_t, std::size_t>>& near, double scale,
+                Paths64& members) {
+    for (const auto& [i, j] : near) {
+        Clipper64 bridge;
+        bridge.AddSubject(offsetOutlines(areas[i], scale * kSliverBridgeReach));
+        bridge.AddClip(offsetOutlines(areas[j], scale * kSliverBridgeReach));
+        Paths64 span;
+        bridge.Execute(ClipType::Intersection, FillRule::NonZero, span);
+        for (Path64& p : span) {
+            if (Clipper2Lib::Area(p) > 0.0) members.push_back(std::move(p));
+        }
+    }
 }
 
 // The union of the members, its steps simplified away, grown by
@@ -279,15 +322,20 @@ Paths64 grownUnion(const Paths64& members, double scale) {
 // counts a self-intersecting ring), as outer outlines on the grid; enclosed
 // holes are filled unless they hold lawn (see keepPockets).  False if a ring
 // cannot be placed on the grid.
-bool unionOutlines(const std::vector<const std::vector<Point>*>& rings, const Path64& lawn,
+bool unionOutlines(const std::vector<const std::vector<Point>*>& rings,
+                   const std::vector<std::pair<std::size_t, std::size_t>>& near, const Path64& lawn,
                    Paths64& outlines) {
     Paths64 members;
-    if (!memberAreas(rings, false, members)) return false;
+    std::vector<Paths64> areas;
+    if (!memberAreas(rings, false, members, areas)) return false;
+    addBridges(areas, near, kGridScale, members);
     Paths64 merged = grownUnion(members, kGridScale);
     // A crossing of two members truncated deep into one of them: the union
     // from the fine grid places it within rounding of where it lies.
     Paths64 fineMembers;
-    if (cutsIntoRings(merged, rings) && memberAreas(rings, true, fineMembers)) {
+    std::vector<Paths64> fineAreas;
+    if (cutsIntoRings(merged, rings) && memberAreas(rings, true, fineMembers, fineAreas)) {
+        addBridges(fineAreas, near, kFineScale, fineMembers);
         merged = fineToGridPaths(grownUnion(fineMembers, kFineScale));
         coverMembers(members, merged);
     }
@@ -447,12 +495,22 @@ void mergeObstacles(Environment& scene) {
     for (std::size_t i : usable) {
         if (isSelfIntersecting(obstacles[i].points)) repair[i] = 1;
     }
+    // Pairs a sliver apart, found by boxes grown by half the sliver.
+    std::vector<std::pair<std::size_t, std::size_t>> nearPairs;
+    for (Box& b : boxes) {
+        b.x0 -= kSliverGap / 2;
+        b.y0 -= kSliverGap / 2;
+        b.x1 += kSliverGap / 2;
+        b.y1 += kSliverGap / 2;
+    }
     forEachMeetingPair(boxes, [&](std::size_t a, std::size_t b) {
         const std::size_t i = usable[a];
         const std::size_t j = usable[b];
-        if (ringsMeet(obstacles[i].points, obstacles[j].points)) {
+        const bool meet = ringsMeet(obstacles[i].points, obstacles[j].points);
+        if (meet || ringsNear(obstacles[i].points, obstacles[j].points)) {
             repair[i] = repair[j] = 1;
             parent[findRoot(parent, j)] = findRoot(parent, i);
+            if (!meet) nearPairs.emplace_back(std::min(i, j), std::max(i, j));
         }
         return false;
     });
@@ -475,11 +533,20 @@ void mergeObstacles(Environment& scene) {
         for (std::size_t k = 0; k < i && first; ++k) first = !(repair[k] && findRoot(parent, k) == root);
         if (!first) continue;
         std::vector<const std::vector<Point>*> members;
+        std::vector<std::size_t> place(count, 0);
         for (std::size_t k = i; k < count; ++k) {
-            if (repair[k] && findRoot(parent, k) == root) members.push_back(&obstacles[k].points);
+            if (repair[k] && findRoot(parent, k) == root) {
+                place[k] = members.size();
+                members.push_back(&obstacles[k].points);
+            }
         }
+        std::vector<std::pair<std::size_t, std::size_t>> near;
+        for (const auto& [a, b] : nearPairs) {
+            if (findRoot(parent, a) == root) near.emplace_back(place[a], place[b]);
+        }
+        std::sort(near.begin(), near.end());
         Paths64 outlines;
-        if (!unionOutlines(members, lawn, outlines)) {
+        if (!unionOutlines(members, near, lawn, outlines)) {
             for (const std::vector<Point>* m : members) result.emplace_back(*m);
             continue;
         }

@@ -561,11 +561,44 @@ private:
                 if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
                 tested.push_back(id);
                 crossed = stretchCrossesObstacle(scene_.obstacles[id].points, x1, y1, x2, y2,
-                                                 atStart, !atStart, scratch_.params);
+                                                 scratch_.params);
             }
             return crossed;
         });
-        return crossed;
+        return crossed || leavesLawnNearEnd(x1, y1, x2, y2, atStart);
+    }
+
+    // stretchLeavesLawn on the stretch: the perimeter edges near it are all
+    // listed in the cells within kSightQueryPad of it, and where a piece's
+    // midpoint is no farther than kSightCellMargin from the perimeter, the
+    // edges listed at it give its distance.
+    bool leavesLawnNearEnd(double x1, double y1, double x2, double y2, bool atStart) {
+        std::vector<std::uint32_t>& near = scratch_.endPerimeterEdges;
+        near.clear();
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.cellStart[cell]; k < index_.cellStart[cell + 1]; ++k) {
+                const std::uint32_t id = index_.cellEdges[k];
+                if (std::find(near.begin(), near.end(), id) != near.end()) continue;
+                const SightEdge& e = index_.edges[id];
+                if (edgeNearStretch(e.p, e.q, x1, y1, x2, y2)) near.push_back(id);
+            }
+            return false;
+        });
+        const double dx = x2 - x1;
+        const double dy = y2 - y1;
+        const double dd = dx * dx + dy * dy;
+        if (!(dd > 0.0)) return false;
+        std::vector<double>& params = scratch_.params;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        for (std::uint32_t id : near)
+            edgeMeetings(index_.edges[id].p, index_.edges[id].q, x1, y1, dx, dy, dd, params);
+        return deepPieceBeyondEndRuns(params, x1, y1, x2, y2, atStart, !atStart,
+                                      [this](double x, double y) {
+                                          return !pointInPerimeter(index_, x, y) &&
+                                                 distanceToPerimeter(index_, x, y) > kCrossingDepth;
+                                      });
     }
 
     // The shrunk move's ends and middle inside the lawn.

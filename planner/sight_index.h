@@ -91,6 +91,7 @@ struct SightScratch {
     std::vector<std::uint32_t> bigObstacleEdges;  // near edges of obstacles with many corners
     std::vector<std::uint32_t> midpointObstacles;
     std::vector<std::uint32_t> endObstacles;
+    std::vector<std::uint32_t> endPerimeterEdges;
     std::vector<double> params;
     // Edges that blocked recent moves: tried first, as neighbouring moves
     // tend to be blocked by the same edge.

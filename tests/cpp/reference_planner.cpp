@@ -66,30 +66,32 @@ bool pointInRing(const std::vector<Point>& ring, double x, double y, bool bounda
 // crosses or touches an edge's supporting line within the edge, and the
 // projections of the ends of edges parallel to it.  Between two consecutive
 // parameters AB lies wholly on one side of the ring's boundary.
+void ringMeetingsOfEdge(const Point& p, const Point& q, double ax, double ay, double dx, double dy,
+                        double dd, std::vector<double>& params) {
+    auto add = [&params](double s) {
+        if (s > 0.0 && s < 1.0) params.push_back(s);
+    };
+    const double ex = q.x - p.x;
+    const double ey = q.y - p.y;
+    const double den = ey * dx - ex * dy;
+    if (std::fabs(den) < kParallelTolerance) {
+        add(((p.x - ax) * dx + (p.y - ay) * dy) / dd);
+        add(((q.x - ax) * dx + (q.y - ay) * dy) / dd);
+        return;
+    }
+    const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
+    if (!(t >= -kBoundaryTolerance && t <= 1.0 + kBoundaryTolerance)) return;
+    add((ex * (ay - p.y) - ey * (ax - p.x)) / den);
+}
+
 void ringMeetings(const std::vector<Point>& ring, double ax, double ay, double bx, double by,
                   std::vector<double>& params) {
     const std::size_t n = ring.size();
     const double dx = bx - ax;
     const double dy = by - ay;
     const double dd = dx * dx + dy * dy;
-    auto add = [&params](double s) {
-        if (s > 0.0 && s < 1.0) params.push_back(s);
-    };
-    for (std::size_t i = 0; i < n; ++i) {
-        const Point& p = ring[i];
-        const Point& q = ring[(i + 1) % n];
-        const double ex = q.x - p.x;
-        const double ey = q.y - p.y;
-        const double den = ey * dx - ex * dy;
-        if (std::fabs(den) < kParallelTolerance) {
-            add(((p.x - ax) * dx + (p.y - ay) * dy) / dd);
-            add(((q.x - ax) * dx + (q.y - ay) * dy) / dd);
-            continue;
-        }
-        const double t = ((ay - p.y) * dx - (ax - p.x) * dy) / den;
-        if (!(t >= -kBoundaryTolerance && t <= 1.0 + kBoundaryTolerance)) continue;
-        add((ex * (ay - p.y) - ey * (ax - p.x)) / den);
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        ringMeetingsOfEdge(ring[i], ring[(i + 1) % n], ax, ay, dx, dy, dd, params);
 }
 
 double distanceToOutline(const std::vector<Point>& ring, double x, double y) {
@@ -131,50 +133,91 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
     return false;
 }
 
-// True if the stretch AB runs through the obstacle from one side to the
-// other: an inside piece (deeper than kCrossingDepth) that belongs neither to the run of
-// inside pieces at A, when A is a move's end lying inside, nor to the run at
-// B, when B is.
-bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
-                            double by, bool startIsMoveEnd, bool endIsMoveEnd) {
-    if (ring.size() < 3) return false;
+// Whether each piece of AB between the sorted meeting parameters is deep,
+// by its midpoint.
+template <class Deep>
+std::vector<bool> deepPieces(std::vector<double> params, double ax, double ay, double bx,
+                             double by, Deep&& deep) {
+    std::sort(params.begin(), params.end());
     const double dx = bx - ax;
     const double dy = by - ay;
-    if (!(dx * dx + dy * dy > 0.0)) return false;
-    auto deepInside = [&ring](double x, double y) {
-        return Reference::isPointStrictlyInPolygon(ring, x, y) &&
-               distanceToOutline(ring, x, y) > kCrossingDepth;
-    };
-    std::vector<double> params{0.0, 1.0};
-    ringMeetings(ring, ax, ay, bx, by, params);
-    std::sort(params.begin(), params.end());
-    std::vector<bool> inside;
+    std::vector<bool> pieces;
     for (std::size_t k = 1; k < params.size(); ++k) {
         if (!(params[k] > params[k - 1])) continue;
         const double s = (params[k - 1] + params[k]) * 0.5;
-        inside.push_back(deepInside(ax + s * dx, ay + s * dy));
+        pieces.push_back(deep(ax + s * dx, ay + s * dy));
     }
+    return pieces;
+}
+
+// True if a deep piece lies outside the run of deep pieces at the start
+// (when `leading`) and the run at the end (when `trailing`).
+bool deepPieceOutsideRuns(const std::vector<bool>& pieces, bool leading, bool trailing) {
     std::size_t first = 0;
-    std::size_t last = inside.size();
-    if (startIsMoveEnd && deepInside(ax, ay)) {
-        while (first < last && inside[first]) ++first;
+    std::size_t last = pieces.size();
+    if (leading) {
+        while (first < last && pieces[first]) ++first;
     }
-    if (endIsMoveEnd && deepInside(bx, by)) {
-        while (last > first && inside[last - 1]) --last;
+    if (trailing) {
+        while (last > first && pieces[last - 1]) --last;
     }
     for (std::size_t k = first; k < last; ++k) {
-        if (inside[k]) return true;
+        if (pieces[k]) return true;
     }
     return false;
 }
 
-bool someObstacleCrossed(const Environment& environment, double ax, double ay, double bx,
-                         double by, bool startIsMoveEnd, bool endIsMoveEnd) {
-    for (const Polygon& obstacle : environment.obstacles) {
-        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by, startIsMoveEnd, endIsMoveEnd))
-            return true;
+// True if some piece of the stretch AB runs inside the obstacle deeper than
+// kCrossingDepth, whatever the move's ends.
+bool stretchCrossesObstacle(const std::vector<Point>& ring, double ax, double ay, double bx,
+                            double by) {
+    if (ring.size() < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    if (!(dx * dx + dy * dy > 0.0)) return false;
+    std::vector<double> params{0.0, 1.0};
+    ringMeetings(ring, ax, ay, bx, by, params);
+    const std::vector<bool> pieces = deepPieces(params, ax, ay, bx, by, [&ring](double x, double y) {
+        return Reference::isPointStrictlyInPolygon(ring, x, y) &&
+               distanceToOutline(ring, x, y) > kCrossingDepth;
+    });
+    return deepPieceOutsideRuns(pieces, false, false);
+}
+
+// True if some piece of the stretch AB lies outside the lawn, farther than
+// kCrossingDepth from it, other than the run at a move's end that lies that
+// far outside.  The stretch is met by the perimeter edges near it.
+bool stretchLeavesLawn(const std::vector<Point>& perimeter, double ax, double ay, double bx,
+                       double by, bool startIsMoveEnd, bool endIsMoveEnd) {
+    const std::size_t n = perimeter.size();
+    if (n < 3) return false;
+    const double dx = bx - ax;
+    const double dy = by - ay;
+    const double dd = dx * dx + dy * dy;
+    if (!(dd > 0.0)) return false;
+    std::vector<double> params{0.0, 1.0};
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = perimeter[i];
+        const Point& q = perimeter[(i + 1) % n];
+        if (!Planner::edgeNearStretch(p, q, ax, ay, bx, by)) continue;
+        ringMeetingsOfEdge(p, q, ax, ay, dx, dy, dd, params);
     }
-    return false;
+    auto deep = [&perimeter](double x, double y) {
+        return !Reference::isPointInPolygon(perimeter, x, y) &&
+               distanceToOutline(perimeter, x, y) > kCrossingDepth;
+    };
+    const std::vector<bool> pieces = deepPieces(params, ax, ay, bx, by, deep);
+    return deepPieceOutsideRuns(pieces, startIsMoveEnd && deep(ax, ay),
+                                endIsMoveEnd && deep(bx, by));
+}
+
+bool stretchBlocked(const Environment& environment, double ax, double ay, double bx, double by,
+                    bool startIsMoveEnd, bool endIsMoveEnd) {
+    for (const Polygon& obstacle : environment.obstacles) {
+        if (stretchCrossesObstacle(obstacle.points, ax, ay, bx, by)) return true;
+    }
+    return stretchLeavesLawn(environment.perimeter.points, ax, ay, bx, by, startIsMoveEnd,
+                             endIsMoveEnd);
 }
 
 }  // namespace
@@ -284,7 +327,7 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
     const double length = distanceBetween(ax, ay, bx, by);
     // No move crosses an obstacle, however short: a move shorter than the
     // end shrink is judged whole, a longer one also within the shrink.
-    if (length < kSightShrink) return !someObstacleCrossed(environment, ax, ay, bx, by, true, true);
+    if (length < kSightShrink) return !stretchBlocked(environment, ax, ay, bx, by, true, true);
     const double ux = (bx - ax) * kSightShrink / length;
     const double uy = (by - ay) * kSightShrink / length;
     const double a2x = ax + ux, a2y = ay + uy;
@@ -305,8 +348,8 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
         if (obstacle.points.size() < 3) continue;
         if (somePieceLies(obstacle.points, a2x, a2y, b2x, b2y, true)) return false;
     }
-    return !someObstacleCrossed(environment, ax, ay, a2x, a2y, true, false) &&
-           !someObstacleCrossed(environment, b2x, b2y, bx, by, false, true);
+    return !stretchBlocked(environment, ax, ay, a2x, a2y, true, false) &&
+           !stretchBlocked(environment, b2x, b2y, bx, by, false, true);
 }
 
 namespace {
@@ -583,6 +626,8 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
     LineString& path = result.path;
     path.points.push_back(start);
     Point current = start;
+    if (Planner::wayOutOfObstacle(environment, start.x, start.y, current))
+        path.points.push_back(current);
 
     for (std::size_t iteration = 0; iteration < slices.size(); ++iteration) {
         SliceChoice choice = chooseNearestSlice(environment, slices, visited, current, true, tally);

@@ -476,6 +476,35 @@ public:
         return t;
     }
 
+    // Real-style gardens with what lies at the very ends of moves: a wall
+    // with a virtual wire ending millimetres short of its far face, a start
+    // just inside an obstacle or just beyond the lawn's edge, and two beds
+    // a sliver apart.
+    Task endsTask() {
+        Task t = realStyleTask();
+        Environment& env = t.environment;
+        const Box box = boxOf(env.perimeter.points);
+        const double cx = (box.x0 + box.x1) / 2, cy = (box.y0 + box.y1) / 2;
+        const double half = uniform(0.1, 0.4);
+        env.addObstacle(Polygon({{cx - half, box.y0 - 1}, {cx + half, box.y0 - 1},
+                                 {cx + half, box.y1 + 1}, {cx - half, box.y1 + 1}}));
+        const double inside = uniform(0.0005, 0.012);
+        env.setVirtualWire(LineString({{cx - 3.0, cy}, {cx + half - inside, cy + uniform(-1, 1)}}));
+        const double gap = uniform(0.0002, 0.0025);
+        const double bx = uniform(box.x0, box.x1), by = uniform(box.y0, box.y1);
+        env.addObstacle(Polygon({{bx, by}, {bx + 1, by}, {bx + 1, by + 0.5}, {bx, by + 0.5}}));
+        env.addObstacle(Polygon({{bx, by + 0.5 + gap}, {bx + 1, by + 0.5 + gap}, {bx + 1, by + 1},
+                                 {bx, by + 1}}));
+        if (chance(0.5)) {  // just inside the wall, or just beyond the lawn's first edge
+            const Point& p = env.perimeter.points[0];
+            const Point& q = env.perimeter.points[1];
+            t.start = chance(0.5) ? Point(cx + half - uniform(0.0005, 0.012), cy)
+                                  : Point((p.x + q.x) / 2 + uniform(-0.01, 0.01),
+                                          (p.y + q.y) / 2 + uniform(-0.01, 0.01));
+        }
+        return t;
+    }
+
 private:
     std::mt19937_64 rng_;
     double grid_ = 0.0;
@@ -568,6 +597,19 @@ TEST(FastVersusReference, WholeTasksOnRealStyleGardens) {
     }
 }
 
+TEST(FastVersusReference, WholeTasksWithPointsAtTheOutlines) {
+    GardenMaker maker(20261210);
+    for (int i = 0; i < 150; ++i) {
+        const GardenMaker::Task t = maker.endsTask();
+        const auto fast = computeFullTask(t.environment, t.settings, t.start);
+        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
+        const std::string d = compareResults(fast, reference);
+        ASSERT_TRUE(d.empty()) << "garden with points at the outlines " << i << ": " << d;
+        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
+        ASSERT_TRUE(lean.empty()) << "garden with points at the outlines " << i << ": " << lean;
+    }
+}
+
 // Park-like gardens: many round trees and long bed outlines, merged where
 // they overlap, sealed where they meet the lawn's edge.
 TEST(FastVersusReference, WholeTasksOnParks) {
@@ -630,6 +672,17 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
             }
             if (k % 9 == 0)
                 b = Point(a.x + maker.uniform(-0.03, 0.03), a.y + maker.uniform(-0.03, 0.03));
+            if (k % 7 == 3) {
+                // From within a few millimetres of a perimeter corner: the
+                // end shrink meets the lawn's edge.
+                const auto& ring = env.perimeter.points;
+                const Point p = ring[static_cast<std::size_t>(
+                    maker.integer(0, static_cast<int>(ring.size()) - 1))];
+                a = Point(p.x + maker.uniform(-0.004, 0.004), p.y + maker.uniform(-0.004, 0.004));
+                const double d = maker.chance(0.5) ? maker.uniform(0.005, 0.03) : maker.uniform(0.5, 8.0);
+                const double angle = maker.uniform(0.0, 6.283185307179586);
+                b = Point(a.x + d * std::cos(angle), a.y + d * std::sin(angle));
+            }
             const bool want = Reference::isSegmentFree(env, a.x, a.y, b.x, b.y);
             ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, b.x, b.y), want)
                 << "garden " << i << " move (" << a.x << ", " << a.y << ") -> (" << b.x << ", "

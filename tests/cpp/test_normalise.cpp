@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "planner/constants.h"
@@ -160,3 +163,53 @@ TEST(Normalise, AMowAreaClippedToTheLawnKeepsToIt) {
         }
     }
 }
+
+// Two obstacles a sliver apart (thinner than twice the merge growth) are
+// merged as touching ones are: the sliver is closed; a wider gap stays open.
+struct SliverCase {
+    const char* name;
+    double gap;
+    double turn;  // radians: the pair turned about the sliver's middle
+    bool tips;    // two wedges meeting tip to tip rather than two boxes side by side
+};
+
+class SliverGaps : public ::testing::TestWithParam<SliverCase> {};
+
+TEST_P(SliverGaps, CloseWhenThinnerThanTheSeal) {
+    const SliverCase c = GetParam();
+    const double cx = 5.0, cy = 5.0;
+    auto turned = [&](std::initializer_list<std::pair<double, double>> xy) {
+        Polygon ring;
+        for (const auto& [x, y] : xy) {
+            const double dx = x - cx, dy = y - cy;
+            ring.points.emplace_back(cx + dx * std::cos(c.turn) - dy * std::sin(c.turn),
+                                     cy + dx * std::sin(c.turn) + dy * std::cos(c.turn));
+        }
+        return ring;
+    };
+    Environment scene = square(0, 10);
+    const double h = c.gap / 2;
+    if (c.tips) {
+        scene.addObstacle(turned({{4, -1}, {6, -1}, {5, 5 - h}}));
+        scene.addObstacle(turned({{5, 5 + h}, {6, 11}, {4, 11}}));
+    } else {
+        scene.addObstacle(turned({{4.7, -1}, {5.3, -1}, {5.3, 5 - h}, {4.7, 5 - h}}));
+        scene.addObstacle(turned({{4.7, 5 + h}, {5.3, 5 + h}, {5.3, 11}, {4.7, 11}}));
+    }
+    mergeObstacles(scene);
+    const bool closed = c.gap < kSliverGap;
+    EXPECT_EQ(scene.obstacles.size(), closed ? 1u : 2u) << c.name;
+    EXPECT_EQ(inSomeObstacle(scene, cx, cy), closed) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Merge, SliverGaps,
+    ::testing::Values(SliverCase{"boxes_0_3mm", 0.0003, 0.0, false},
+                      SliverCase{"boxes_1_5mm", 0.0015, 0.0, false},
+                      SliverCase{"boxes_1_9mm_turned", 0.0019, 0.37, false},
+                      SliverCase{"boxes_1_8mm_turned", 0.0018, 1.1, false},
+                      SliverCase{"boxes_2_5mm", 0.0025, 0.0, false},
+                      SliverCase{"tips_1mm", 0.001, 0.0, true},
+                      SliverCase{"tips_1_9mm_turned", 0.0019, 0.61, true},
+                      SliverCase{"tips_5mm", 0.005, 0.0, true}),
+    [](const ::testing::TestParamInfo<SliverCase>& info) { return std::string(info.param.name); });

@@ -136,7 +136,7 @@ TEST(SightProperty, FreeMovesNeverRunThroughAnObstacleOrOutside) {
 
 // A fence 4 mm thick (x from 9.998 to 10.002) across a 20 x 10 lawn: no move
 // crosses it, however short, and wherever along the move it stands; moves
-// may still start inside an obstacle and leave it.
+// may still start or end within 1 mm of its outline.
 TEST(SightThinFence, NoMoveCrossesIt) {
     Environment env(poly({{0, 0}, {20, 0}, {20, 10}, {0, 10}}));
     env.addObstacle(poly({{9.998, -1}, {10.002, -1}, {10.002, 11}, {9.998, 11}}));
@@ -159,4 +159,54 @@ TEST(SightThinFence, NoMoveCrossesIt) {
         EXPECT_EQ(isSegmentFree(index, scratch, m.ax, m.ay, m.bx, m.by), m.free)
             << "indexed " << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
     }
+}
+
+// Within the end shrink, as along the rest of a move: no move runs deeper
+// than 1 mm into an obstacle, not even out of a point inside one (a wire
+// point drawn into a wall), nor leaves the lawn, except a move from a point
+// beyond the lawn's edge driving in.
+TEST(SightNearTheEnds, NothingDeeperThanAMillimetre) {
+    // A V notch 5 mm deep in the bottom edge at x = 5, and a wall 0.6 m
+    // wide across the lawn at x = 12.
+    Environment env(poly({{0, 0}, {4.995, 0}, {5, 0.005}, {5.005, 0}, {20, 0}, {20, 10}, {0, 10}}));
+    env.addObstacle(poly({{11.7, -1}, {12.3, -1}, {12.3, 11}, {11.7, 11}}));
+    const SightIndex index = buildSightIndex(env);
+    SightScratch scratch;
+    const Move moves[] = {
+        {4.9952, 0.001, 8, 0.001, false},    // across the notch within the first cm
+        {8, 0.001, 4.9952, 0.001, false},    // the same reversed
+        {4.9952, 0.0005, 5.0048, 0.0005, false},  // a short move across it
+        {4.99, 0.004, 8, 5, true},           // passes above the notch
+        {2, -0.005, 2, 5, true},             // from 5 mm beyond the edge, in
+        {2, 5, 2, -0.005, true},             // and out to there
+        {12.295, 5, 15, 5.1, false},         // out of the wall, 5 mm from its face
+        {12.295, 5, 12.3, 5, false},         // short, the same
+        {15, 5, 12.295, 5.2, false},         // into the wall, 5 mm deep
+        {12.3005, 5, 15, 5, true},           // from its face
+        {12.2995, 5, 15, 5, true},           // from half a millimetre inside
+    };
+    for (const Move& m : moves) {
+        EXPECT_EQ(isSegmentFree(env, m.ax, m.ay, m.bx, m.by), m.free)
+            << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
+        EXPECT_EQ(isSegmentFree(index, scratch, m.ax, m.ay, m.bx, m.by), m.free)
+            << "indexed " << m.ax << "," << m.ay << " -> " << m.bx << "," << m.by;
+    }
+}
+
+// A start just inside an obstacle is driven out by the shortest way; one
+// deeper than the end shrink, or whose way out ends in another obstacle, is
+// not.
+TEST(SightNearTheEnds, AStartJustInsideAnObstacleLeavesByTheShortestWay) {
+    Environment env(poly({{0, 0}, {20, 0}, {20, 10}, {0, 10}}));
+    env.addObstacle(poly({{4, 4}, {6, 4}, {6, 6}, {4, 6}}));
+    env.addObstacle(poly({{5.9, 3.99}, {6.1, 3.99}, {6.1, 4.01}, {5.9, 4.01}}));
+    Point exit(-1, -1);
+    ASSERT_TRUE(wayOutOfObstacle(env, 5.995, 5, exit));
+    EXPECT_EQ(exit.x, 6.0);
+    EXPECT_EQ(exit.y, 5.0);
+    EXPECT_FALSE(wayOutOfObstacle(env, 5.0, 5.0, exit));     // 1 m deep
+    EXPECT_FALSE(wayOutOfObstacle(env, 5.9995, 5.0, exit));  // on the outline, up to 1 mm
+    EXPECT_FALSE(wayOutOfObstacle(env, 1.0, 1.0, exit));     // on the lawn
+    EXPECT_FALSE(wayOutOfObstacle(env, 5.995, 4.004, exit)); // out into the neighbour
+    EXPECT_EQ(exit.x, 6.0);
 }

@@ -13,6 +13,7 @@ from shapely.ops import unary_union
 import swathwise as sw
 
 BAND = 1.5e-3  # metres: a route point this near a part of the free lawn is in it
+SLIVER = 2e-3  # metres: obstacles nearer than this close the gap between them
 
 
 def box(x0, y0, x1, y1):
@@ -68,12 +69,25 @@ def garden(kind, rng):
             obstacles.append(box(x, 0, x + rng.uniform(0.05, 0.5), h))
         for _ in range(rng.randint(1, 3)):
             obstacles.append(circle(rng.uniform(0, w), rng.choice([0, h]), rng.uniform(0.5, 1.5)))
+    elif kind == "slivers":  # a wall across the lawn in two parts a sliver apart, or two tips
+        x, y, gap = rng.uniform(4, w - 4), rng.uniform(2, h - 2), rng.uniform(0.0002, 0.0019)
+        turn = rng.uniform(-0.4, 0.4)
+
+        def turned(points):
+            c, s = math.cos(turn), math.sin(turn)
+            return [(x + (px - x) * c - (py - y) * s, y + (px - x) * s + (py - y) * c) for px, py in points]
+        if rng.random() < 0.5:
+            t = rng.uniform(0.1, 0.5)
+            obstacles += [turned(box(x, -3, x + t, y)), turned(box(x, y + gap, x + t, h + 3))]
+        else:
+            obstacles += [turned([(x - 1, -3), (x + 1, -3), (x, y)]),
+                          turned([(x, y + gap), (x + 1, h + 3), (x - 1, h + 3)])]
     settings = dict(offset=rng.choice([0.3, 0.5]), angle=rng.uniform(0, math.pi),
                     distanceToBorder=rng.choice([0.0, 0.2, 0.5]))
     return dict(lawn=lawn, obstacles=obstacles, start=start, settings=settings)
 
 
-KINDS = ["outside", "pointy", "courtyard", "pen", "paths"]
+KINDS = ["outside", "pointy", "courtyard", "pen", "paths", "slivers"]
 
 
 def plan(g):
@@ -92,8 +106,11 @@ def plan(g):
 
 
 def free_parts(g):
+    """The parts of the free lawn, slivers thinner than SLIVER between
+    obstacles counted as closed."""
     lawn = sg.Polygon(g["lawn"])
     blocked = unary_union([sg.Polygon(o).buffer(0) for o in g["obstacles"]])
+    blocked = blocked.buffer(SLIVER / 2, join_style="mitre").buffer(-SLIVER / 2, join_style="mitre").union(blocked)
     free = lawn.difference(blocked)
     return [p for p in getattr(free, "geoms", [free]) if p.area > 1e-6]
 

@@ -127,6 +127,113 @@ def test_laps_keep_off_the_beds_where_outlines_cross(seeds):
         assert too_deep(g, build(g)) == [], f"garden {seed}"
 
 
+def moves_too_deep(g, result):
+    """The moves of the path (neither a piece's own step nor a step along the
+    virtual wire, nor the drive out of a start inside an obstacle) that run
+    deeper than DEPTH into an obstacle or beyond the lawn: (from, to)."""
+    allowed = sg.Polygon(g["lawn"]).buffer(DEPTH)
+    cores = [c for c in (shapely.make_valid(sg.Polygon(o)).buffer(-DEPTH) for o in g["obstacles"])
+             if not c.is_empty]
+    wire = [tuple(w) for w in g["wire"]]
+
+    def along_wire(a, b):  # the path holds the wire's points turned there and back
+        near = [k for k, w in enumerate(wire) if math.dist(w, a) < 1e-6]
+        return any(math.dist(wire[k + d], b) < 1e-6 for k in near for d in (-1, 1) if 0 <= k + d < len(wire))
+    driven = set()
+    for piece in result.slices:
+        driven |= {frozenset(s) for s in piece_segments(coords(piece.getPoints()))}
+    path = coords(result.path.getPoints())
+    inside = any(shapely.make_valid(sg.Polygon(o)).contains(sg.Point(g["start"])) for o in g["obstacles"])
+    bad = []
+    for k, (a, b) in enumerate(zip(path, path[1:])):
+        if a == b or frozenset((a, b)) in driven or (k == 0 and inside) or along_wire(a, b):
+            continue
+        seg = sg.LineString([a, b])
+        if not allowed.covers(seg) or any(seg.intersects(c) for c in cores):
+            bad.append((a, b))
+    return bad
+
+
+@pytest.mark.parametrize("seeds", [range(k, k + 100) for k in range(0, 600, 100)],
+                         ids=lambda r: f"{r.start}-{r.stop - 1}")
+def test_real_style_gardens_move_nowhere_deeper_than_the_outlines_allow(seeds):
+    for seed in seeds:
+        g = garden(seed)
+        if not sg.Polygon(g["lawn"]).is_valid:
+            continue
+        assert moves_too_deep(g, build(g)) == [], f"garden {seed}"
+
+
+# Moves from a lane end at a concave corner of the lawn whose first
+# centimetre ran up to 4 mm beyond the edge: a star-shaped lawn, and a comb
+# with a mow area.
+CORNERS = [
+    dict(lawn=[(19.153174196688713, -30.119750571599376), (-2.0907872888537096, -25.79080701481182),
+               (10.348544824708565, -39.02534428791293), (-0.3163540950916719, -35.884168182060414),
+               (-1.3139956670173412, -41.801539059747185), (-10.322392110434851, -33.06871822872259),
+               (-2.158394524913149, -76.5715289712334), (-15.287553393121074, -39.203742758912895),
+               (-19.956676926929568, -52.51233956050032), (-24.75077645752333, -48.011910733824266),
+               (-37.97466624131397, -65.34025801998823), (-31.626327272486982, -39.963079452887186),
+               (-35.02458678478041, -31.65812262338187), (-76.15122691759096, -37.966432695266874),
+               (-75.25132047557962, -27.392694895358957), (-74.28767897761242, -17.684070519039274),
+               (-32.39128939502571, -5.7595960422816415), (-37.16824201850174, 4.1476534923693755),
+               (-50.38482637430839, 33.3069587358415), (-33.08561685324081, 18.82620705235388),
+               (-29.607540929878787, 31.82269886969604), (-20.76977226962075, 26.956800029822723),
+               (-14.178040883453804, 17.225426447669676), (-6.690365165466643, 23.307040595676483),
+               (0.6490658267883944, 22.7129819052534), (-3.935501610618802, 2.420884466301839),
+               (12.949895013779194, 14.92701525179924), (10.222080876003645, 3.5587724075869076),
+               (5.26717349046082, -5.595404777306172), (1.9408638241944374, -17.68407051903928)],
+         obstacles=[[(-6.595241223477231, -29.197769201693184), (-7.1844071042299245, -28.45523327736182),
+                     (-10.655317206508967, -33.87211058390169)]],
+         mow_areas=[], wire=[], start=(-27.35283838984447, 21.80459673095811),
+         values=dict(pattern="squares", offset=0.5416098927216976, angle=0.0, distanceToBorder=0.0,
+                     mowBorder=False, mowExclusionsBoder=False)),
+    dict(lawn=[(-16.222876575911407, 4.70367207842251), (51.66929972726724, 4.70367207842251),
+               (30.779399326289195, 72.59584838160116), (25.556924226044686, 72.59584838160116),
+               (25.556924226044686, 24.33313631420192), (20.334449125800177, 24.33313631420192),
+               (20.334449125800177, 72.59584838160116)],
+         obstacles=[], wire=[], start=(19.933048869902187, 31.053374356796144),
+         mow_areas=[[(42.61560599823331, 12.048031882438043), (20.550951666443787, 15.804563545219981),
+                     (22.748959322345918, 28.714950971634362), (44.813613654135445, 24.958419308852424)]],
+         values=dict(pattern="lines", offset=0.19272879591288455, angle=0.9428438218587756,
+                     distanceToBorder=0.0, mowBorder=False, mowExclusionsBoder=False)),
+]
+
+
+@pytest.mark.parametrize("g", CORNERS, ids=["star", "comb"])
+def test_no_move_leaves_the_lawn_near_its_ends(g):
+    assert moves_too_deep(g, build(g)) == []
+
+
+WALL = [(9.7, -1), (10.3, -1), (10.3, 21), (9.7, 21)]
+
+
+@pytest.mark.parametrize("inside", [0.002, 0.005, 0.008, 0.02])
+def test_a_wire_ending_inside_a_wall_leads_nowhere_beyond_it(inside):
+    # The wire runs into the wall from the left half and ends `inside` short
+    # of its right face: the mower follows it in and back, and the right
+    # half, which no wire reaches, is not mowed.
+    g = dict(lawn=[(0, 0), (20, 0), (20, 20), (0, 20)], obstacles=[WALL], mow_areas=[],
+             wire=[(5, 10), (10.3 - inside, 10.0)], start=(1, 1),
+             values=dict(offset=0.5, distanceToBorder=0.0))
+    result = build(g)
+    assert moves_too_deep(g, result) == []
+    assert all(x < 10.3 for x, _ in coords(result.path.getPoints()))
+
+
+@pytest.mark.parametrize("depth", [0.0015, 0.004, 0.009])
+def test_a_start_just_inside_a_tree_drives_out_by_the_shortest_way(depth):
+    tree = [(10 + 1.5 * math.cos(2 * math.pi * k / 32), 5 + 1.5 * math.sin(2 * math.pi * k / 32))
+            for k in range(32)]
+    g = dict(lawn=[(0, 0), (20, 0), (20, 10), (0, 10)], obstacles=[tree], mow_areas=[], wire=[],
+             start=(11.5 - depth, 5.0), values=dict(offset=0.5, distanceToBorder=0.0))
+    path = coords(build(g).path.getPoints())
+    assert len(path) > 10
+    assert sg.Point(path[1]).distance(sg.Polygon(tree).exterior) < 1e-9
+    assert math.dist(path[0], path[1]) < depth + 1e-4
+    assert moves_too_deep(g, build(g)) == []
+
+
 BED_ON_A_VERTEX = dict(
     lawn=[(4.260305713418758, 12.651200368496935), (11.215576844188561, 9.442456776719766),
           (-11.215644435155387, -12.6511805185335)],

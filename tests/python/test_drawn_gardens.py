@@ -147,11 +147,16 @@ def test_a_mow_area_a_bed_covers_is_not_mowed(values):
     assert not r.slices
 
 
-def test_obstacles_that_neither_touch_nor_overlap_plan_as_before():
-    # The beds 1 mm apart: no seam, nothing merged; the path runs between them.
-    apart = [BEDS[0], ((5, 10.001), (15, 10.001), (15, 19), (5, 19))]
+@pytest.mark.parametrize("gap, between", [(0.001, False), (0.0019, False), (0.003, True)])
+def test_obstacles_a_sliver_apart_merge_as_touching_ones(gap, between):
+    # Beds less than 2 mm apart are merged, and no move runs between them;
+    # farther apart they plan as before: the path runs between them.
+    apart = [BEDS[0], ((5, 10 + gap), (15, 10 + gap), (15, 19), (5, 19))]
     r = plan(SQUARE20, apart, [EAST_STRIP], start=(1, 10))
-    assert coords(r.path.getPoints())[:2] == [(1, 10), (15, 10)]
+    assert (coords(r.path.getPoints())[:2] == [(1, 10), (15, 10)]) == between
+    steps = zip(coords(r.path.getPoints()), coords(r.path.getPoints())[1:])
+    assert between or not any(min(a[0], b[0]) < 14 and max(a[0], b[0]) > 6
+                              and 9.9 < a[1] < 10.1 and 9.9 < b[1] < 10.1 for a, b in steps)
 
 
 @st.composite
