@@ -54,8 +54,8 @@ def _points(pairs):
     return [swathwise.Point(x, y) for x, y in pairs]
 
 
-def plan(garden: dict) -> int:
-    """One whole call: the module's objects from coordinates, the plan, the result read back."""
+def module_objects(garden: dict) -> tuple:
+    """The module's environment, settings and start for a benchmark garden."""
     env = swathwise.Environment(swathwise.Polygon(_points(garden["lawn"])))
     for ring in garden["obstacles"]:
         env.addObstacle(swathwise.Polygon(_points(ring)))
@@ -75,7 +75,13 @@ def plan(garden: dict) -> int:
             settings.pattern = value
         else:
             setattr(settings, field, float(value))
-    result = swathwise.PathService().computeFullTask(env, settings, swathwise.Point(*garden["start"]))
+    return env, settings, swathwise.Point(*garden["start"])
+
+
+def plan(garden: dict) -> int:
+    """One whole call: the module's objects from coordinates, the plan, the result read back."""
+    env, settings, start = module_objects(garden)
+    result = swathwise.PathService().computeFullTask(env, settings, start)
     path = result.path.getPoints()
     slices = [piece.getPoints() for piece in result.slices]
     return len(path) + len(slices)

@@ -38,46 +38,21 @@ def _module_call(garden_file: Path, runs: int) -> float:
     """Median seconds of the module's computeFullTask on a benchmark garden
     (objects built beforehand, the result not read back)."""
     import swathwise
-    from python_calls import read_garden
+    from python_calls import module_objects, read_garden
 
     garden = read_garden(garden_file)
     times = []
     for _ in range(runs):
-        env, settings, start = _module_objects(swathwise, garden)
+        env, settings, start = module_objects(garden)
         began = time.perf_counter()
         swathwise.PathService().computeFullTask(env, settings, start)
         times.append(time.perf_counter() - began)
     return statistics.median(times)
 
 
-def _module_objects(sw: Any, garden: dict[str, Any]) -> tuple[Any, Any, Any]:
-    from python_calls import _BOOLS, _COUNTS
-
-    env = sw.Environment(sw.Polygon([sw.Point(x, y) for x, y in garden["lawn"]]))
-    for ring in garden["obstacles"]:
-        env.addObstacle(sw.Polygon([sw.Point(x, y) for x, y in ring]))
-    for ring in garden["mowAreas"]:
-        env.addMowArea(sw.Polygon([sw.Point(x, y) for x, y in ring]))
-    if "virtualWire" in garden:
-        env.setVirtualWire(sw.LineString([sw.Point(x, y) for x, y in garden["virtualWire"]]))
-    if "dockingWire" in garden:
-        env.setDockingWire(sw.LineString([sw.Point(x, y) for x, y in garden["dockingWire"]]))
-    settings = sw.PathSettings()
-    for name, value in garden["settings"].items():
-        if name in _BOOLS:
-            setattr(settings, name, value != "0")
-        elif name in _COUNTS:
-            setattr(settings, name, int(value))
-        elif name == "pattern":
-            settings.pattern = value
-        else:
-            setattr(settings, name, float(value))
-    return env, settings, sw.Point(*garden["start"])
-
-
 def _tools_garden(garden_file: Path) -> Any:
     """A benchmark garden as the tools' Garden (local metres, default settings)."""
-    from python_calls import read_garden
+    from python_calls import module_objects, read_garden
 
     from swathwise_tools.garden import make_garden
 
