@@ -27,9 +27,20 @@ neighbours are under half of it).  So :func:`search_angle` plans every
 candidate only on gardens small enough (see :data:`MIN_PLANS`); on larger
 ones it prices angles by their lanes alone and plans in full a fixed number
 of them, those priced best: six in ten whole degrees (among them 0 degrees
-and the longest edge), the rest tenths round the best three planned.  Where the
-planned angles leave different numbers of pieces out, coverage depends on
-the angle in that garden, and every candidate is planned, so the search
+and the longest edge), the rest tenths round the best three planned.
+
+Where obstacles shut parts of the lawn off from the start (a park's path
+strips and trees round a pocket), the plan leaves their pieces out, and how
+many depends on the angle (the lanes of a pocket are more or fewer).  The
+companion module tells, once per garden, which parts of the lawn the start
+reaches, and with the lanes' price the lanes that lie elsewhere (cut off);
+the angles that lead counting their lanes cut off and the fewest other
+pieces (laps) cut off seen so far are forecast in full (every piece cut
+off, about a quarter of a plan).  Angles rank by pieces cut off, then by
+price; of the tenths only those that leave no more out than the best
+forecast are planned.  Where a plan leaves out more pieces than forecast by
+a number that differs from angle to angle (pockets the parts do not tell,
+such as beds meeting at a point), every candidate is planned, so the search
 never gives up coverage for time.  :func:`search_angle_exhaustive` plans
 every candidate on any garden: what the ranked search is measured against.
 
