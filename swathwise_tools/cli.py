@@ -124,12 +124,21 @@ def _version() -> str:
     return f"swathwise {package} (planner {sw.PathService().getVersion()})"
 
 
+class _VersionAction(argparse._VersionAction):
+    """``--version``, with the versions looked up only when it is given."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        self.version = _version()
+        super().__call__(parser, namespace, values, option_string)
+
+
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
     from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
-    parser.add_argument("--version", action="version", version=_version())
+    parser.add_argument("--version", action=_VersionAction)
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     codes = "\n".join(f"  {code}  {text}" for code, text in EXIT_CODES.items())
     plan = commands.add_parser(

@@ -231,12 +231,19 @@ class Plan:
     @property
     def mowing_length(self) -> float:
         """Metres of the route that mow a piece."""
-        return sum(path_length(self.path[i:i + 2]) for i, m in enumerate(self.mowing) if m)
+        return self._lengths()[1]
 
     @property
     def transit_length(self) -> float:
         """Metres of the route between pieces."""
-        return self.length - self.mowing_length
+        length, mowing = self._lengths()
+        return length - mowing
+
+    def _lengths(self) -> tuple[float, float]:
+        """The route's length and the metres of it that mow, from one pass
+        over its segments (each summed in route order)."""
+        segments = list(map(math.dist, self.path, self.path[1:]))
+        return sum(segments), sum(d for d, m in zip(segments, self.mowing) if m)
 
     def counts(self, pieces: Sequence[Piece] | None = None) -> dict[str, int]:
         """Pieces by kind (all pieces by default), with their ``total``."""
@@ -248,6 +255,7 @@ class Plan:
 
     def figures(self) -> dict[str, Any]:
         """The plan's own figures: counts, lengths (m), planning time (s)."""
+        length, mowing = self._lengths()
         return {
             "garden": self.garden.name,
             "crs": self.garden.frame.crs_name,
@@ -259,9 +267,9 @@ class Plan:
             "slicesLength": sum(p.length for p in self.pieces),
             "path": {
                 "points": len(self.path),
-                "length": self.length,
-                "mowing": self.mowing_length,
-                "transit": self.transit_length,
+                "length": length,
+                "mowing": mowing,
+                "transit": length - mowing,
                 "home": path_length(self.home),
             },
             "planningSeconds": self.seconds,

@@ -40,6 +40,8 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     whole job with charging.
     """
     summary = plan.figures()
+    # What needs no coverage first: the coverage may still be being swept.
+    unreached = explain(plan).to_dict()
     coverage = plan.coverage
     length = summary["path"]["length"]
     turn = turn_time if turn_time is not None else (plan.turn_time if plan.turn_time is not None
@@ -68,7 +70,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
             bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths), coverage.gaps, planned_in)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
-        "unreached": explain(plan).to_dict(),
+        "unreached": unreached,
     })
     summary.update(_search_summary(plan))
     if sessions is not None:
