@@ -19,6 +19,7 @@ import math
 from dataclasses import dataclass, field, replace
 from typing import Any
 
+import numpy as np
 import shapely
 from shapely.geometry import LineString, Point, Polygon
 from shapely.geometry.base import BaseGeometry
@@ -109,6 +110,14 @@ def free_parts(garden: Any, clearance: float) -> list[Polygon]:
         grown = shapely.union_all([_grow(r, distance) if distance > 0 else r for r in rings]) if rings else Polygon()
     area = lawn.difference(grown) if not grown.is_empty else lawn
     return sorted(_parts(area), key=lambda p: -p.area)
+
+
+def nearest_parts(parts: list[Polygon], where: list[XY]) -> np.ndarray:
+    """For each position, the index of the nearest of ``parts``."""
+    points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
+    distances = np.stack([shapely.distance(part, points) for part in parts])
+    nearest: np.ndarray = np.argmin(distances, axis=0)
+    return nearest
 
 
 def _widest(garden: Any) -> float:

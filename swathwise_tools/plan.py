@@ -148,10 +148,17 @@ class Plan:
     def sweep_ahead(self) -> None:
         """Start sweeping the coverage of the reached pieces in a second
         thread, when some are given up (else the plan's coverage is that of
-        every piece); :attr:`coverage` takes it if the pieces stay so."""
+        every piece); :attr:`coverage` takes it if the pieces stay so.  Where
+        the sweep of every piece also swept the pieces it guessed reached,
+        and guessed right, that is taken instead."""
         if not all(p.reached for p in self.pieces):
-            self.reached_ahead = CoverageAhead.of_lines(mowing_lines(self.pieces), self.settings.swath_width,
-                                                        self.garden.mowable_area())
+            lines = mowing_lines(self.pieces)
+            ahead = self.coverage_ahead
+            if ahead is not None and ahead.guessed() == lines:
+                self.reached_ahead = ahead
+            else:
+                self.reached_ahead = CoverageAhead.of_lines(lines, self.settings.swath_width,
+                                                            self.garden.mowable_area())
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -454,51 +461,77 @@ def settle_coverage() -> None:
         _PENDING.discard(future)
 
 
+# Given the mowing lines of every slice, the lines of those a plan is
+# expected to reach (in the same order), or None for no guess.
+ReachGuess = Callable[[list[list[XY]]], "list[list[XY]] | None"]
+
+
 class CoverageAhead:
     """A coverage swept in a second thread while the interpreter goes on
     (sweeping leaves it free), and taken only for the area, lines and swath
     it was swept for.  :meth:`of_slices`: every piece a plan lays, while the
     planner orders them (the slices come from the companion module without
     ordering, the same slices bit for bit): where every piece is reached it
-    is the plan's coverage, else its planned coverage.  :meth:`of_lines`:
-    given lines (the reached pieces', while the route is finished)."""
+    is the plan's coverage, else its planned coverage; with a ``guess`` of
+    the pieces the plan will reach, theirs too (the plan's coverage, if the
+    guess is right).  :meth:`of_lines`: given lines (the reached pieces',
+    while the route is finished)."""
 
-    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]]) -> None:
+    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]],
+                 guess: ReachGuess | None = None) -> None:
         self._mowable = mowable
         self._swath = swath
+        self._guessed: Future[list[list[XY]] | None] = Future()
         self._pool = ThreadPoolExecutor(max_workers=1)
-        self._future = self._pool.submit(self._sweep, lines)
+        self._future = self._pool.submit(self._sweep, lines, guess)
         self._pool.shutdown(wait=False)
         _PENDING.add(self._future)
         self._future.add_done_callback(_PENDING.discard)
 
     @classmethod
-    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry) -> CoverageAhead:
-        """The coverage of every slice that planning ``garden`` with ``settings`` lays."""
+    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry,
+                  guess: ReachGuess | None = None) -> CoverageAhead:
+        """The coverage of every slice that planning ``garden`` with
+        ``settings`` lays, and of those ``guess`` expects reached."""
         values = settings.to_planner()
 
         def lines() -> list[list[XY]]:
             slices = build_scene(garden).slices(values).slices
             return [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
 
-        return cls(mowable, settings.swath_width, lines)
+        return cls(mowable, settings.swath_width, lines, guess)
 
     @classmethod
     def of_lines(cls, lines: list[list[XY]], swath: float, mowable: BaseGeometry) -> CoverageAhead:
         """The coverage of these mowing lines (see coverage.mowing_lines)."""
         return cls(mowable, swath, lambda: lines)
 
-    def _sweep(self, lines: Callable[[], list[list[XY]]]) -> tuple[list[list[XY]], Coverage]:
-        swept = lines()
-        return swept, find_gaps(self._mowable, swept, self._swath)
+    def _sweep(self, lines: Callable[[], list[list[XY]]],
+               guess: ReachGuess | None) -> list[tuple[list[list[XY]], Coverage]]:
+        try:
+            swept = lines()
+            guessed = guess(swept) if guess is not None else None
+        except BaseException:
+            self._guessed.set_result(None)
+            raise
+        self._guessed.set_result(guessed)
+        done = [(swept, find_gaps(self._mowable, swept, self._swath))]
+        if guessed is not None:
+            done.append((guessed, find_gaps(self._mowable, guessed, self._swath)))
+        return done
+
+    def guessed(self) -> list[list[XY]] | None:
+        """The lines of the pieces guessed reached, once guessed (None for no guess)."""
+        return self._guessed.result()
 
     def result(self, mowable: BaseGeometry, lines: list[list[XY]], swath: float) -> Coverage | None:
         """The coverage swept ahead, if it was swept for this area, these
         lines and this swath (metres); else None."""
         if mowable is not self._mowable and not mowable.equals(self._mowable):
             return None
-        swept, coverage = self._future.result()
-        return coverage if swath == self._swath and swept == lines else None
+        if swath != self._swath:
+            return None
+        return next((coverage for swept, coverage in self._future.result() if swept == lines), None)
 
 
 class NoRouteError(PlanError):

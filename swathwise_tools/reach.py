@@ -16,7 +16,7 @@ import numpy as np
 import shapely
 from shapely.geometry import Polygon
 
-from .outline import free_parts
+from .outline import free_parts, nearest_parts
 from .plan import Plan
 
 # Obstacles within this distance of two parts (beyond the clearance) are
@@ -46,14 +46,6 @@ class Reach:
     def to_dict(self) -> dict[str, Any]:
         """JSON-ready figures."""
         return {"reason": self.reason, "givenUpIndices": self.given_up, "cutOffParts": self.cut_off_parts}
-
-
-def _part_of(parts: list[Polygon], where: list[tuple[float, float]]) -> np.ndarray:
-    """For each position, the index of the nearest part."""
-    points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
-    distances = np.stack([shapely.distance(part, points) for part in parts])
-    nearest: np.ndarray = np.argmin(distances, axis=0)
-    return nearest
 
 
 def _cutters(plan: Plan, home: Polygon, away: list[Polygon]) -> list[str]:
@@ -88,8 +80,8 @@ def explain(plan: Plan) -> Reach:
         reach.reason = f"{len(given_up)} of {len(plan.pieces)} pieces given up"
         return reach
     start = plan.entry or plan.start
-    home = int(_part_of(parts, [start])[0])
-    owners = _part_of(parts, [p.points[0] for p in given_up])
+    home = int(nearest_parts(parts, [start])[0])
+    owners = nearest_parts(parts, [p.points[0] for p in given_up])
     away = sorted({int(k) for k in owners if k != home})
     inside = int(np.count_nonzero(owners == home))
     home_pieces = sum(1 for p in plan.pieces if p.reached) + inside
