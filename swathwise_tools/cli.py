@@ -14,6 +14,7 @@ finds no way.
 from __future__ import annotations
 
 import argparse
+import gc
 import json
 import math
 import os
@@ -461,9 +462,13 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     parser = build_parser()
     args = parser.parse_args(argv)
+    collecting = gc.isenabled()
     try:
         if args.command == "batch":
             return _run_batch(args)
+        # One plan or way makes many small objects and few cycles: the cycle
+        # collector would only sweep them over and over.
+        gc.disable()
         if args.command == "route":
             return _run_route(args)
         return _run_plan(args)
@@ -476,6 +481,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except OSError as exc:
         name = exc.filename or ""
         print(f"swathwise: error: {name}: {exc.strerror or exc}", file=sys.stderr)
+    finally:
+        if collecting:
+            gc.enable()
     return EXIT_ERROR
 
 
