@@ -193,12 +193,20 @@ class LocalFrame:
         flat = [p for line in lines for p in line]
         if not flat:
             return [[] for _ in lines]
-        coords = self._convert(np.asarray(flat, dtype=float).reshape(-1, 2), forward=False)
-        rounded: list[list[float]] = _rounded(coords, digits).tolist()
+        return self.to_source_rounded_split(np.asarray(flat, dtype=float), [len(line) for line in lines], digits)
+
+    def to_source_rounded_split(self, coords: np.ndarray, counts: Sequence[int],
+                                digits: int) -> list[list[list[float]]]:
+        """As :meth:`to_source_rounded_many`, of the lines laid end to end in
+        ``coords`` (an array of x, y rows), ``counts[i]`` points for line i."""
+        if len(coords) == 0:
+            return [[] for _ in counts]
+        converted = self._convert(coords.reshape(-1, 2), forward=False)
+        rounded: list[list[float]] = _rounded(converted, digits).tolist()
         out, at = [], 0
-        for line in lines:
-            out.append(rounded[at:at + len(line)])
-            at += len(line)
+        for count in counts:
+            out.append(rounded[at:at + count])
+            at += count
         return out
 
     def geometry_to_local(self, geometry: G) -> G:

@@ -115,8 +115,16 @@ def free_parts(garden: Any, clearance: float) -> list[Polygon]:
 def nearest_parts(parts: list[Polygon], where: list[XY]) -> np.ndarray:
     """For each position, the index of the nearest of ``parts``."""
     points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
-    distances = np.stack([shapely.distance(part, points) for part in parts])
-    nearest: np.ndarray = np.argmin(distances, axis=0)
+    # A position in one part only is nearest to it; the distances are
+    # measured for the others alone.
+    for part in parts:
+        shapely.prepare(part)
+    inside = np.stack([shapely.intersects(part, points) for part in parts])
+    nearest: np.ndarray = np.argmax(inside, axis=0)
+    other = np.flatnonzero(inside.sum(axis=0) != 1)
+    if len(other):
+        distances = np.stack([shapely.distance(part, points[other]) for part in parts])
+        nearest[other] = np.argmin(distances, axis=0)
     return nearest
 
 

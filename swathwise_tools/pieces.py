@@ -29,7 +29,7 @@ SAME_POSITION_M = 0.001
 
 def path_length(points: Sequence[XY]) -> float:
     """Length of a polyline in metres."""
-    return sum(math.dist(a, b) for a, b in zip(points, points[1:]))
+    return sum(map(math.dist, points, points[1:]))
 
 
 @dataclass

@@ -316,7 +316,7 @@ class Plan:
         if sessions is not None:
             features += session_features(self, sessions, line)
         else:
-            lines = [p.line if len(p.line) >= 2 else p.line * 2 for p in self.pieces]
+            lines = [line if len(line) >= 2 else line * 2 for line in (p.line for p in self.pieces)]
             stretches = self.transit_stretches()
             converted = frame.to_source_rounded_many(lines + stretches, digits)
             for piece, points, coords in zip(self.pieces, lines, converted):
@@ -331,13 +331,16 @@ class Plan:
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
-        polygons = [[shapely.get_coordinates(ring).tolist() for ring in (g.exterior, *g.interiors)]
-                    for g in gaps.geoms]
-        rings = iter(frame.to_source_rounded_many([r for rs in polygons for r in rs], digits))
+        # Every ring of every gap (outline, then holes), converted in one go.
+        rings, owner = shapely.get_rings(shapely.get_parts(gaps), return_index=True)
+        converted = frame.to_source_rounded_split(shapely.get_coordinates(rings),
+                                                  shapely.get_num_coordinates(rings).tolist(), digits)
+        polygons: list[list[list[list[float]]]] = [[] for _ in range(len(gaps.geoms))]
+        for k, coords in zip(owner.tolist(), converted):
+            polygons[k].append(coords)
         features.append(feature(
             {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
-            {"type": "MultiPolygon", "coordinates": [[next(rings) for _ in rs] for rs in polygons]}
-            if not gaps.is_empty else None))
+            {"type": "MultiPolygon", "coordinates": polygons} if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
