@@ -20,7 +20,7 @@ import math
 import os
 import sys
 import time
-from typing import Any, Sequence
+from typing import Any, Callable, Sequence
 
 from .frame import CrsError
 from .garden import GardenError, load_garden
@@ -140,7 +140,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
     parser.add_argument("--version", action=_VersionAction)
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
     codes = "\n".join(f"  {code}  {text}" for code, text in EXIT_CODES.items())
     plan = commands.add_parser(
         "plan", help="plan a garden and summarise the route",
@@ -227,15 +227,32 @@ exit codes:
 """
 
 
-def _add_batch_command(commands: Any) -> None:
+class _Parser(argparse.ArgumentParser):
+    """An argument parser whose epilog may be made only when its help is shown."""
+
+    epilog_made_by: Callable[[], str] | None = None
+
+    def format_help(self) -> str:
+        if self.epilog_made_by is not None:
+            self.epilog = self.epilog_made_by()
+            self.epilog_made_by = None
+        return super().format_help()
+
+
+def _batch_epilog() -> str:
     from .batch import COLUMNS
 
+    return BATCH_EPILOG.format(columns=", ".join(COLUMNS))
+
+
+def _add_batch_command(commands: Any) -> None:
     batch = commands.add_parser(
         "batch", help="plan many gardens, locally or on a Dask cluster",
         description="Plan many gardens: each gets its route file and a row in the summary table.",
-        epilog=BATCH_EPILOG.format(columns=", ".join(COLUMNS)),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
+    # The batch module (worker processes) is loaded only for its help or its run.
+    batch.epilog_made_by = _batch_epilog
     batch.add_argument("inputs", nargs="+", metavar="INPUT",
                        help="garden file, folder of garden files, or table with a garden column")
     batch.add_argument("--out", required=True, metavar="DIR", help="folder for routes and summaries")
