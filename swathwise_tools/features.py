@@ -94,7 +94,9 @@ def check_numbers(label: str, coordinates: Any) -> None:
         return
     if isinstance(coordinates, (list, tuple)):
         for item in coordinates:
-            check_numbers(label, item)
+            # A finite float, the usual coordinate, is fine as it is.
+            if type(item) is not float or not math.isfinite(item):
+                check_numbers(label, item)
         return
     if isinstance(coordinates, bool) or not isinstance(coordinates, (int, float, np.number)) \
             or not math.isfinite(coordinates):

@@ -109,9 +109,10 @@ def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
     mowing flag per path segment.
     """
     mowing = [False] * max(len(path) - 1, 0)
+    keys = [_key(p) for p in path]
     at: dict[tuple[int, int], list[int]] = defaultdict(list)
-    for k, p in enumerate(path):
-        at[_key(p)].append(k)
+    for k, key in enumerate(keys):
+        at[key].append(k)
 
     def free(segments: range) -> bool:
         return not any(mowing[i] for i in segments)
@@ -120,7 +121,7 @@ def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
         pts = piece.points
         if not pts:
             continue
-        found = _find_lap(path, at, pts, free) if piece.is_lap else _find_lane(path, at, pts, free)
+        found = _find_lap(path, keys, at, pts, free) if piece.is_lap else _find_lane(keys, at, pts, free)
         if found is None:
             continue
         piece.reached = True
@@ -137,29 +138,30 @@ Free = Callable[[range], bool]
 Index = dict[tuple[int, int], list[int]]
 
 
-def _same(a: XY, b: XY) -> bool:
-    return _key(a) == _key(b)
-
-
-def _find_lane(path: list[XY], at: Index, pts: list[XY], free: Free) -> range | None:
+def _find_lane(keys: list[tuple[int, int]], at: Index, pts: list[XY], free: Free) -> range | None:
+    """``keys``: the path's points' keys."""
     for order in (pts, pts[::-1]):
-        for k in at.get(_key(order[0]), ()):
+        wanted = [_key(p) for p in order]
+        for k in at.get(wanted[0], ()):
             end = k + len(order) - 1
-            if end < len(path) and all(_same(path[k + j], order[j]) for j in range(len(order))):
+            if end < len(keys) and keys[k:end + 1] == wanted:
                 segments = range(k, end)
                 if free(segments):
                     return segments
     return None
 
 
-def _find_lap(path: list[XY], at: Index, ring: list[XY], free: Free) -> range | None:
+def _find_lap(path: list[XY], keys: list[tuple[int, int]], at: Index, ring: list[XY],
+              free: Free) -> range | None:
+    """``keys``: the path's points' keys."""
     n = len(ring)
-    for k in at.get(_key(ring[0]), ()):
+    wanted = [_key(p) for p in ring]
+    for k in at.get(wanted[0], ()):
         ahead = 0
-        while ahead < n and k + ahead < len(path) and _same(path[k + ahead], ring[ahead]):
+        while ahead < n and k + ahead < len(keys) and keys[k + ahead] == wanted[ahead]:
             ahead += 1
         behind = 0
-        while behind < n - 1 and k - behind - 1 >= 0 and _same(path[k - behind - 1], ring[n - 1 - behind]):
+        while behind < n - 1 and k - behind - 1 >= 0 and keys[k - behind - 1] == wanted[n - 1 - behind]:
             behind += 1
         if ahead + behind < n:
             continue
