@@ -526,15 +526,18 @@ def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: l
     lawn = Polygon(garden.lawn)
     beyond: list[str] = []
     outside: list[str] = []
-    for label, ring in zip(obstacle_labels, garden.obstacles):
-        shape_ = Polygon(ring).buffer(0)
-        shared = lawn.intersection(shape_).area if lawn.intersects(shape_) else 0.0
+    # Every obstacle at once: its area, whether it meets the lawn, the area shared.
+    shapes = shapely.buffer([Polygon(ring) for ring in garden.obstacles], 0)
+    meets = shapely.intersects(lawn, shapes)
+    shared_areas = np.where(meets, shapely.area(shapely.intersection(lawn, np.where(meets, shapes, None))), 0.0)
+    for label, area, shared, touches in zip(obstacle_labels, shapely.area(shapes).tolist(), shared_areas.tolist(),
+                                            meets.tolist()):
         if shared <= TOUCH_AREA_M2:
             # Entirely outside, or only touching the lawn from outside (a
             # building beside it): nothing the planner needs.
-            if not lawn.intersects(shape_):
+            if not touches:
                 outside.append(label)
-        elif shared < shape_.area - TOUCH_AREA_M2:
+        elif shared < area - TOUCH_AREA_M2:
             beyond.append(label)
     if beyond:
         garden.warnings.append(f"{_some(beyond, 'obstacle')} reach{'es' if len(beyond) == 1 else ''} beyond "
