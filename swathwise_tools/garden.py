@@ -529,7 +529,9 @@ def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: l
     # Every obstacle at once: its area, whether it meets the lawn, the area shared.
     shapes = shapely.buffer([Polygon(ring) for ring in garden.obstacles], 0)
     meets = shapely.intersects(lawn, shapes)
-    shared_areas = np.where(meets, shapely.area(shapely.intersection(lawn, np.where(meets, shapes, None))), 0.0)
+    shared_areas = np.zeros(len(shapes))
+    hit = np.flatnonzero(meets)
+    shared_areas[hit] = shapely.area(shapely.intersection(lawn, shapes[hit]))
     for label, area, shared, touches in zip(obstacle_labels, shapely.area(shapes).tolist(), shared_areas.tolist(),
                                             meets.tolist()):
         if shared <= TOUCH_AREA_M2:

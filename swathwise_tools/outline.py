@@ -114,7 +114,8 @@ def free_parts(garden: Any, clearance: float) -> list[Polygon]:
 
 def nearest_parts(parts: list[Polygon], where: list[XY]) -> np.ndarray:
     """For each position, the index of the nearest of ``parts``."""
-    points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
+    coords = np.asarray(where, dtype=float).reshape(-1, 2)
+    points = shapely.points(coords)
     # A position in one part only is nearest to it; the distances are
     # measured for the others alone.
     for part in parts:
@@ -123,7 +124,7 @@ def nearest_parts(parts: list[Polygon], where: list[XY]) -> np.ndarray:
     nearest: np.ndarray = np.argmax(inside, axis=0)
     other = np.flatnonzero(inside.sum(axis=0) != 1)
     if len(other):
-        distances = np.stack([shapely.distance(part, points[other]) for part in parts])
+        distances = np.stack([shapely.distance(part, shapely.points(coords[other])) for part in parts])
         nearest[other] = np.argmin(distances, axis=0)
     return nearest
 

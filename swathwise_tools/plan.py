@@ -513,10 +513,13 @@ class CoverageAhead:
                guess: ReachGuess | None) -> list[tuple[list[list[XY]], Coverage]]:
         try:
             swept = lines()
-            guessed = guess(swept) if guess is not None else None
         except BaseException:
             self._guessed.set_result(None)
             raise
+        try:
+            guessed = guess(swept) if guess is not None else None
+        except Exception:  # a guess that fails is no guess: the reached pieces are swept later
+            guessed = None
         self._guessed.set_result(guessed)
         done = [(swept, find_gaps(self._mowable, swept, self._swath))]
         if guessed is not None:
