@@ -28,7 +28,7 @@ from shapely.geometry import LineString, Point, Polygon
 from shapely.geometry.base import BaseGeometry
 from shapely.ops import nearest_points
 
-from .frame import XY
+from .frame import XY, ring_polygon
 from .garden import Garden
 from .pieces import path_length
 
@@ -70,7 +70,7 @@ class Entry:
 
 
 def _polygon(ring: list[XY]) -> BaseGeometry:
-    return Polygon(ring).buffer(0) if len(ring) >= 3 else Polygon()
+    return ring_polygon(ring).buffer(0) if len(ring) >= 3 else Polygon()
 
 
 def _free(garden: Garden) -> tuple[BaseGeometry, BaseGeometry]:
@@ -87,7 +87,7 @@ def _clearly_free(garden: Garden, where: Point) -> bool:
     lawn = _polygon(garden.lawn)
     if not lawn.contains(where) or lawn.boundary.distance(where) <= CLEAR_START_M:
         return False
-    rings = [Polygon(r) for r in garden.obstacles if len(r) >= 3]
+    rings = [ring_polygon(r) for r in garden.obstacles if len(r) >= 3]
     return not rings or bool((shapely.distance(shapely.buffer(rings, 0), where) > CLEAR_START_M).all())
 
 

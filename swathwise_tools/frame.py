@@ -21,6 +21,7 @@ from typing import TYPE_CHECKING, Any, Sequence, TypeVar
 
 import numpy as np
 import shapely
+from shapely.geometry import Polygon
 
 # pyproj is imported where a CRS is first needed: gardens in plain metres
 # never load it.
@@ -238,6 +239,17 @@ def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
     for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
         out[i, j] = round(float(coords[i, j]), digits)
     return out
+
+
+def ring_polygon(ring: Sequence[Sequence[float]]) -> Polygon:
+    """``Polygon(ring)`` of a ring of (x, y) positions, made from an array of
+    them (given a list, shapely reads it position by position)."""
+    return Polygon(np.asarray(ring, dtype=float).reshape(-1, 2))
+
+
+def polygon_ring(polygon: Polygon) -> Ring:
+    """The positions of a polygon's outline as (x, y), the closing one included."""
+    return [(x, y) for x, y in shapely.get_coordinates(polygon.exterior).tolist()]
 
 
 def _pairs(coords: np.ndarray) -> Ring:

@@ -16,6 +16,7 @@ import numpy as np
 import shapely
 from shapely.geometry import Polygon
 
+from .frame import ring_polygon
 from .outline import free_parts, nearest_parts
 from .plan import Plan
 
@@ -55,7 +56,7 @@ def _cutters(plan: Plan, home: Polygon, away: list[Polygon]) -> list[str]:
     if not garden.obstacles:
         return []
     # As Polygon(ring).buffer(0).buffer(reach) of each, in one go.
-    grown = shapely.buffer(shapely.buffer([Polygon(ring) for ring in garden.obstacles], 0), reach, quad_segs=16)
+    grown = shapely.buffer(shapely.buffer([ring_polygon(ring) for ring in garden.obstacles], 0), reach, quad_segs=16)
     beyond = np.zeros(len(grown), dtype=bool)
     for part in away:
         beyond |= shapely.intersects(grown, part)

@@ -7,10 +7,10 @@ from __future__ import annotations
 import math
 from typing import Any, Mapping
 
-from shapely.geometry import Polygon
 
 from .advice import bands, measure_bands
 from .angle import DEFAULT_TURN_TIME_S, job_seconds
+from .frame import ring_polygon
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
 from .reach import explain
@@ -51,7 +51,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     planned_in = plan.prepared or plan.garden
     has_obstacles = bool(planned_in.obstacles)
     lengths = {"edge": planned_in.lawn_shape.length,
-               "obstacles": sum(Polygon(ring).length for ring in planned_in.obstacles)}
+               "obstacles": sum(ring_polygon(ring).length for ring in planned_in.obstacles)}
     summary.update({
         "speed": speed,
         "turnTime": turn,
