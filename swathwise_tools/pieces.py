@@ -13,6 +13,7 @@ from collections import defaultdict
 from dataclasses import dataclass
 from typing import Callable, Sequence
 
+import numpy as np
 from shapely.geometry import LineString
 
 from .frame import XY
@@ -98,8 +99,13 @@ def transit_stretches(path: Sequence[XY], mowing: Sequence[bool]) -> list[list[X
     return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
 
 
-def _key(p: XY) -> tuple[int, int]:
-    return (round(p[0] * 1e6), round(p[1] * 1e6))
+def _keys(points: Sequence[XY]) -> list[tuple[int, int]]:
+    """Every point's key: its coordinates in whole micrometres (rounded
+    half to even), so that points within rounding of each other match."""
+    if not len(points):
+        return []
+    scaled = np.rint(np.asarray(points, dtype=float).reshape(-1, 2) * 1e6).astype(np.int64)
+    return [(x, y) for x, y in scaled.tolist()]
 
 
 def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
@@ -109,7 +115,9 @@ def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
     mowing flag per path segment.
     """
     mowing = [False] * max(len(path) - 1, 0)
-    keys = [_key(p) for p in path]
+    keys = _keys(path)
+    # Every piece's points' keys, in one go too.
+    piece_keys = _keys([p for piece in pieces for p in piece.points])
     at: dict[tuple[int, int], list[int]] = defaultdict(list)
     for k, key in enumerate(keys):
         at[key].append(k)
@@ -117,11 +125,14 @@ def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
     def free(segments: range) -> bool:
         return not any(mowing[i] for i in segments)
 
+    at_piece = 0
     for piece in pieces:
         pts = piece.points
+        wanted = piece_keys[at_piece:at_piece + len(pts)]
+        at_piece += len(pts)
         if not pts:
             continue
-        found = _find_lap(path, keys, at, pts, free) if piece.is_lap else _find_lane(keys, at, pts, free)
+        found = _find_lap(path, keys, at, pts, wanted, free) if piece.is_lap else _find_lane(keys, at, wanted, free)
         if found is None:
             continue
         piece.reached = True
@@ -138,12 +149,11 @@ Free = Callable[[range], bool]
 Index = dict[tuple[int, int], list[int]]
 
 
-def _find_lane(keys: list[tuple[int, int]], at: Index, pts: list[XY], free: Free) -> range | None:
-    """``keys``: the path's points' keys."""
-    for order in (pts, pts[::-1]):
-        wanted = [_key(p) for p in order]
+def _find_lane(keys: list[tuple[int, int]], at: Index, lane: list[tuple[int, int]], free: Free) -> range | None:
+    """``keys``: the path's points' keys; ``lane``: the lane's points' keys."""
+    for wanted in (lane, lane[::-1]):
         for k in at.get(wanted[0], ()):
-            end = k + len(order) - 1
+            end = k + len(wanted) - 1
             if end < len(keys) and keys[k:end + 1] == wanted:
                 segments = range(k, end)
                 if free(segments):
@@ -152,10 +162,9 @@ def _find_lane(keys: list[tuple[int, int]], at: Index, pts: list[XY], free: Free
 
 
 def _find_lap(path: list[XY], keys: list[tuple[int, int]], at: Index, ring: list[XY],
-              free: Free) -> range | None:
-    """``keys``: the path's points' keys."""
+              wanted: list[tuple[int, int]], free: Free) -> range | None:
+    """``keys``: the path's points' keys; ``wanted``: the ring's."""
     n = len(ring)
-    wanted = [_key(p) for p in ring]
     for k in at.get(wanted[0], ()):
         ahead = 0
         while ahead < n and k + ahead < len(keys) and keys[k + ahead] == wanted[ahead]:
