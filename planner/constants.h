@@ -113,6 +113,7 @@ constexpr double kRegionMargin = 0.0002;
 constexpr double kRegionReach = 0.011;
 constexpr double kRegionArcTolerance = 0.0007;
 constexpr double kRegionBoxPad = 1e-6;
+constexpr double kRegionFrameAngles[] = {0.31, 0.73, 1.13};  // radians: turned frames the regions may take
 constexpr double kShortMoveReach = 0.0101;
 
 }  // namespace Planner
