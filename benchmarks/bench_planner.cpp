@@ -685,8 +685,8 @@ int main(int argc, char** argv) {
     }
     for (int k = 0; k <= 20; ++k)
         items.push_back({Bench::cliffHedgeGarden(0.40 + 0.01 * k), "", false, false});
-    // Outlines recorded densely (a point every few centimetres, 1 cm of
-    // noise): the lawn alone, and round beds beside each other with trees.
+    // Outlines recorded densely (a point every few centimetres, centimetres
+    // of noise): the lawn alone, and round beds beside each other with trees.
     for (double spacing : {0.1, 0.05, 0.02})
         items.push_back({Bench::recordedGarden(spacing, false), "recorded-lawn", false, false});
     for (double spacing : {0.04, 0.02, 0.01})

@@ -205,8 +205,9 @@ inline std::vector<Planner::Point> recordedRing(Random& rng, const std::vector<P
 }
 
 // Outlines as a mower's owner records them by driving round: a 30 m x 20 m
-// lawn recorded every `spacing` metres with 1 cm of noise, and nothing on
-// it (`beds` false); or a 40 m x 30 m lawn recorded every 5 cm with two
+// lawn recorded every `spacing` metres with 3 cm of noise (more than the
+// spacing: the outline zig-zags), and nothing on it (`beds` false); or a
+// 40 m x 30 m lawn recorded every 5 cm with 3 cm of noise and two
 // round beds recorded every `spacing` metres with 5 mm of noise, one beside
 // the other inside its box, and eight trees as 32-gons.  Default settings,
 // the dock near a corner.
@@ -218,7 +219,7 @@ inline Garden recordedGarden(double spacing, bool beds) {
     garden.name = name;
     const double w = beds ? 40.0 : 30.0, h = beds ? 30.0 : 20.0;
     garden.environment = Planner::Environment(Planner::Polygon(
-        recordedRing(rng, {{0.0, 0.0}, {w, 0.0}, {w, h}, {0.0, h}}, beds ? 0.05 : spacing, 0.01)));
+        recordedRing(rng, {{0.0, 0.0}, {w, 0.0}, {w, h}, {0.0, h}}, beds ? 0.05 : spacing, 0.03)));
     if (beds) {
         garden.environment.addObstacle(Planner::Polygon(
             recordedRing(rng, circleRing(32, 6.0, 14.0, 15.0), spacing, 0.005)));
