@@ -92,10 +92,16 @@ double sweepWork(const Environment& scene, const RegionFrame& frame) {
     return work;
 }
 
-// The frame of least sweep work among the scene's own and a few turned ones.
+// The scene's own frame, unless its sweep work is many times its edges and
+// a turned one needs less than half of it (the least of a few).
 RegionFrame chooseFrame(const Environment& scene) {
-    RegionFrame best;
-    double bestWork = sweepWork(scene, best);
+    std::size_t edges = scene.perimeter.points.size();
+    for (const Polygon& obstacle : scene.obstacles) edges += obstacle.points.size();
+    const RegionFrame own;
+    const double ownWork = sweepWork(scene, own);
+    if (!(ownWork > kRegionFrameWorkPerEdge * static_cast<double>(edges))) return own;
+    RegionFrame best = own;
+    double bestWork = ownWork / kRegionFrameGain;
     for (double angle : kRegionFrameAngles) {
         const RegionFrame frame{std::cos(angle), std::sin(angle)};
         const double work = sweepWork(scene, frame);
