@@ -45,18 +45,19 @@ when one is shown).
 from __future__ import annotations
 
 import math
-import multiprocessing
 import os
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
-from concurrent.futures.process import BrokenProcessPool
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Any, Callable, Iterable, Mapping, Sequence, TypeVar
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence, TypeVar
 
 import swathwise as sw
 
 from .native import build_environment, build_scene
+
+if TYPE_CHECKING:
+    from concurrent.futures import ProcessPoolExecutor
 
 XY = tuple[float, float]
 
@@ -245,6 +246,11 @@ class _Planner:
 
     def __enter__(self) -> "_Planner":
         if self.workers > 1:
+            # Worker processes only where they are used: a plan at one angle
+            # need not load multiprocessing.
+            import multiprocessing
+            from concurrent.futures import ProcessPoolExecutor
+
             context = multiprocessing.get_context("fork")
             self.pool = ProcessPoolExecutor(self.workers, mp_context=context,
                                             initializer=_start_worker, initargs=self.args)
@@ -258,6 +264,8 @@ class _Planner:
     def plan(self, angles: Sequence[float]) -> list[Trial]:
         todo = sorted({a for a in angles if a not in self.done})
         if self.pool is not None and len(todo) >= MIN_PLANS_FOR_WORKERS:
+            from concurrent.futures.process import BrokenProcessPool
+
             chunks = [todo[i::self.workers * 2] for i in range(self.workers * 2)]
             try:
                 for trials in self.pool.map(_plan_many, chunks):
