@@ -489,7 +489,8 @@ double growthExponent(const std::vector<Row>& rows, const std::string& sweep, bo
     for (const Row& r : rows) {
         const double t = reference ? r.referenceSeconds
                                    : (r.fastSeconds > 0 ? r.fastSeconds : r.leanSeconds);
-        const bool bySlices = sweep.compare(0, 4, "bed-") != 0;
+        const bool bySlices =
+            sweep.compare(0, 4, "bed-") != 0 && sweep.compare(0, 9, "recorded-") != 0;
         if (r.sweep != sweep || r.slices == 0 || !(t > 0)) continue;
         const double x = std::log(static_cast<double>(bySlices ? r.slices : r.vertices));
         const double y = std::log(t);
@@ -684,6 +685,12 @@ int main(int argc, char** argv) {
     }
     for (int k = 0; k <= 20; ++k)
         items.push_back({Bench::cliffHedgeGarden(0.40 + 0.01 * k), "", false, false});
+    // Outlines recorded densely (a point every few centimetres, centimetres
+    // of noise): the lawn alone, and round beds beside each other with trees.
+    for (double spacing : {0.1, 0.05, 0.02})
+        items.push_back({Bench::recordedGarden(spacing, false), "recorded-lawn", false, false});
+    for (double spacing : {0.04, 0.02, 0.01})
+        items.push_back({Bench::recordedGarden(spacing, true), "recorded-beds", false, false});
 
     std::printf("runs per garden: %d (median shown); before = straightforward planner, one run\n",
                 runs);
@@ -730,11 +737,12 @@ int main(int argc, char** argv) {
     }
 
     std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k; for the"
-                " round beds with the number of vertices):\n");
-    for (const char* sweep : {"open", "full", "bed-oct", "bed-ring", "bed-out"}) {
+                " round beds and recorded outlines with the number of vertices):\n");
+    for (const char* sweep :
+         {"open", "full", "bed-oct", "bed-ring", "bed-out", "recorded-lawn", "recorded-beds"}) {
         const double fast = growthExponent(rows, sweep, false);
         const double before = growthExponent(rows, sweep, true);
-        std::printf("  %-5s sweep: fast %.2f", sweep, fast);
+        std::printf("  %-13s sweep: fast %.2f", sweep, fast);
         if (reference) std::printf(", before %.2f", before);
         std::printf("\n");
     }

@@ -1,9 +1,10 @@
 // Gardens shaped like real ones for the benchmark: a park of trees, beds,
 // buildings and paths, and the corners that used to be slow (a round bed of
 // many vertices with a neighbour inside its box, a lawn cut by a hedge at
-// many lane spacings).  The same on every machine.
+// many lane spacings, outlines recorded densely with GPS noise).  The same on every machine.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cmath>
@@ -179,6 +180,57 @@ inline Garden parkGarden(const std::string& name, double scale, std::uint64_t se
     garden.settings.offset = 0.5;
     garden.settings.distanceToBorder = 0.751;  // as the command sets it for these laps
     garden.settings.angle = 0.35;
+    return garden;
+}
+
+// A ring recorded by driving along it: a point every `spacing` metres along
+// each edge, each moved by up to `wobble` metres across and along (GPS
+// noise; the corners kept as drawn).
+inline std::vector<Planner::Point> recordedRing(Random& rng, const std::vector<Planner::Point>& ring,
+                                                double spacing, double wobble) {
+    std::vector<Planner::Point> out;
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        const Planner::Point& p = ring[i];
+        const Planner::Point& q = ring[(i + 1) % ring.size()];
+        const double dx = q.x - p.x, dy = q.y - p.y;
+        const int steps = std::max(1, static_cast<int>(std::sqrt(dx * dx + dy * dy) / spacing));
+        out.push_back(p);
+        for (int k = 1; k < steps; ++k) {
+            const double t = static_cast<double>(k) / steps;
+            out.emplace_back(p.x + t * dx + rng.uniform(-wobble, wobble),
+                             p.y + t * dy + rng.uniform(-wobble, wobble));
+        }
+    }
+    return out;
+}
+
+// Outlines as a mower's owner records them by driving round: a 30 m x 20 m
+// lawn recorded every `spacing` metres with 3 cm of noise (more than the
+// spacing: the outline zig-zags), and nothing on it (`beds` false); or a
+// 40 m x 30 m lawn recorded every 5 cm with 3 cm of noise and two
+// round beds recorded every `spacing` metres with 5 mm of noise, one beside
+// the other inside its box, and eight trees as 32-gons.  Default settings,
+// the dock near a corner.
+inline Garden recordedGarden(double spacing, bool beds) {
+    Random rng(beds ? 23 : 21);
+    Garden garden;
+    char name[48];
+    std::snprintf(name, sizeof name, "%s-%g", beds ? "recorded-beds" : "recorded-lawn", spacing);
+    garden.name = name;
+    const double w = beds ? 40.0 : 30.0, h = beds ? 30.0 : 20.0;
+    garden.environment = Planner::Environment(Planner::Polygon(
+        recordedRing(rng, {{0.0, 0.0}, {w, 0.0}, {w, h}, {0.0, h}}, beds ? 0.05 : spacing, 0.03)));
+    if (beds) {
+        garden.environment.addObstacle(Planner::Polygon(
+            recordedRing(rng, circleRing(32, 6.0, 14.0, 15.0), spacing, 0.005)));
+        garden.environment.addObstacle(Planner::Polygon(
+            recordedRing(rng, circleRing(32, 2.5, 24.0, 21.0), spacing, 0.005)));
+        for (int t = 0; t < 8; ++t) {
+            garden.environment.addObstacle(Planner::Polygon(circleRing(
+                32, rng.uniform(0.5, 2.0), rng.uniform(28.0, 38.0), rng.uniform(2.0, 28.0))));
+        }
+    }
+    garden.start = Planner::Point(1.0, 1.0);
     return garden;
 }
 

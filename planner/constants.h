@@ -113,6 +113,9 @@ constexpr double kRegionMargin = 0.0002;
 constexpr double kRegionReach = 0.011;
 constexpr double kRegionArcTolerance = 0.0007;
 constexpr double kRegionBoxPad = 1e-6;
+constexpr double kRegionFrameAngles[] = {0.31, 0.73, 1.13};  // radians: turned frames the regions may take
+constexpr double kRegionFrameWorkPerEdge = 32.0;  // regions keep the scene's frame below this sweep work per edge
+constexpr double kRegionFrameGain = 2.0;         // ... or unless a turned frame needs this many times less
 constexpr double kShortMoveReach = 0.0101;
 constexpr std::int32_t kReachMaxBands = 4096;  // bands of a region's ring for point tests
 

@@ -54,13 +54,71 @@ bool toRegionGrid(double metres, std::int64_t& units) {
     return true;
 }
 
-bool gridPaths(const std::vector<Point>& ring, Paths64& out) {
+// The frame the regions are computed in: the scene turned by an angle
+// (cosine c, sine s).  The sweeps that join and grow outlines take time
+// growing with the edges a horizontal line meets; along a densely recorded
+// outline whose side runs nearly horizontal (a lawn's edge along the lanes,
+// recorded every few centimetres with centimetres of noise) that is most of
+// the side at every one of its vertices.  Turning the scene (distances stay;
+// the rounding stays far below the margins) avoids that.
+struct RegionFrame {
+    double c = 1.0;
+    double s = 0.0;
+};
+
+// The sweeps' work in a frame, roughly: for every edge, the vertices whose
+// height lies within the edge's.
+double sweepWork(const Environment& scene, const RegionFrame& frame) {
+    std::vector<double> heights;
+    auto height = [&frame](const Point& p) { return p.x * frame.s + p.y * frame.c; };
+    auto eachRing = [&scene](auto&& visit) {
+        visit(scene.perimeter.points);
+        for (const Polygon& obstacle : scene.obstacles) visit(obstacle.points);
+    };
+    eachRing([&](const std::vector<Point>& ring) {
+        for (const Point& p : ring) heights.push_back(height(p));
+    });
+    std::sort(heights.begin(), heights.end());
+    double work = 0.0;
+    eachRing([&](const std::vector<Point>& ring) {
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            const double a = height(ring[i]);
+            const double b = height(ring[(i + 1) % ring.size()]);
+            const auto lo = std::lower_bound(heights.begin(), heights.end(), std::min(a, b));
+            const auto hi = std::upper_bound(heights.begin(), heights.end(), std::max(a, b));
+            work += static_cast<double>(hi - lo);
+        }
+    });
+    return work;
+}
+
+// The scene's own frame, unless its sweep work is many times its edges and
+// a turned one needs less than half of it (the least of a few).
+RegionFrame chooseFrame(const Environment& scene) {
+    std::size_t edges = scene.perimeter.points.size();
+    for (const Polygon& obstacle : scene.obstacles) edges += obstacle.points.size();
+    const RegionFrame own;
+    const double ownWork = sweepWork(scene, own);
+    if (!(ownWork > kRegionFrameWorkPerEdge * static_cast<double>(edges))) return own;
+    RegionFrame best = own;
+    double bestWork = ownWork / kRegionFrameGain;
+    for (double angle : kRegionFrameAngles) {
+        const RegionFrame frame{std::cos(angle), std::sin(angle)};
+        const double work = sweepWork(scene, frame);
+        if (work < bestWork) best = frame, bestWork = work;
+    }
+    return best;
+}
+
+bool gridPaths(const std::vector<Point>& ring, const RegionFrame& frame, Paths64& out) {
     if (ring.size() < 3) return true;
     Path64 path;
     path.reserve(ring.size());
     for (const Point& p : ring) {
         std::int64_t x = 0, y = 0;
-        if (!toRegionGrid(p.x, x) || !toRegionGrid(p.y, y)) return false;
+        if (!toRegionGrid(p.x * frame.c - p.y * frame.s, x) ||
+            !toRegionGrid(p.x * frame.s + p.y * frame.c, y))
+            return false;
         path.emplace_back(x, y);
     }
     out.push_back(std::move(path));
@@ -77,12 +135,15 @@ Paths64 offsetPaths(const std::vector<Paths64>& groups, double metres,
     return solution;
 }
 
-std::vector<Point> ringOf(const Path64& path) {
+// A path of the grid as a ring in the scene's frame.
+std::vector<Point> ringOf(const Path64& path, const RegionFrame& frame) {
     std::vector<Point> ring;
     ring.reserve(path.size());
-    for (const auto& p : path)
-        ring.emplace_back(static_cast<double>(p.x) / kRegionGridScale,
-                          static_cast<double>(p.y) / kRegionGridScale);
+    for (const auto& p : path) {
+        const double x = static_cast<double>(p.x) / kRegionGridScale;
+        const double y = static_cast<double>(p.y) / kRegionGridScale;
+        ring.emplace_back(x * frame.c + y * frame.s, y * frame.c - x * frame.s);
+    }
     return ring;
 }
 
@@ -105,7 +166,8 @@ void makePositive(Paths64& paths) {
 }
 
 // A part grown by the reach, as a region (none when nothing is left).
-void addRegion(const Paths64& part, std::vector<FreeRegions::Region>& regions) {
+void addRegion(const Paths64& part, const RegionFrame& frame,
+               std::vector<FreeRegions::Region>& regions) {
     Clipper2Lib::ClipperOffset offsetter(2.0, kRegionArcTolerance * kRegionGridScale);
     offsetter.AddPaths(part, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
     Paths64 grown;
@@ -114,7 +176,7 @@ void addRegion(const Paths64& part, std::vector<FreeRegions::Region>& regions) {
     FreeRegions::Region region;
     for (const Path64& path : grown) {
         if (path.size() < 3) continue;
-        region.rings.push_back(ringOf(path));
+        region.rings.push_back(ringOf(path, frame));
         region.ringBoxes.push_back(boxOf(region.rings.back()));
     }
     if (region.rings.empty()) return;
@@ -190,9 +252,8 @@ std::vector<std::uint32_t> classesAround(const FreeRegions& regions,
     return classes;
 }
 
-}  // namespace
-
-FreeRegions buildFreeRegions(const TransitContext& context) {
+// The regions in the given frame.
+FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& frame) {
     FreeRegions regions;
     const Environment& scene = *context.scene;
     for (const TransitNode& n : context.nodes)
@@ -202,14 +263,14 @@ FreeRegions buildFreeRegions(const TransitContext& context) {
     // outline (moves along it count as on the lawn, also where it encloses
     // no area), grown; each obstacle likewise shrunk, and all joined.
     Paths64 outline;
-    if (!gridPaths(scene.perimeter.points, outline)) return regions;
+    if (!gridPaths(scene.perimeter.points, frame, outline)) return regions;
     const Paths64 lawn = Clipper2Lib::Union(
         offsetPaths({Clipper2Lib::Union(outline, FillRule::EvenOdd)}, kRegionMargin),
         offsetPaths({outline}, kRegionMargin, Clipper2Lib::EndType::Joined), FillRule::NonZero);
     std::vector<Paths64> obstacles;
     for (const Polygon& obstacle : scene.obstacles) {
         Paths64 one;
-        if (!gridPaths(obstacle.points, one)) return regions;
+        if (!gridPaths(obstacle.points, frame, one)) return regions;
         if (one.empty()) continue;
         obstacles.push_back(Clipper2Lib::Union(one, FillRule::EvenOdd));
         makePositive(obstacles.back());
@@ -224,7 +285,7 @@ FreeRegions buildFreeRegions(const TransitContext& context) {
     }
     std::vector<Paths64> parts;
     for (const auto& outline : tree) collectParts(*outline, parts);
-    for (const Paths64& part : parts) addRegion(part, regions.regions);
+    for (const Paths64& part : parts) addRegion(part, frame, regions.regions);
 
     const std::uint32_t regionCount = static_cast<std::uint32_t>(regions.regions.size());
     const std::size_t nodeCount = context.nodes.size();
@@ -283,6 +344,16 @@ FreeRegions buildFreeRegions(const TransitContext& context) {
         regions.classOf[e] = findClass(parent, static_cast<std::uint32_t>(e));
     regions.usable = true;
     return regions;
+}
+
+}  // namespace
+
+FreeRegions buildFreeRegions(const TransitContext& context) {
+    return regionsInFrame(context, chooseFrame(*context.scene));
+}
+
+FreeRegions buildFreeRegions(const TransitContext& context, double frameAngle) {
+    return regionsInFrame(context, RegionFrame{std::cos(frameAngle), std::sin(frameAngle)});
 }
 
 StartReach buildStartReach(const FreeRegions& regions, const TransitContext& context,

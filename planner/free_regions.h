@@ -55,6 +55,11 @@ struct FreeRegions {
 // The free regions of the context's scene (its nodes are joined as above).
 FreeRegions buildFreeRegions(const TransitContext& context);
 
+// The same, computed in the scene's frame turned by `frameAngle` radians
+// (buildFreeRegions picks the frame of least work; the regions hold the same
+// moves in any).
+FreeRegions buildFreeRegions(const TransitContext& context, double frameAngle);
+
 // True only if the transit search of the context from the start to the
 // target fails: no class is shared by the start's steps and the target's.
 bool regionsPart(const FreeRegions& regions, const TransitContext& context, double startX,

@@ -630,6 +630,43 @@ TEST(FastVersusReference, WholeTasksOnParks) {
     EXPECT_GT(searches, 30u);
 }
 
+// Outlines recorded by driving round (a point every 10 cm, a centimetre of
+// noise), sides along the lanes, a wall shutting off a part and a bed
+// touching it: the regions are found in a turned frame.
+TEST(FastVersusReference, WholeTasksOnRecordedOutlines) {
+    std::mt19937_64 rng(2026 + seedShift());
+    auto recorded = [&rng](const std::vector<Point>& corners, double spacing, double noise) {
+        std::uniform_real_distribution<double> wobble(-noise, noise);
+        std::vector<Point> ring;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const Point& p = corners[i];
+            const Point& q = corners[(i + 1) % corners.size()];
+            const double length = distanceBetween(p, q);
+            const int steps = std::max(1, static_cast<int>(length / spacing));
+            ring.push_back(p);
+            for (int k = 1; k < steps; ++k) {
+                const double t = static_cast<double>(k) / steps;
+                ring.emplace_back(p.x + t * (q.x - p.x) + wobble(rng),
+                                  p.y + t * (q.y - p.y) + wobble(rng));
+            }
+        }
+        return ring;
+    };
+    for (int i = 0; i < 2; ++i) {
+        Environment env{Polygon(recorded({{0, 0}, {7, 0}, {7, 4}, {0, 4}}, 0.1, 0.01))};
+        env.addObstacle(Polygon(recorded({{5, -1}, {5.3, -1}, {5.3, 5}, {5, 5}}, 0.1, 0.005)));
+        env.addObstacle(Polygon(recorded({{2, 1.5}, {3, 1.5}, {3, 2.5}, {2, 2.5}}, 0.05, 0.005)));
+        PathSettings settings;
+        settings.distanceToBorder = 0.5;
+        settings.angle = i == 0 ? 0.0 : 1.5707963267948966;
+        settings.mowBorder = i == 0;
+        const Point start(1, 1);
+        const auto reference = Reference::computeFullTask(env, settings, start);
+        const std::string lean = compareLean(env, settings, start, reference);
+        ASSERT_TRUE(lean.empty()) << "recorded garden " << i << ": " << lean;
+    }
+}
+
 TEST(FastVersusReference, WholeTasksOnDegenerateLawns) {
     const std::vector<std::vector<Point>> lawns = {
         {}, {{0, 0}}, {{0, 0}, {10, 0}}, {{0, 0}, {10, 0}, {20, 0}}};
@@ -815,7 +852,7 @@ TEST(FastVersusReference, SkippedSearchesWouldFail) {
 // fails: on raw scenes (obstacles overlapping, across and outside the lawn,
 // coordinates on a grid, wires anywhere), on pockets and on parks, from
 // positions beside corners and wire points, inside obstacles and outside
-// the lawn.
+// the lawn; in the frame the regions choose and in each turned one.
 TEST(FastVersusReference, SearchesBetweenPartedRegionsWouldFail) {
     GardenMaker maker(3112);
     std::size_t parted = 0, searched = 0;
@@ -829,7 +866,11 @@ TEST(FastVersusReference, SearchesBetweenPartedRegionsWouldFail) {
         if (maker.chance(0.5)) normaliseScene(env);
         const SightIndex sight = buildSightIndex(env);
         const TransitContext context = buildTransitContext(env, sight);
-        const FreeRegions regions = buildFreeRegions(context);
+        // The frame the regions choose, and each turned one in turn.
+        const int frame = (i / 4) % 4;
+        const FreeRegions regions = frame == 0
+                                        ? buildFreeRegions(context)
+                                        : buildFreeRegions(context, kRegionFrameAngles[frame - 1]);
         double radius = 1.0;
         for (const Point& p : env.perimeter.points)
             radius = std::max({radius, 1.2 * std::fabs(p.x), 1.2 * std::fabs(p.y)});
