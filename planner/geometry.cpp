@@ -76,6 +76,50 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
 }
 
 
+// A strictly convex ring turns one way at every corner and once round in
+// all; the distance of its corners from the line of an edge then rises and
+// falls once along the ring, so the corners nearest that line, apart from
+// the edge's own, are the two beside the edge.  The midpoint of two corners
+// that are not neighbours lies, from every edge line, at half the sum of
+// their distances, of which one at most is 0 (an end of that edge): at
+// least half the least distance of a corner beside an edge.  Rounding of
+// the midpoint and of the on-boundary and crossing arithmetic is far below
+// the margins asked for, within kIndexCoordinateLimit.
+bool chordsRunInside(const std::vector<Point>& ring) {
+    const std::size_t n = ring.size();
+    if (n < 4 || !withinIndexLimit(ring)) return false;
+    double area = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        area += p.x * q.y - q.x * p.y;
+    }
+    if (!(area != 0.0)) return false;
+    const double side = area > 0.0 ? 1.0 : -1.0;
+    double turning = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& before = ring[(i + n - 1) % n];
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const Point& after = ring[(i + 2) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double length = std::sqrt(ex * ex + ey * ey);
+        if (!(length > 0.0)) return false;
+        // Signed distances from the edge's line, positive inside.
+        const double dBefore = side * (ex * (before.y - p.y) - ey * (before.x - p.x)) / length;
+        const double dAfter = side * (ex * (after.y - p.y) - ey * (after.x - p.x)) / length;
+        const double least = std::min(dBefore, dAfter);
+        if (!(least / 2.0 >= kChordDepth) || !(least / 2.0 * length >= kChordCross)) return false;
+        const double fx = after.x - q.x;
+        const double fy = after.y - q.y;
+        turning += std::atan2(side * (ex * fy - ey * fx), ex * fx + ey * fy);
+    }
+    // Each turn lies in (0, pi): a ring winding more than once turns by a
+    // further whole turn at least.
+    return std::fabs(turning - 6.283185307179586) < 1.0;
+}
+
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
     return pointInRing(ring, x, y, true);
 }
