@@ -560,12 +560,66 @@ private:
                 const std::uint32_t id = index_.cellObstacles[k];
                 if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
                 tested.push_back(id);
-                crossed = stretchCrossesObstacle(scene_.obstacles[id].points, x1, y1, x2, y2,
-                                                 scratch_.params);
+                crossed = isBig(index_, id) ? bigStretchCrossesObstacle(id, x1, y1, x2, y2)
+                                            : stretchCrossesObstacle(scene_.obstacles[id].points,
+                                                                     x1, y1, x2, y2,
+                                                                     scratch_.params);
             }
             return crossed;
         });
         return crossed || leavesLawnNearEnd(x1, y1, x2, y2, atStart);
+    }
+
+    // stretchCrossesObstacle on an obstacle of many corners, without walking
+    // its outline: the stretch meets only the edges listed in the cells it
+    // touches (an edge that is not nearly parallel to it and lies farther
+    // than the cell margin adds no meeting, as for the move, see above) and
+    // the nearly parallel and short ones; a piece's midpoint is judged by
+    // the obstacle's bands and the edges listed at it.  The meetings are
+    // sorted, so their order (and an edge met twice) changes nothing.
+    bool bigStretchCrossesObstacle(std::uint32_t ob, double x1, double y1, double x2, double y2) {
+        const std::vector<Point>& ring = scene_.obstacles[ob].points;
+        const double dx = x2 - x1;
+        const double dy = y2 - y1;
+        const double dd = dx * dx + dy * dy;
+        if (!(dd > 0.0)) return false;
+        const double length = std::sqrt(dd);
+        double sine = kMinNonParallelSine;
+        if (!index_.angles.empty())
+            sine = std::max(sine, 4.0 * kParallelTolerance / (length * index_.minEdgeLength));
+        if (!(sine <= kMaxNonParallelSine))
+            return stretchCrossesObstacle(ring, x1, y1, x2, y2, scratch_.params);
+        std::vector<double>& params = scratch_.params;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        const std::int32_t own = static_cast<std::int32_t>(ob);
+        auto meet = [&](std::uint32_t id) {
+            const SightEdge& e = index_.edges[id];
+            if (e.ring == own) edgeMeetings(e.p, e.q, x1, y1, dx, dy, dd, params);
+        };
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.bigEdgeStart[cell]; k < index_.bigEdgeStart[cell + 1]; ++k)
+                meet(index_.cellBigEdges[k]);
+            return false;
+        });
+        for (std::uint32_t id : index_.shortEdges) meet(id);
+        const double theta = foldedAngle(dx, dy);
+        const double half = sine * kHalfPi * (1.0 + 1e-9) + 1e-12;
+        auto meetAngles = [&](double lo, double hi) {
+            auto it = std::lower_bound(index_.angles.begin(), index_.angles.end(), lo);
+            for (; it != index_.angles.end() && *it <= hi; ++it)
+                meet(index_.angleEdges[static_cast<std::size_t>(it - index_.angles.begin())]);
+        };
+        meetAngles(theta - half, theta + half);
+        if (theta - half < 0.0) meetAngles(theta - half + kPi, kPi);
+        if (theta + half >= kPi) meetAngles(0.0, theta + half - kPi);
+        return deepPieceBeyondEndRuns(params, x1, y1, x2, y2, false, false,
+                                      [this, ob](double x, double y) {
+                                          return pointStrictlyInObstacle(index_, ob, x, y) &&
+                                                 bigObstacleFartherThan(index_, ob, x, y,
+                                                                        kCrossingDepth);
+                                      });
     }
 
     // stretchLeavesLawn on the stretch: the perimeter edges near it are all
