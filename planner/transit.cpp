@@ -358,9 +358,9 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     context.sight = &sight;
     context.nodes = baseNodes(scene, &context.nodeObstacle, &context.nodeCorner);
     context.lookup = makeLookup(context.nodes);
-    context.chordsInside.resize(scene.obstacles.size());
+    context.chordApart.resize(scene.obstacles.size());
     for (std::size_t o = 0; o < scene.obstacles.size(); ++o)
-        context.chordsInside[o] = chordsRunInside(scene.obstacles[o].points) ? 1 : 0;
+        context.chordApart[o] = static_cast<std::uint32_t>(chordApart(scene.obstacles[o].points));
 
     context.nearStart.assign(context.nodes.size() + 1, 0);
     for (std::size_t k = 0; k < context.nodes.size(); ++k) {
