@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "planner/coverage.h"
+#include "planner/free_regions.h"
 #include "planner/pipeline.h"
 #include "planner/scene.h"
 
@@ -154,6 +155,10 @@ struct Slices {
     TaskSlices task;
 };
 
+struct Reach {
+    StartReach reach;
+};
+
 // Well-known binary of a multipolygon (little-endian, rings closed).
 template <typename T>
 void putBytes(std::string& out, T value) {
@@ -234,6 +239,19 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
             "kinds", [](const Slices& self) { return kindNames(self.task.kinds); },
             "The kind of each slice, one of KINDS.");
 
+    py::class_<Reach>(m, "Reach",
+                      "The parts of a scene's free lawn that a plan from one start may reach "
+                      "(Scene.reach); slices with no entry in them are given up.")
+        .def_property_readonly(
+            "whole", [](const Reach& self) { return !self.reach.usable || self.reach.whole; },
+            "True when nothing is ruled out: no part of the free lawn is parted from the start.")
+        .def(
+            "holds",
+            [](const Reach& self, const XY& point) {
+                return reachMayHold(self.reach, point.first, point.second);
+            },
+            py::arg("point"), "False only if `point` lies in no part the start reaches.");
+
     py::class_<Scene>(m, "Scene",
                       "A garden in metres: the lawn, obstacles, mow areas and wires. Rings are "
                       "oriented as the module's Environment orients them.")
@@ -275,21 +293,41 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
             "The slices a plan with these settings orders, without ordering them.")
         .def(
             "figures",
-            [](const Scene& self, const py::object& settings) {
+            [](const Scene& self, const py::object& settings, const Reach* reach) {
                 const PathSettings values = toSettings(settings);
                 SliceFigures figures;
                 {
                     py::gil_scoped_release unlocked;
-                    figures = computeSliceFigures(self.environment, values);
+                    figures = computeSliceFigures(self.environment, values,
+                                                  reach != nullptr ? &reach->reach : nullptr);
                 }
                 py::dict out;
-                for (std::size_t k = 0; k < kSliceKindCount; ++k)
-                    out[kKindNames[k]] = py::make_tuple(figures.counts[k], figures.lengths[k]);
+                for (std::size_t k = 0; k < kSliceKindCount; ++k) {
+                    if (reach != nullptr)
+                        out[kKindNames[k]] = py::make_tuple(figures.counts[k], figures.lengths[k],
+                                                            figures.cutOff[k]);
+                    else
+                        out[kKindNames[k]] = py::make_tuple(figures.counts[k], figures.lengths[k]);
+                }
                 return out;
             },
-            py::arg("settings"),
+            py::arg("settings"), py::arg("reach") = nullptr,
             "Per kind (every name of KINDS): (count, total length in metres) of the slices, "
-            "without ordering them; lengths measured in the lane frame.")
+            "without ordering them; lengths measured in the lane frame. With a `reach` of "
+            "this scene (from `reach`), a third figure: how many of them have no entry in it.")
+        .def(
+            "reach",
+            [](const Scene& self, const XY& start) {
+                Reach reach;
+                {
+                    py::gil_scoped_release unlocked;
+                    reach.reach = computeStartReach(self.environment, toPoint(start));
+                }
+                return reach;
+            },
+            py::arg("start"),
+            "Where a plan from `start` may go at any lane angle: the parts of the free lawn "
+            "that nothing parts from the start.")
         .def(
             "transit",
             [](const Scene& self, const XY& from, const XY& to, double angle) -> py::object {

@@ -116,6 +116,7 @@ constexpr double kRegionReach = 0.011;
 constexpr double kRegionArcTolerance = 0.0007;
 constexpr double kRegionBoxPad = 1e-6;
 constexpr double kShortMoveReach = 0.0101;
+constexpr std::int32_t kReachMaxBands = 4096;  // bands of a region's ring for point tests
 
 }  // namespace Planner
 

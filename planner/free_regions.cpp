@@ -285,6 +285,41 @@ FreeRegions buildFreeRegions(const TransitContext& context) {
     return regions;
 }
 
+StartReach buildStartReach(const FreeRegions& regions, const TransitContext& context,
+                           double startX, double startY) {
+    StartReach reach;
+    if (!regions.usable || !positionUsable(startX, startY)) return reach;
+    const std::vector<std::uint32_t> from = classesAround(regions, context, startX, startY);
+    reach.usable = true;
+    for (std::size_t r = 0; r < regions.regions.size(); ++r) {
+        const FreeRegions::Region& region = regions.regions[r];
+        if (!std::binary_search(from.begin(), from.end(), regions.classOf[r])) {
+            reach.whole = false;
+            continue;
+        }
+        StartReach::Area area;
+        area.box = region.box;
+        area.rings = region.rings;
+        for (const std::vector<Point>& ring : area.rings)
+            area.bands.push_back(buildRingBands(ring, kReachMaxBands));
+        reach.areas.push_back(std::move(area));
+    }
+    return reach;
+}
+
+bool reachMayHold(const StartReach& reach, double x, double y) {
+    if (!reach.usable || reach.whole) return true;
+    for (const StartReach::Area& area : reach.areas) {
+        if (x < area.box.x0 || x > area.box.x1 || y < area.box.y0 || y > area.box.y1) continue;
+        bool inside = false;
+        for (std::size_t k = 0; k < area.rings.size(); ++k) {
+            if (pointInRingBands(area.bands[k], area.rings[k], x, y, true)) inside = !inside;
+        }
+        if (inside) return true;
+    }
+    return false;
+}
+
 bool regionsPart(const FreeRegions& regions, const TransitContext& context, double startX,
                  double startY, double targetX, double targetY) {
     if (!regions.usable) return false;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "planner/geometry.h"
+#include "planner/ring_bands.h"
 #include "planner/transit.h"
 
 namespace Planner {
@@ -58,5 +59,28 @@ FreeRegions buildFreeRegions(const TransitContext& context);
 // target fails: no class is shared by the start's steps and the target's.
 bool regionsPart(const FreeRegions& regions, const TransitContext& context, double startX,
                  double startY, double targetX, double targetY);
+
+// The regions that share a class with a start: where the ordering stage
+// from that start may go.  Positions in no such region are where no search
+// or move from the start leads (up to the regions' tolerances).
+struct StartReach {
+    // False when the regions could not be found: nothing is ruled out.
+    bool usable = false;
+    // Every region shares the start's class: nothing is ruled out.
+    bool whole = true;
+    struct Area {
+        Box box;
+        std::vector<std::vector<Point>> rings;  // the outline, then its holes
+        std::vector<RingBands> bands;           // per ring
+    };
+    std::vector<Area> areas;  // the regions sharing the start's class
+};
+
+// The reach of a start at (startX, startY) in the context's scene.
+StartReach buildStartReach(const FreeRegions& regions, const TransitContext& context,
+                           double startX, double startY);
+
+// False only if the position lies in no region of the reach.
+bool reachMayHold(const StartReach& reach, double x, double y);
 
 }  // namespace Planner

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "planner/constants.h"
+#include "planner/free_regions.h"
 #include "planner/geometry.h"
 #include "planner/inset.h"
 #include "planner/lane_ends.h"
@@ -328,17 +329,44 @@ TaskSlices computeTaskSlices(const Environment& environment, const PathSettings&
     return task;
 }
 
-SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings) {
+SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings,
+                                 const StartReach* reach) {
     SliceFigures figures;
     if (environment.perimeter.points.size() < 3) return figures;
     const TaskSlices task =
         laneFrameSlices(laneFrameScene(environment, settings.angle), settings);
+    const bool judged = reach != nullptr && reach->usable && !reach->whole;
+    std::vector<Point> entries;
     for (std::size_t i = 0; i < task.slices.size(); ++i) {
         const std::size_t kind = static_cast<std::size_t>(task.kinds[i]);
+        const std::vector<Point>& points = task.slices[i].points;
         figures.counts[kind] += 1;
-        figures.lengths[kind] += sliceLength(task.slices[i].points);
+        figures.lengths[kind] += sliceLength(points);
+        if (!judged || points.empty()) continue;
+        // The entries in the caller's frame, where the reach lies.
+        if (points.size() >= 3)
+            entries = points;
+        else
+            entries = {points.front(), points.back()};
+        rotatePoints(entries, settings.angle);
+        bool held = false;
+        for (std::size_t k = 0; k < entries.size() && !held; ++k)
+            held = reachMayHold(*reach, entries[k].x, entries[k].y);
+        if (!held) figures.cutOff[kind] += 1;
     }
     return figures;
+}
+
+StartReach computeStartReach(const Environment& environment, const Point& start) {
+    if (environment.perimeter.points.size() < 3) return StartReach();
+    const Environment working = laneFrameScene(environment, 0.0);
+    // The ordering stage drives a start inside an obstacle out of it first.
+    Point from = start;
+    wayOutOfObstacle(working, start.x, start.y, from);
+    const SightIndex sight = buildSightIndex(working);
+    const TransitContext context = buildTransitContext(working, sight);
+    const FreeRegions regions = buildFreeRegions(context);
+    return buildStartReach(regions, context, from.x, from.y);
 }
 
 std::vector<Point> findTransitBetween(const Environment& environment, const Point& from,

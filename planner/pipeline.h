@@ -73,9 +73,23 @@ TaskSlices computeTaskSlices(const Environment& environment, const PathSettings&
 struct SliceFigures {
     std::array<std::size_t, kSliceKindCount> counts{};
     std::array<double, kSliceKindCount> lengths{};
+    // With a start's reach: how many slices of each kind have no entry (a
+    // lane's ends, a ring's vertices) in it, the slices that the ordering
+    // stage from that start gives up.
+    std::array<std::size_t, kSliceKindCount> cutOff{};
 };
 
-SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings);
+struct StartReach;
+
+SliceFigures computeSliceFigures(const Environment& environment, const PathSettings& settings,
+                                 const StartReach* reach = nullptr);
+
+// Where the ordering stage from `start` may go, at any lane angle: the
+// lawn's free regions of the scene in its own frame (normalised as the lane
+// frame of angle 0) that share a class with the start (after the drive out
+// of an obstacle).  Outlines normalised in another lane frame may lie a
+// millimetre or so elsewhere, so the slices it rules out are a forecast.
+StartReach computeStartReach(const Environment& environment, const Point& start);
 
 // The transit search of a planning call between two points of the garden:
 // the same search on the same scene (in the lane frame of `angle` radians,

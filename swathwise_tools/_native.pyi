@@ -1,6 +1,6 @@
 """Planner services for swathwise_tools that the module swathwise does not offer."""
 
-from typing import Literal, Mapping, Sequence
+from typing import Literal, Mapping, Sequence, overload
 
 XY = tuple[float, float]
 Kind = Literal["area_lane", "area_ring", "perimeter_lap", "obstacle_lap"]
@@ -26,6 +26,11 @@ class TaskSlices:
     @property
     def kinds(self) -> list[Kind]: ...
 
+class Reach:
+    @property
+    def whole(self) -> bool: ...
+    def holds(self, point: Sequence[float]) -> bool: ...
+
 class Scene:
     def __init__(
         self,
@@ -39,7 +44,11 @@ class Scene:
         self, settings: Mapping[str, SettingValue], start: Sequence[float], *, search_details: bool = False
     ) -> PlannedTask: ...
     def slices(self, settings: Mapping[str, SettingValue]) -> TaskSlices: ...
+    @overload
     def figures(self, settings: Mapping[str, SettingValue]) -> dict[Kind, tuple[int, float]]: ...
+    @overload
+    def figures(self, settings: Mapping[str, SettingValue], reach: Reach) -> dict[Kind, tuple[int, float, int]]: ...
+    def reach(self, start: Sequence[float]) -> Reach: ...
     def transit(
         self, start: Sequence[float], target: Sequence[float], angle: float = 0.0
     ) -> list[XY] | None: ...

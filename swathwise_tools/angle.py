@@ -27,9 +27,20 @@ neighbours are under half of it).  So :func:`search_angle` plans every
 candidate only on gardens small enough (see :data:`MIN_PLANS`); on larger
 ones it prices angles by their lanes alone and plans in full a fixed number
 of them, those priced best: six in ten whole degrees (among them 0 degrees
-and the longest edge), the rest tenths round the best three planned.  Where the
-planned angles leave different numbers of pieces out, coverage depends on
-the angle in that garden, and every candidate is planned, so the search
+and the longest edge), the rest tenths round the best three planned.
+
+Where obstacles shut parts of the lawn off from the start (a park's path
+strips and trees round a pocket), the plan leaves their pieces out, and how
+many depends on the angle (the lanes of a pocket are more or fewer).  The
+companion module tells, once per garden, which parts of the lawn the start
+reaches, and with the lanes' price the lanes that lie elsewhere (cut off);
+the angles that lead counting their lanes cut off and the fewest other
+pieces (laps) cut off seen so far are forecast in full (every piece cut
+off, about a quarter of a plan).  Angles rank by pieces cut off, then by
+price; of the tenths only those that leave no more out than the best
+forecast are planned.  Where a plan leaves out more pieces than forecast by
+a number that differs from angle to angle (pockets the parts do not tell,
+such as beds meeting at a point), every candidate is planned, so the search
 never gives up coverage for time.  :func:`search_angle_exhaustive` plans
 every candidate on any garden: what the ranked search is measured against.
 
@@ -45,18 +56,20 @@ when one is shown).
 from __future__ import annotations
 
 import math
-import multiprocessing
 import os
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
-from concurrent.futures.process import BrokenProcessPool
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
-from typing import Any, Callable, Iterable, Mapping, Sequence, TypeVar
+from typing import TYPE_CHECKING, Any, Callable, Iterable, Mapping, Sequence, TypeVar
 
 import swathwise as sw
 
+from . import _native
 from .native import build_environment, build_scene
+
+if TYPE_CHECKING:
+    from concurrent.futures import ProcessPoolExecutor
 
 XY = tuple[float, float]
 
@@ -245,6 +258,11 @@ class _Planner:
 
     def __enter__(self) -> "_Planner":
         if self.workers > 1:
+            # Worker processes only where they are used: a plan at one angle
+            # need not load multiprocessing.
+            import multiprocessing
+            from concurrent.futures import ProcessPoolExecutor
+
             context = multiprocessing.get_context("fork")
             self.pool = ProcessPoolExecutor(self.workers, mp_context=context,
                                             initializer=_start_worker, initargs=self.args)
@@ -258,6 +276,8 @@ class _Planner:
     def plan(self, angles: Sequence[float]) -> list[Trial]:
         todo = sorted({a for a in angles if a not in self.done})
         if self.pool is not None and len(todo) >= MIN_PLANS_FOR_WORKERS:
+            from concurrent.futures.process import BrokenProcessPool
+
             chunks = [todo[i::self.workers * 2] for i in range(self.workers * 2)]
             try:
                 for trials in self.pool.map(_plan_many, chunks):
@@ -360,6 +380,11 @@ class _Ranked:
         self.done: dict[float, Trial] = {}
         self.prices: dict[float, float] = {}
         self.lanes: dict[float, int] = {}
+        self.reach: _native.Reach | None = None
+        # Per priced angle: the lanes cut off from the start (no fewer than
+        # the pieces forecast), and per forecast angle: all pieces cut off.
+        self.lanes_cut: dict[float, int] = {}
+        self.forecasts: dict[float, int] = {}
 
     def _map(self, work: Callable[[float], _T], angles: list[float]) -> list[_T]:
         self.progress.expect(len(angles))
@@ -378,11 +403,27 @@ class _Ranked:
         return trial_of(degrees, task.path, task.slices, self.speed, self.turn_time)
 
     def _price(self, degrees: float) -> float:
-        figures = self.native.figures({**self.lanes_only, "angle": math.radians(degrees)})
-        lanes, lane_m = figures["area_lane"]
-        rings, ring_m = figures["area_ring"]
+        settings = {**self.lanes_only, "angle": math.radians(degrees)}
+        if self.reach is None or self.reach.whole:
+            figures = self.native.figures(settings)
+            lanes, lane_m = figures["area_lane"]
+            rings, ring_m = figures["area_ring"]
+            cut = 0
+        else:
+            judged = self.native.figures(settings, self.reach)
+            lanes, lane_m, lanes_cut = judged["area_lane"]
+            rings, ring_m, rings_cut = judged["area_ring"]
+            cut = lanes_cut + rings_cut
         self.lanes[degrees] = lanes + rings
+        self.lanes_cut[degrees] = cut
         return job_seconds(lane_m + ring_m, lanes, self.speed, self.turn_time)
+
+    def _forecast(self, degrees: float) -> tuple[int, int]:
+        """Pieces and lanes cut off from the start at ``degrees``."""
+        assert self.reach is not None
+        figures = self.native.figures({**self.values, "angle": math.radians(degrees)}, self.reach)
+        lanes = figures["area_lane"][2] + figures["area_ring"][2]
+        return sum(cut for _, _, cut in figures.values()), lanes
 
     def plan(self, angles: Iterable[float]) -> None:
         """Plan in full the angles not planned yet."""
@@ -397,11 +438,53 @@ class _Ranked:
         for degrees, price in zip(todo, self._map(self._price, todo)):
             self.prices[degrees] = price
 
-    def cheapest(self, angles: Iterable[float], count: int) -> list[float]:
-        """The ``count`` priced angles not planned yet that cost least,
-        smaller angles first among equal prices."""
-        waiting = sorted({a for a in angles if a not in self.done}, key=lambda a: (self.prices[a], a))
-        return waiting[:count]
+    def start_forecasting(self) -> None:
+        """Find where the start reaches, so that prices come with the lanes
+        cut off from it (the angles priced so far are priced again)."""
+        self.reach = self.native.reach(self.start)
+        self.prices.clear()
+
+    def forecast(self, angles: Iterable[float]) -> None:
+        """Count, at the angles not forecast yet, the pieces cut off from the
+        start: those the plan will leave out, up to pieces it leaves out for
+        other reasons (the same number at every angle, it is checked)."""
+        if self.reach is None or self.reach.whole:
+            for a in angles:
+                self.forecasts[a] = self.lanes_cut[a] = 0
+            return
+        todo = sorted({a for a in angles if a not in self.forecasts})
+        for degrees, (cut, lanes) in zip(todo, self._map(self._forecast, todo)):
+            self.forecasts[degrees] = cut
+            self.lanes_cut[degrees] = lanes
+
+    def _laps_cut(self) -> int:
+        """The fewest pieces other than lanes cut off at a forecast angle
+        (the laps of parts cut off; they barely change with the angle)."""
+        return min((cut - self.lanes_cut[a] for a, cut in self.forecasts.items()), default=0)
+
+    def best(self, angles: Iterable[float], count: int, *, coverage_first: bool = False) -> list[float]:
+        """The ``count`` priced angles not planned yet that leave fewest
+        pieces out (as forecast) and then cost least, smaller angles first
+        among equals.  An angle not forecast yet counts as its lanes cut off
+        and the fewest other pieces cut off of the forecast angles; every
+        angle that counts among the best that way is forecast, until the
+        best are all forecast.  With ``coverage_first`` only those of them
+        that leave no more pieces out than the best forecast angle."""
+        waiting = {a for a in angles if a not in self.done}
+        while True:
+            others = self._laps_cut()
+
+            def key(a: float) -> tuple[int, float, float]:
+                return (self.forecasts.get(a, self.lanes_cut[a] + others), self.prices[a], a)
+            leading = sorted(waiting, key=key)[:count]
+            unknown = [a for a in leading if a not in self.forecasts]
+            if not unknown:
+                break
+            self.forecast(unknown)
+        if coverage_first and self.forecasts:
+            fewest = min(self.forecasts.values())
+            leading = [a for a in leading if self.forecasts[a] <= fewest]
+        return leading
 
     def work(self, scene: Scene, degrees: float) -> int:
         """What a full plan costs, roughly: the lanes at that (priced) angle
@@ -413,8 +496,11 @@ class _Ranked:
         """Whether the lanes alone price these angles differently."""
         return len({self.prices[a] for a in angles}) > 1
 
-    def coverage_varies(self) -> bool:
-        return len({t.missed for t in self.done.values()}) > 1
+    def forecast_holds(self) -> bool:
+        """Whether the forecasts tell the planned angles apart as their
+        plans do: each plan leaves out as many more pieces than forecast."""
+        self.forecast(self.done)
+        return len({t.missed - self.forecasts[a] for a, t in self.done.items()}) <= 1
 
     def close(self) -> None:
         if self.pool is not None:
@@ -462,16 +548,18 @@ def search_angle(
         budget = max(MIN_PLANS, int(PLAN_WORK / search.work(scene, 0.0) ** 2))
         every = budget >= len(coarse) + FINE_CANDIDATES * (2 * round(FINE_REACH_DEG / FINE_STEP_DEG) + 1)
         if not every:
+            search.start_forecasting()
             priced = _grid(0.0, period - PRICE_STEP_DEG, PRICE_STEP_DEG, period)
             search.price(priced)
-            search.plan([0.0, edge] + search.cheapest(priced, max(0, round(budget * COARSE_SHARE) - 2)))
-            if search.telling(priced) and not search.coverage_varies():
+            search.plan([0.0, edge] + search.best(priced, max(0, round(budget * COARSE_SHARE) - 2)))
+            if search.telling(priced) and search.forecast_holds():
                 fine = [a for window in _windows(search, priced, period) for a in window]
                 search.price(fine)
-                search.plan(search.cheapest(fine, max(0, budget - len(search.done))))
-            # Where lanes do not tell the angles apart, or coverage depends
-            # on the angle, every candidate is planned.
-            every = not search.telling(priced) or search.coverage_varies()
+                search.plan(search.best(fine, max(0, budget - len(search.done)), coverage_first=True))
+            # Where lanes do not tell the angles apart, or the plans leave
+            # out pieces that the forecasts do not tell, every candidate is
+            # planned.
+            every = not search.telling(priced) or not search.forecast_holds()
         if every:
             search.plan(coarse + [edge])
             search.plan(a for window in _windows(search, coarse, period) for a in window)

@@ -14,12 +14,13 @@ finds no way.
 from __future__ import annotations
 
 import argparse
+import gc
 import json
 import math
 import os
 import sys
 import time
-from typing import Any, Sequence
+from typing import Any, Callable, Sequence
 
 from .frame import CrsError
 from .garden import GardenError, load_garden
@@ -124,13 +125,22 @@ def _version() -> str:
     return f"swathwise {package} (planner {sw.PathService().getVersion()})"
 
 
+class _VersionAction(argparse._VersionAction):
+    """``--version``, with the versions looked up only when it is given."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        self.version = _version()
+        super().__call__(parser, namespace, values, option_string)
+
+
 def build_parser() -> argparse.ArgumentParser:
     """The command's argument parser."""
     from .plan import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M
 
     parser = argparse.ArgumentParser(prog="swathwise", description="Mowing routes for robotic lawn mowers.")
-    parser.add_argument("--version", action="version", version=_version())
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    parser.add_argument("--version", action=_VersionAction)
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
     codes = "\n".join(f"  {code}  {text}" for code, text in EXIT_CODES.items())
     plan = commands.add_parser(
         "plan", help="plan a garden and summarise the route",
@@ -217,15 +227,32 @@ exit codes:
 """
 
 
-def _add_batch_command(commands: Any) -> None:
+class _Parser(argparse.ArgumentParser):
+    """An argument parser whose epilog may be made only when its help is shown."""
+
+    epilog_made_by: Callable[[], str] | None = None
+
+    def format_help(self) -> str:
+        if self.epilog_made_by is not None:
+            self.epilog = self.epilog_made_by()
+            self.epilog_made_by = None
+        return super().format_help()
+
+
+def _batch_epilog() -> str:
     from .batch import COLUMNS
 
+    return BATCH_EPILOG.format(columns=", ".join(COLUMNS))
+
+
+def _add_batch_command(commands: Any) -> None:
     batch = commands.add_parser(
         "batch", help="plan many gardens, locally or on a Dask cluster",
         description="Plan many gardens: each gets its route file and a row in the summary table.",
-        epilog=BATCH_EPILOG.format(columns=", ".join(COLUMNS)),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
+    # The batch module (worker processes) is loaded only for its help or its run.
+    batch.epilog_made_by = _batch_epilog
     batch.add_argument("inputs", nargs="+", metavar="INPUT",
                        help="garden file, folder of garden files, or table with a garden column")
     batch.add_argument("--out", required=True, metavar="DIR", help="folder for routes and summaries")
@@ -452,9 +479,13 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     parser = build_parser()
     args = parser.parse_args(argv)
+    collecting = gc.isenabled()
     try:
         if args.command == "batch":
             return _run_batch(args)
+        # One plan or way makes many small objects and few cycles: the cycle
+        # collector would only sweep them over and over.
+        gc.disable()
         if args.command == "route":
             return _run_route(args)
         return _run_plan(args)
@@ -467,6 +498,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except OSError as exc:
         name = exc.filename or ""
         print(f"swathwise: error: {name}: {exc.strerror or exc}", file=sys.stderr)
+    finally:
+        if collecting:
+            gc.enable()
     return EXIT_ERROR
 
 

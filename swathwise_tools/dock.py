@@ -28,7 +28,7 @@ from shapely.geometry import LineString, Point, Polygon
 from shapely.geometry.base import BaseGeometry
 from shapely.ops import nearest_points
 
-from .frame import XY
+from .frame import XY, ring_polygon
 from .garden import Garden
 from .pieces import path_length
 
@@ -46,6 +46,9 @@ START_INSET_M = 0.01
 CANDIDATE_SPACING_M = 0.01
 # A drive-in may graze an obstacle's outline by this much.
 GRAZE_M = 1e-6
+# A start this far inside the lawn and this far from every obstacle lies on
+# the free lawn, however the outlines' union rounds.
+CLEAR_START_M = 0.001
 
 
 class StartError(ValueError):
@@ -67,7 +70,7 @@ class Entry:
 
 
 def _polygon(ring: list[XY]) -> BaseGeometry:
-    return Polygon(ring).buffer(0) if len(ring) >= 3 else Polygon()
+    return ring_polygon(ring).buffer(0) if len(ring) >= 3 else Polygon()
 
 
 def _free(garden: Garden) -> tuple[BaseGeometry, BaseGeometry]:
@@ -75,6 +78,17 @@ def _free(garden: Garden) -> tuple[BaseGeometry, BaseGeometry]:
     lawn = _polygon(garden.lawn)
     blocked = garden.obstacle_union()
     return (lawn.difference(blocked) if not blocked.is_empty else lawn), blocked
+
+
+def _clearly_free(garden: Garden, where: Point) -> bool:
+    """Whether ``where`` lies :data:`CLEAR_START_M` inside the lawn and as far
+    from every obstacle: then it is on the free lawn, without the union of
+    the obstacles being made."""
+    lawn = _polygon(garden.lawn)
+    if not lawn.contains(where) or lawn.boundary.distance(where) <= CLEAR_START_M:
+        return False
+    rings = [ring_polygon(r) for r in garden.obstacles if len(r) >= 3]
+    return not rings or bool((shapely.distance(shapely.buffer(rings, 0), where) > CLEAR_START_M).all())
 
 
 def _inside(garden: Garden, where: Point) -> list[int]:
@@ -92,6 +106,8 @@ def find_entry(garden: Garden, start: XY, drawn: Garden | None = None) -> Entry:
     """
     drawn = drawn or garden
     where = Point(start)
+    if _clearly_free(garden, where):
+        return Entry()
     free, blocked = _free(garden)
     if free.is_empty or free.distance(where) == 0:
         return Entry()

@@ -79,11 +79,34 @@ def to_shape(label: str, geometry: Any) -> Any:
     if key == "coordinates":
         check_numbers(label, geometry["coordinates"])
     try:
+        rings = _polygon_rings(geometry)
+        if rings is not None:
+            return shapely.force_2d(Polygon(rings[0], rings[1:]))
         return shapely.force_2d(shape(cast("dict[str, Any]", geometry)))
     except (ValueError, TypeError, shapely.errors.GEOSException) as exc:
         if "linearring requires at least 4" in str(exc).lower():
             raise GardenError(f"{label}: the polygon {DEGENERATE}") from None
         raise GardenError(f"{label}: {exc}") from None
+
+
+def _polygon_rings(geometry: Mapping[str, Any]) -> list[np.ndarray] | None:
+    """A GeoJSON Polygon's rings as arrays of x, y, for shapely to read at
+    once (given lists, it reads them position by position); None for any
+    other geometry, and for rings shapely should judge itself (empty ones,
+    positions of other than two numbers)."""
+    if geometry["type"] != "Polygon" or not isinstance(geometry["coordinates"], list) \
+            or not geometry["coordinates"]:
+        return None
+    rings = []
+    for ring in geometry["coordinates"]:
+        try:
+            points = np.asarray(ring, dtype=float)
+        except (ValueError, TypeError):
+            return None
+        if points.ndim != 2 or points.shape[1] != 2 or len(points) == 0:
+            return None
+        rings.append(points)
+    return rings
 
 
 def check_numbers(label: str, coordinates: Any) -> None:
@@ -94,7 +117,9 @@ def check_numbers(label: str, coordinates: Any) -> None:
         return
     if isinstance(coordinates, (list, tuple)):
         for item in coordinates:
-            check_numbers(label, item)
+            # A finite float, the usual coordinate, is fine as it is.
+            if type(item) is not float or not math.isfinite(item):
+                check_numbers(label, item)
         return
     if isinstance(coordinates, bool) or not isinstance(coordinates, (int, float, np.number)) \
             or not math.isfinite(coordinates):

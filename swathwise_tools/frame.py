@@ -21,6 +21,7 @@ from typing import TYPE_CHECKING, Any, Sequence, TypeVar
 
 import numpy as np
 import shapely
+from shapely.geometry import Polygon
 
 # pyproj is imported where a CRS is first needed: gardens in plain metres
 # never load it.
@@ -193,12 +194,20 @@ class LocalFrame:
         flat = [p for line in lines for p in line]
         if not flat:
             return [[] for _ in lines]
-        coords = self._convert(np.asarray(flat, dtype=float).reshape(-1, 2), forward=False)
-        rounded: list[list[float]] = _rounded(coords, digits).tolist()
+        return self.to_source_rounded_split(np.asarray(flat, dtype=float), [len(line) for line in lines], digits)
+
+    def to_source_rounded_split(self, coords: np.ndarray, counts: Sequence[int],
+                                digits: int) -> list[list[list[float]]]:
+        """As :meth:`to_source_rounded_many`, of the lines laid end to end in
+        ``coords`` (an array of x, y rows), ``counts[i]`` points for line i."""
+        if len(coords) == 0:
+            return [[] for _ in counts]
+        converted = self._convert(coords.reshape(-1, 2), forward=False)
+        rounded: list[list[float]] = _rounded(converted, digits).tolist()
         out, at = [], 0
-        for line in lines:
-            out.append(rounded[at:at + len(line)])
-            at += len(line)
+        for count in counts:
+            out.append(rounded[at:at + count])
+            at += count
         return out
 
     def geometry_to_local(self, geometry: G) -> G:
@@ -230,6 +239,17 @@ def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
     for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
         out[i, j] = round(float(coords[i, j]), digits)
     return out
+
+
+def ring_polygon(ring: Sequence[Sequence[float]]) -> Polygon:
+    """``Polygon(ring)`` of a ring of (x, y) positions, made from an array of
+    them (given a list, shapely reads it position by position)."""
+    return Polygon(np.asarray(ring, dtype=float).reshape(-1, 2))
+
+
+def polygon_ring(polygon: Polygon) -> Ring:
+    """The positions of a polygon's outline as (x, y), the closing one included."""
+    return [(x, y) for x, y in shapely.get_coordinates(polygon.exterior).tolist()]
 
 
 def _pairs(coords: np.ndarray) -> Ring:

@@ -46,7 +46,7 @@ import shapely
 from shapely.geometry import LineString, MultiPolygon, Point, Polygon
 from shapely.geometry.base import BaseGeometry
 
-from .frame import XY, CrsError, LocalFrame, Ring, crs_label, geojson_default, read_crs
+from .frame import XY, CrsError, LocalFrame, Ring, crs_label, geojson_default, polygon_ring, read_crs, ring_polygon
 from .features import DEGENERATE, ROLES, Feature, GardenError, lawn_polygon, line_of, obstacle_parts, \
     point_of, polygon_parts, read_feature, to_shape
 from .settings import Settings, SettingsError
@@ -159,14 +159,14 @@ def _frozen(rings: Iterable[Iterable[Any]]) -> tuple[FrozenRing, ...]:
 
 @functools.lru_cache(maxsize=8)
 def _union_of(rings: tuple[FrozenRing, ...]) -> BaseGeometry:
-    polygons = [Polygon(r) for r in rings if len(r) >= 3]
+    polygons = [ring_polygon(r) for r in rings if len(r) >= 3]
     return shapely.union_all(shapely.buffer(polygons, 0)) if polygons else Polygon()
 
 
 @functools.lru_cache(maxsize=8)
 def _mowable_area(lawn: FrozenRing, obstacles: tuple[FrozenRing, ...],
                   mow_areas: tuple[FrozenRing, ...]) -> Polygon | MultiPolygon:
-    area: BaseGeometry = Polygon(lawn).buffer(0)
+    area: BaseGeometry = ring_polygon(lawn).buffer(0)
     if obstacles:
         area = area.difference(_union_of(obstacles))
     if mow_areas:
@@ -507,7 +507,7 @@ def _centre(polygon: Polygon) -> XY:
 
 
 def _ring(polygon: Polygon) -> Ring:
-    coords = [(float(x), float(y)) for x, y in polygon.exterior.coords]
+    coords = polygon_ring(polygon)
     # GeoJSON and shapely rings repeat their first position; the planner's
     # rings are closed implicitly.
     if len(coords) >= 2 and coords[0] == coords[-1]:
@@ -523,18 +523,23 @@ def _line_points(frame: LocalFrame, line: LineString | None) -> list[XY]:
 
 def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: list[str]) -> None:
     """Warnings for outlines that do not fit the lawn; one line per kind of misfit."""
-    lawn = Polygon(garden.lawn)
+    lawn = ring_polygon(garden.lawn)
     beyond: list[str] = []
     outside: list[str] = []
-    for label, ring in zip(obstacle_labels, garden.obstacles):
-        shape_ = Polygon(ring).buffer(0)
-        shared = lawn.intersection(shape_).area if lawn.intersects(shape_) else 0.0
+    # Every obstacle at once: its area, whether it meets the lawn, the area shared.
+    shapes = shapely.buffer([ring_polygon(ring) for ring in garden.obstacles], 0)
+    meets = shapely.intersects(lawn, shapes)
+    shared_areas = np.zeros(len(shapes))
+    hit = np.flatnonzero(meets)
+    shared_areas[hit] = shapely.area(shapely.intersection(lawn, shapes[hit]))
+    for label, area, shared, touches in zip(obstacle_labels, shapely.area(shapes).tolist(), shared_areas.tolist(),
+                                            meets.tolist()):
         if shared <= TOUCH_AREA_M2:
             # Entirely outside, or only touching the lawn from outside (a
             # building beside it): nothing the planner needs.
-            if not lawn.intersects(shape_):
+            if not touches:
                 outside.append(label)
-        elif shared < shape_.area - TOUCH_AREA_M2:
+        elif shared < area - TOUCH_AREA_M2:
             beyond.append(label)
     if beyond:
         garden.warnings.append(f"{_some(beyond, 'obstacle')} reach{'es' if len(beyond) == 1 else ''} beyond "
@@ -543,7 +548,7 @@ def _check_shapes(garden: Garden, obstacle_labels: list[str], mow_area_labels: l
         garden.warnings.append(f"{_some(outside, 'obstacle')} lie{'s' if len(outside) == 1 else ''} "
                                "outside the lawn")
     for label, ring in zip(mow_area_labels, garden.mow_areas):
-        if not lawn.intersects(Polygon(ring)):
+        if not lawn.intersects(ring_polygon(ring)):
             garden.warnings.append(f"{label} lies outside the lawn")
     for name, line in (("virtual wire", garden.virtual_wire), ("docking wire", garden.docking_wire)):
         if line and not lawn.buffer(0.01).contains(LineString(line)):

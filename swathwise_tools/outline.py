@@ -19,9 +19,12 @@ import math
 from dataclasses import dataclass, field, replace
 from typing import Any
 
+import numpy as np
 import shapely
 from shapely.geometry import LineString, Point, Polygon
 from shapely.geometry.base import BaseGeometry
+
+from .frame import polygon_ring, ring_polygon
 
 XY = tuple[float, float]
 
@@ -50,8 +53,7 @@ class OutlineReport:
 
 
 def _ring(geometry: Polygon) -> list[XY]:
-    coords = list(geometry.exterior.coords)[:-1]
-    return [(float(x), float(y)) for x, y in coords]
+    return polygon_ring(geometry)[:-1]
 
 
 def simplify_ring(ring: list[XY], tolerance: float) -> list[XY]:
@@ -62,7 +64,7 @@ def simplify_ring(ring: list[XY], tolerance: float) -> list[XY]:
     """
     if tolerance <= 0 or len(ring) < 4:
         return ring
-    polygon = Polygon(ring)
+    polygon = ring_polygon(ring)
     simpler = polygon.simplify(tolerance, preserve_topology=True)
     if not isinstance(simpler, Polygon) or simpler.is_empty or len(simpler.exterior.coords) < 4:
         return ring
@@ -98,17 +100,34 @@ def free_parts(garden: Any, clearance: float) -> list[Polygon]:
     """The parts of the free lawn (lawn minus obstacles) with ``clearance``
     metres kept from every outline, largest first."""
     distance = clearance + CLEARANCE_MARGIN_M if clearance > 0 else 0.0
-    lawn: BaseGeometry = Polygon(garden.lawn).buffer(0)
+    lawn: BaseGeometry = ring_polygon(garden.lawn).buffer(0)
     if distance > 0:
         lawn = _grow(lawn, -distance)
     union = getattr(garden, "obstacle_union", None)
     if distance <= 0 and union is not None:
         grown = union()  # the garden keeps it
     else:
-        rings = [Polygon(r).buffer(0) for r in garden.obstacles if len(r) >= 3]
+        rings = [ring_polygon(r).buffer(0) for r in garden.obstacles if len(r) >= 3]
         grown = shapely.union_all([_grow(r, distance) if distance > 0 else r for r in rings]) if rings else Polygon()
     area = lawn.difference(grown) if not grown.is_empty else lawn
     return sorted(_parts(area), key=lambda p: -p.area)
+
+
+def nearest_parts(parts: list[Polygon], where: list[XY]) -> np.ndarray:
+    """For each position, the index of the nearest of ``parts``."""
+    coords = np.asarray(where, dtype=float).reshape(-1, 2)
+    points = shapely.points(coords)
+    # A position in one part only is nearest to it; the distances are
+    # measured for the others alone.
+    for part in parts:
+        shapely.prepare(part)
+    inside = np.stack([shapely.intersects(part, points) for part in parts])
+    nearest: np.ndarray = np.argmax(inside, axis=0)
+    other = np.flatnonzero(inside.sum(axis=0) != 1)
+    if len(other):
+        distances = np.stack([shapely.distance(part, shapely.points(coords[other])) for part in parts])
+        nearest[other] = np.argmin(distances, axis=0)
+    return nearest
 
 
 def _widest(garden: Any) -> float:

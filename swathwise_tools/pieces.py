@@ -13,6 +13,7 @@ from collections import defaultdict
 from dataclasses import dataclass
 from typing import Callable, Sequence
 
+import numpy as np
 from shapely.geometry import LineString
 
 from .frame import XY
@@ -29,7 +30,7 @@ SAME_POSITION_M = 0.001
 
 def path_length(points: Sequence[XY]) -> float:
     """Length of a polyline in metres."""
-    return sum(math.dist(a, b) for a, b in zip(points, points[1:]))
+    return sum(map(math.dist, points, points[1:]))
 
 
 @dataclass
@@ -98,8 +99,13 @@ def transit_stretches(path: Sequence[XY], mowing: Sequence[bool]) -> list[list[X
     return [s for s in stretches if len(s) >= 2 and path_length(s) > 0]
 
 
-def _key(p: XY) -> tuple[int, int]:
-    return (round(p[0] * 1e6), round(p[1] * 1e6))
+def _keys(points: Sequence[XY]) -> list[tuple[int, int]]:
+    """Every point's key: its coordinates in whole micrometres (rounded
+    half to even), so that points within rounding of each other match."""
+    if not len(points):
+        return []
+    scaled = np.rint(np.asarray(points, dtype=float).reshape(-1, 2) * 1e6).astype(np.int64)
+    return [(x, y) for x, y in scaled.tolist()]
 
 
 def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
@@ -109,18 +115,24 @@ def trace_pieces(path: list[XY], pieces: list[Piece]) -> list[bool]:
     mowing flag per path segment.
     """
     mowing = [False] * max(len(path) - 1, 0)
+    keys = _keys(path)
+    # Every piece's points' keys, in one go too.
+    piece_keys = _keys([p for piece in pieces for p in piece.points])
     at: dict[tuple[int, int], list[int]] = defaultdict(list)
-    for k, p in enumerate(path):
-        at[_key(p)].append(k)
+    for k, key in enumerate(keys):
+        at[key].append(k)
 
     def free(segments: range) -> bool:
         return not any(mowing[i] for i in segments)
 
+    at_piece = 0
     for piece in pieces:
         pts = piece.points
+        wanted = piece_keys[at_piece:at_piece + len(pts)]
+        at_piece += len(pts)
         if not pts:
             continue
-        found = _find_lap(path, at, pts, free) if piece.is_lap else _find_lane(path, at, pts, free)
+        found = _find_lap(path, keys, at, pts, wanted, free) if piece.is_lap else _find_lane(keys, at, wanted, free)
         if found is None:
             continue
         piece.reached = True
@@ -137,29 +149,28 @@ Free = Callable[[range], bool]
 Index = dict[tuple[int, int], list[int]]
 
 
-def _same(a: XY, b: XY) -> bool:
-    return _key(a) == _key(b)
-
-
-def _find_lane(path: list[XY], at: Index, pts: list[XY], free: Free) -> range | None:
-    for order in (pts, pts[::-1]):
-        for k in at.get(_key(order[0]), ()):
-            end = k + len(order) - 1
-            if end < len(path) and all(_same(path[k + j], order[j]) for j in range(len(order))):
+def _find_lane(keys: list[tuple[int, int]], at: Index, lane: list[tuple[int, int]], free: Free) -> range | None:
+    """``keys``: the path's points' keys; ``lane``: the lane's points' keys."""
+    for wanted in (lane, lane[::-1]):
+        for k in at.get(wanted[0], ()):
+            end = k + len(wanted) - 1
+            if end < len(keys) and keys[k:end + 1] == wanted:
                 segments = range(k, end)
                 if free(segments):
                     return segments
     return None
 
 
-def _find_lap(path: list[XY], at: Index, ring: list[XY], free: Free) -> range | None:
+def _find_lap(path: list[XY], keys: list[tuple[int, int]], at: Index, ring: list[XY],
+              wanted: list[tuple[int, int]], free: Free) -> range | None:
+    """``keys``: the path's points' keys; ``wanted``: the ring's."""
     n = len(ring)
-    for k in at.get(_key(ring[0]), ()):
+    for k in at.get(wanted[0], ()):
         ahead = 0
-        while ahead < n and k + ahead < len(path) and _same(path[k + ahead], ring[ahead]):
+        while ahead < n and k + ahead < len(keys) and keys[k + ahead] == wanted[ahead]:
             ahead += 1
         behind = 0
-        while behind < n - 1 and k - behind - 1 >= 0 and _same(path[k - behind - 1], ring[n - 1 - behind]):
+        while behind < n - 1 and k - behind - 1 >= 0 and keys[k - behind - 1] == wanted[n - 1 - behind]:
             behind += 1
         if ahead + behind < n:
             continue

@@ -16,13 +16,13 @@ from __future__ import annotations
 
 import math
 from dataclasses import replace
-from typing import Any, Mapping
+from typing import Any, Callable, Mapping
 from .angle import (DEFAULT_SPEED_M_S, DEFAULT_TURN_TIME_S, Scene, longest_edge_degrees,
                     period_degrees, search_angle)
 from .frame import XY
 from .garden import Garden
 from .dock import StartError, find_entry
-from .outline import apply_clearance, simplify_garden
+from .outline import apply_clearance, free_parts, nearest_parts, simplify_garden
 from .pieces import Piece
 from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings, settle_coverage
 from .sessions import safe_way, with_way_home
@@ -100,7 +100,7 @@ def make_plan(
     elif angle is not None:
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
-    ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area())
+    ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area(), _reach_guess(prepared, start))
     plan = plan_garden(prepared, resolved, start=start, drawn=garden)
     plan.coverage_ahead = ahead
     _add_cut_off(plan, report.cut_off)
@@ -117,6 +117,25 @@ def make_plan(
     if return_home:
         with_way_home(plan, safe_way(plan))
     return plan
+
+
+def _reach_guess(garden: Garden, start: XY) -> Callable[[list[list[XY]]], list[list[XY]] | None]:
+    """A guess of the pieces a plan of ``garden`` from ``start`` reaches:
+    those in the start's part of the free lawn, where it falls into parts
+    (the route never crosses from one to another).  Given every piece's
+    mowing line, it gives the lines of those guessed reached, or None
+    where it guesses every piece reached."""
+    def guess(lines: list[list[XY]]) -> list[list[XY]] | None:
+        parts = free_parts(garden, 0.0)
+        drawn = [line for line in lines if line]
+        if len(parts) < 2 or not drawn:
+            return None
+        home = int(nearest_parts(parts, [start])[0])
+        owners = iter(nearest_parts(parts, [line[0] for line in drawn]).tolist())
+        kept = [line for line in lines if line and next(owners) == home]
+        return kept if len(kept) < len(lines) else None
+
+    return guess
 
 
 def _add_cut_off(plan: Plan, parts: list[Garden]) -> None:

@@ -148,10 +148,17 @@ class Plan:
     def sweep_ahead(self) -> None:
         """Start sweeping the coverage of the reached pieces in a second
         thread, when some are given up (else the plan's coverage is that of
-        every piece); :attr:`coverage` takes it if the pieces stay so."""
+        every piece); :attr:`coverage` takes it if the pieces stay so.  Where
+        the sweep of every piece also swept the pieces it guessed reached,
+        and guessed right, that is taken instead."""
         if not all(p.reached for p in self.pieces):
-            self.reached_ahead = CoverageAhead.of_lines(mowing_lines(self.pieces), self.settings.swath_width,
-                                                        self.garden.mowable_area())
+            lines = mowing_lines(self.pieces)
+            ahead = self.coverage_ahead
+            if ahead is not None and ahead.guessed() == lines:
+                self.reached_ahead = ahead
+            else:
+                self.reached_ahead = CoverageAhead.of_lines(lines, self.settings.swath_width,
+                                                            self.garden.mowable_area())
 
     def segment_kinds(self) -> list[str]:
         """Per path segment: "mow", "turn" (a short hop between two pieces) or "transit"."""
@@ -231,12 +238,19 @@ class Plan:
     @property
     def mowing_length(self) -> float:
         """Metres of the route that mow a piece."""
-        return sum(path_length(self.path[i:i + 2]) for i, m in enumerate(self.mowing) if m)
+        return self._lengths()[1]
 
     @property
     def transit_length(self) -> float:
         """Metres of the route between pieces."""
-        return self.length - self.mowing_length
+        length, mowing = self._lengths()
+        return length - mowing
+
+    def _lengths(self) -> tuple[float, float]:
+        """The route's length and the metres of it that mow, from one pass
+        over its segments (each summed in route order)."""
+        segments = list(map(math.dist, self.path, self.path[1:]))
+        return sum(segments), sum(d for d, m in zip(segments, self.mowing) if m)
 
     def counts(self, pieces: Sequence[Piece] | None = None) -> dict[str, int]:
         """Pieces by kind (all pieces by default), with their ``total``."""
@@ -248,6 +262,7 @@ class Plan:
 
     def figures(self) -> dict[str, Any]:
         """The plan's own figures: counts, lengths (m), planning time (s)."""
+        length, mowing = self._lengths()
         return {
             "garden": self.garden.name,
             "crs": self.garden.frame.crs_name,
@@ -259,9 +274,9 @@ class Plan:
             "slicesLength": sum(p.length for p in self.pieces),
             "path": {
                 "points": len(self.path),
-                "length": self.length,
-                "mowing": self.mowing_length,
-                "transit": self.transit_length,
+                "length": length,
+                "mowing": mowing,
+                "transit": length - mowing,
                 "home": path_length(self.home),
             },
             "planningSeconds": self.seconds,
@@ -301,7 +316,7 @@ class Plan:
         if sessions is not None:
             features += session_features(self, sessions, line)
         else:
-            lines = [p.line if len(p.line) >= 2 else p.line * 2 for p in self.pieces]
+            lines = [line if len(line) >= 2 else line * 2 for line in (p.line for p in self.pieces)]
             stretches = self.transit_stretches()
             converted = frame.to_source_rounded_many(lines + stretches, digits)
             for piece, points, coords in zip(self.pieces, lines, converted):
@@ -316,13 +331,16 @@ class Plan:
         features.append(feature({"role": "path", "points": len(self.path), "length": self.length},
                                 line(self.path) if len(self.path) >= 2 else None))
         gaps = self.coverage.gaps
-        polygons = [[shapely.get_coordinates(ring).tolist() for ring in (g.exterior, *g.interiors)]
-                    for g in gaps.geoms]
-        rings = iter(frame.to_source_rounded_many([r for rs in polygons for r in rs], digits))
+        # Every ring of every gap (outline, then holes), converted in one go.
+        rings, owner = shapely.get_rings(shapely.get_parts(gaps), return_index=True)
+        converted = frame.to_source_rounded_split(shapely.get_coordinates(rings),
+                                                  shapely.get_num_coordinates(rings).tolist(), digits)
+        polygons: list[list[list[list[float]]]] = [[] for _ in range(len(gaps.geoms))]
+        for k, coords in zip(owner.tolist(), converted):
+            polygons[k].append(coords)
         features.append(feature(
             {"role": "gaps", "area": self.coverage.gap_area, "swath": self.coverage.swath, "count": len(gaps.geoms)},
-            {"type": "MultiPolygon", "coordinates": [[next(rings) for _ in rs] for rs in polygons]}
-            if not gaps.is_empty else None))
+            {"type": "MultiPolygon", "coordinates": polygons} if not gaps.is_empty else None))
         (sx, sy), = frame.to_source([self.start])
         features.append(feature({"role": "start"},
                                 {"type": "Point", "coordinates": [round(sx, digits), round(sy, digits)]}))
@@ -446,51 +464,80 @@ def settle_coverage() -> None:
         _PENDING.discard(future)
 
 
+# Given the mowing lines of every slice, the lines of those a plan is
+# expected to reach (in the same order), or None for no guess.
+ReachGuess = Callable[[list[list[XY]]], "list[list[XY]] | None"]
+
+
 class CoverageAhead:
     """A coverage swept in a second thread while the interpreter goes on
     (sweeping leaves it free), and taken only for the area, lines and swath
     it was swept for.  :meth:`of_slices`: every piece a plan lays, while the
     planner orders them (the slices come from the companion module without
     ordering, the same slices bit for bit): where every piece is reached it
-    is the plan's coverage, else its planned coverage.  :meth:`of_lines`:
-    given lines (the reached pieces', while the route is finished)."""
+    is the plan's coverage, else its planned coverage; with a ``guess`` of
+    the pieces the plan will reach, theirs too (the plan's coverage, if the
+    guess is right).  :meth:`of_lines`: given lines (the reached pieces',
+    while the route is finished)."""
 
-    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]]) -> None:
+    def __init__(self, mowable: BaseGeometry, swath: float, lines: Callable[[], list[list[XY]]],
+                 guess: ReachGuess | None = None) -> None:
         self._mowable = mowable
         self._swath = swath
+        self._guessed: Future[list[list[XY]] | None] = Future()
         self._pool = ThreadPoolExecutor(max_workers=1)
-        self._future = self._pool.submit(self._sweep, lines)
+        self._future = self._pool.submit(self._sweep, lines, guess)
         self._pool.shutdown(wait=False)
         _PENDING.add(self._future)
         self._future.add_done_callback(_PENDING.discard)
 
     @classmethod
-    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry) -> CoverageAhead:
-        """The coverage of every slice that planning ``garden`` with ``settings`` lays."""
+    def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry,
+                  guess: ReachGuess | None = None) -> CoverageAhead:
+        """The coverage of every slice that planning ``garden`` with
+        ``settings`` lays, and of those ``guess`` expects reached."""
         values = settings.to_planner()
 
         def lines() -> list[list[XY]]:
             slices = build_scene(garden).slices(values).slices
             return [list(s) + list(s)[:1] if len(s) > 2 else list(s) for s in slices]
 
-        return cls(mowable, settings.swath_width, lines)
+        return cls(mowable, settings.swath_width, lines, guess)
 
     @classmethod
     def of_lines(cls, lines: list[list[XY]], swath: float, mowable: BaseGeometry) -> CoverageAhead:
         """The coverage of these mowing lines (see coverage.mowing_lines)."""
         return cls(mowable, swath, lambda: lines)
 
-    def _sweep(self, lines: Callable[[], list[list[XY]]]) -> tuple[list[list[XY]], Coverage]:
-        swept = lines()
-        return swept, find_gaps(self._mowable, swept, self._swath)
+    def _sweep(self, lines: Callable[[], list[list[XY]]],
+               guess: ReachGuess | None) -> list[tuple[list[list[XY]], Coverage]]:
+        try:
+            swept = lines()
+        except BaseException:
+            self._guessed.set_result(None)
+            raise
+        try:
+            guessed = guess(swept) if guess is not None else None
+        except Exception:  # a guess that fails is no guess: the reached pieces are swept later
+            guessed = None
+        self._guessed.set_result(guessed)
+        done = [(swept, find_gaps(self._mowable, swept, self._swath))]
+        if guessed is not None:
+            done.append((guessed, find_gaps(self._mowable, guessed, self._swath)))
+        return done
+
+    def guessed(self) -> list[list[XY]] | None:
+        """The lines of the pieces guessed reached, once guessed (None for no guess)."""
+        return self._guessed.result()
 
     def result(self, mowable: BaseGeometry, lines: list[list[XY]], swath: float) -> Coverage | None:
         """The coverage swept ahead, if it was swept for this area, these
         lines and this swath (metres); else None."""
         if mowable is not self._mowable and not mowable.equals(self._mowable):
             return None
-        swept, coverage = self._future.result()
-        return coverage if swath == self._swath and swept == lines else None
+        if swath != self._swath:
+            return None
+        return next((coverage for swept, coverage in self._future.result() if swept == lines), None)
 
 
 class NoRouteError(PlanError):

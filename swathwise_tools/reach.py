@@ -16,7 +16,8 @@ import numpy as np
 import shapely
 from shapely.geometry import Polygon
 
-from .outline import free_parts
+from .frame import ring_polygon
+from .outline import free_parts, nearest_parts
 from .plan import Plan
 
 # Obstacles within this distance of two parts (beyond the clearance) are
@@ -48,24 +49,19 @@ class Reach:
         return {"reason": self.reason, "givenUpIndices": self.given_up, "cutOffParts": self.cut_off_parts}
 
 
-def _part_of(parts: list[Polygon], where: list[tuple[float, float]]) -> np.ndarray:
-    """For each position, the index of the nearest part."""
-    points = shapely.points(np.asarray(where, dtype=float).reshape(-1, 2))
-    distances = np.stack([shapely.distance(part, points) for part in parts])
-    nearest: np.ndarray = np.argmin(distances, axis=0)
-    return nearest
-
-
 def _cutters(plan: Plan, home: Polygon, away: list[Polygon]) -> list[str]:
     """The drawn obstacles that touch the start's part and a cut-off part."""
     garden = plan.garden
     reach = (plan.prepared.clearance if plan.prepared is not None else 0.0) + CUTTER_REACH_M
-    names = []
-    for i, ring in enumerate(garden.obstacles):
-        grown = Polygon(ring).buffer(0).buffer(reach)
-        if grown.intersects(home) and any(grown.intersects(p) for p in away):
-            names.append(garden.obstacle_label(i))
-    return names
+    if not garden.obstacles:
+        return []
+    # As Polygon(ring).buffer(0).buffer(reach) of each, in one go.
+    grown = shapely.buffer(shapely.buffer([ring_polygon(ring) for ring in garden.obstacles], 0), reach, quad_segs=16)
+    beyond = np.zeros(len(grown), dtype=bool)
+    for part in away:
+        beyond |= shapely.intersects(grown, part)
+    touching = shapely.intersects(grown, home) & beyond
+    return [garden.obstacle_label(i) for i in np.flatnonzero(touching).tolist()]
 
 
 def explain(plan: Plan) -> Reach:
@@ -85,8 +81,8 @@ def explain(plan: Plan) -> Reach:
         reach.reason = f"{len(given_up)} of {len(plan.pieces)} pieces given up"
         return reach
     start = plan.entry or plan.start
-    home = int(_part_of(parts, [start])[0])
-    owners = _part_of(parts, [p.points[0] for p in given_up])
+    home = int(nearest_parts(parts, [start])[0])
+    owners = nearest_parts(parts, [p.points[0] for p in given_up])
     away = sorted({int(k) for k in owners if k != home})
     inside = int(np.count_nonzero(owners == home))
     home_pieces = sum(1 for p in plan.pieces if p.reached) + inside

@@ -94,7 +94,8 @@ def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None 
     if fmt == "parquet":
         _write_parquet(Path(path), plan, summary, sessions)
         return
-    text = json.dumps(route_collection(plan, summary, sessions), separators=(",", ":")) + "\n"
+    # The collection is plain nested lists and dicts made here: no cycles to look for.
+    text = json.dumps(route_collection(plan, summary, sessions), separators=(",", ":"), check_circular=False) + "\n"
     if str(path) == "-":
         sys.stdout.write(text)
         sys.stdout.flush()

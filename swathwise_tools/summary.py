@@ -7,10 +7,10 @@ from __future__ import annotations
 import math
 from typing import Any, Mapping
 
-from shapely.geometry import Polygon
 
 from .advice import bands, measure_bands
 from .angle import DEFAULT_TURN_TIME_S, job_seconds
+from .frame import ring_polygon
 from .pieces import AREA, OBSTACLE, PERIMETER
 from .plan import Plan
 from .reach import explain
@@ -40,6 +40,8 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     whole job with charging.
     """
     summary = plan.figures()
+    # What needs no coverage first: the coverage may still be being swept.
+    unreached = explain(plan).to_dict()
     coverage = plan.coverage
     length = summary["path"]["length"]
     turn = turn_time if turn_time is not None else (plan.turn_time if plan.turn_time is not None
@@ -49,7 +51,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
     planned_in = plan.prepared or plan.garden
     has_obstacles = bool(planned_in.obstacles)
     lengths = {"edge": planned_in.lawn_shape.length,
-               "obstacles": sum(Polygon(ring).length for ring in planned_in.obstacles)}
+               "obstacles": sum(ring_polygon(ring).length for ring in planned_in.obstacles)}
     summary.update({
         "speed": speed,
         "turnTime": turn,
@@ -68,7 +70,7 @@ def summarise(plan: Plan, *, speed: float = DEFAULT_SPEED, turn_time: float | No
             bands(plan.settings.to_dict(), coverage.swath, has_obstacles, lengths), coverage.gaps, planned_in)],
         "coverageSeconds": coverage.seconds,
         "lapsClassifiedBy": plan.classified_by,
-        "unreached": explain(plan).to_dict(),
+        "unreached": unreached,
     })
     summary.update(_search_summary(plan))
     if sessions is not None:

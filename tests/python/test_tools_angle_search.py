@@ -121,8 +121,9 @@ def test_ranked_search_is_within_half_a_percent_of_the_exhaustive(name, coarse_c
 @pytest.mark.parametrize("name", ["park-0", "park-4", "real-style-6", "real-style-10", "L-3", "rectangle-3"])
 def test_a_small_budget_never_gives_up_coverage(name, coarse_candidates, monkeypatch):
     """With the fewest plans, the search still leaves no more pieces out than
-    the exhaustive one: where coverage depends on the angle it plans every
-    candidate, and otherwise it plans the budget and beats 0° and the edge."""
+    the exhaustive one: the pieces cut off from the start rank the angles
+    first, and where the plans leave out pieces that those do not tell it
+    plans every candidate; it beats 0° and the edge."""
     monkeypatch.setattr(angle, "PLAN_WORK", 0)
     scene, values, start = GARDENS[name]()
     ranked = search_angle(scene, values, start, workers=1, progress=False)
@@ -130,7 +131,6 @@ def test_a_small_budget_never_gives_up_coverage(name, coarse_candidates, monkeyp
     assert ranked.best.missed == every.best.missed
     if ranked.plans < every.plans:
         assert ranked.plans <= angle.MIN_PLANS
-        assert len({ranked.best.missed, ranked.at_zero.missed, ranked.along_edge.missed}) == 1
     else:
         assert ranked.best.rank <= every.best.rank
     assert ranked.best.rank <= min(ranked.at_zero.rank, ranked.along_edge.rank)
