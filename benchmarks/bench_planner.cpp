@@ -1,6 +1,7 @@
 // Planning speed and memory on synthetic and sample gardens.
 //
-//   bench_planner [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick] [GARDEN_FILE...]
+//   bench_planner [--runs N] [--no-reference] [--no-lean] [--only TEXT] [--quick]
+//                 [--times FILE] [--digests FILE] [GARDEN_FILE...]
 //   bench_planner --export-only DIR [--only TEXT] [--quick]   (writes the gardens, plans none)
 //
 // For every garden: the median time of N computeFullTask calls, the peak of
@@ -248,6 +249,38 @@ std::size_t resultBytes(const Result& r) {
            lines(r.connectors) + lines(r.searchEdges);
 }
 
+// A digest of the result's bits (FNV-1a over every point of the path, the
+// slices, the connectors and the search edges, with their counts), so that
+// two builds' results can be compared without keeping them.
+std::uint64_t resultDigest(const Result& r) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto word = [&h](std::uint64_t w) {
+        for (int i = 0; i < 8; ++i) {
+            h ^= (w >> (8 * i)) & 0xffu;
+            h *= 1099511628211ull;
+        }
+    };
+    auto points = [&](const std::vector<Point>& list) {
+        word(list.size());
+        for (const Point& p : list) {
+            std::uint64_t x, y;
+            std::memcpy(&x, &p.x, sizeof x);
+            std::memcpy(&y, &p.y, sizeof y);
+            word(x);
+            word(y);
+        }
+    };
+    auto lines = [&](const std::vector<LineString>& list) {
+        word(list.size());
+        for (const LineString& l : list) points(l.points);
+    };
+    points(r.path.points);
+    lines(r.slices);
+    lines(r.connectors);
+    lines(r.searchEdges);
+    return h;
+}
+
 // Processor time of the whole process (every thread) so far.
 double processSeconds() {
     timespec t{};
@@ -277,6 +310,8 @@ struct Row {
     std::size_t slices = 0;
     std::size_t pathPoints = 0;
     std::size_t searchEdges = 0;
+    std::uint64_t digest = 0;      // resultDigest of the call's result
+    std::uint64_t leanDigest = 0;  // of the lean call's beside the full one's (0: not made)
     std::uint64_t transitSearches = 0;
     std::uint64_t sightTests = 0;
     bool checked = false;
@@ -426,8 +461,9 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
 
     // Median time and first peak of `runs` calls with these options.
     Result fast;
+    Result leanResult;
     auto timeCalls = [&](const Planner::PlanningOptions& options, double& median,
-                         std::size_t& peak, bool keep, double* cpuMedian = nullptr) {
+                         std::size_t& peak, Result& kept, double* cpuMedian = nullptr) {
         std::vector<double> times;
         std::vector<double> cpuTimes;
         for (int run = 0; run < runs; ++run) {
@@ -442,7 +478,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
             times.push_back(seconds(t0, t1));
             if (run == 0) {
                 peak = gPeakBytes - before;
-                if (keep) fast = std::move(r);
+                kept = std::move(r);
             }
         }
         std::sort(times.begin(), times.end());
@@ -452,12 +488,16 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
     };
     row.fastSeconds = -1.0;
     row.leanSeconds = -1.0;
-    if (full) timeCalls(Planner::PlanningOptions(), row.fastSeconds, row.peakBytes, true);
+    if (full) timeCalls(Planner::PlanningOptions(), row.fastSeconds, row.peakBytes, fast);
     Planner::PlanningOptions leanOptions;
     leanOptions.collectSearchDetails = false;
     if (lean || !full)
-        timeCalls(leanOptions, row.leanSeconds, row.leanPeakBytes, !full, &row.leanCpuSeconds);
+        timeCalls(leanOptions, row.leanSeconds, row.leanPeakBytes, leanResult,
+                  &row.leanCpuSeconds);
+    if (!full) fast = std::move(leanResult);
     row.resultSize = resultBytes(fast);
+    row.digest = resultDigest(fast);
+    row.leanDigest = full && (lean || !full) ? resultDigest(leanResult) : 0;
     row.slices = fast.slices.size();
     row.pathPoints = fast.path.points.size();
     row.searchEdges = fast.searchEdges.size();
@@ -561,6 +601,7 @@ int main(int argc, char** argv) {
     std::string exportDir;  // write every garden there, with the straightforward time
     bool exportOnly = false;  // write the gardens without planning them
     std::string timesFile;  // write every garden's times there (for a before/after table)
+    std::string digestsFile;  // write every garden's result digest there (to compare builds)
     bool quick = false;
     std::string only;
     std::vector<std::string> files;
@@ -580,6 +621,8 @@ int main(int argc, char** argv) {
         }
         else if (arg == "--times" && i + 1 < argc)
             timesFile = argv[++i];
+        else if (arg == "--digests" && i + 1 < argc)
+            digestsFile = argv[++i];
         else if (arg == "--quick")
             quick = true;
         else if (arg == "--only" && i + 1 < argc)
@@ -678,7 +721,11 @@ int main(int argc, char** argv) {
     for (Bench::Neighbour neighbour :
          {Bench::Neighbour::Octagon, Bench::Neighbour::OctagonOutside, Bench::Neighbour::Ring}) {
         static const char* const kSweep[] = {"bed-oct", "bed-ring", "bed-out", ""};
-        for (int n : {500, 1000, 2000})
+        // The rings' sweep goes on to 8,000 corners, where time that grows
+        // faster than n log n shows.
+        std::vector<int> corners = {500, 1000, 2000};
+        if (neighbour == Bench::Neighbour::Ring && !quick) corners.insert(corners.end(), {4000, 8000});
+        for (int n : corners)
             items.push_back(
                 {Bench::bedWithNeighbourGarden(n, neighbour), kSweep[static_cast<int>(neighbour)],
                  false, false});
@@ -736,6 +783,15 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!digestsFile.empty()) {
+        if (std::FILE* f = std::fopen(digestsFile.c_str(), "w")) {
+            for (const Row& r : rows)
+                std::fprintf(f, "%s %016llx %016llx\n", r.name.c_str(),
+                             (unsigned long long)r.digest, (unsigned long long)r.leanDigest);
+            std::fclose(f);
+        }
+    }
+
     std::printf("\ngrowth of time with the number of slices (exponent k in t ~ N^k; for the"
                 " round beds and recorded outlines with the number of vertices):\n");
     for (const char* sweep :
@@ -744,6 +800,20 @@ int main(int argc, char** argv) {
         const double before = growthExponent(rows, sweep, true);
         std::printf("  %-13s sweep: fast %.2f", sweep, fast);
         if (reference) std::printf(", before %.2f", before);
+        std::printf("\n");
+    }
+    std::printf("\ngrowth of the lean call's processor time per doubling of the round beds'"
+                " corners (n log n is about 2.2x):\n");
+    for (const char* sweep : {"bed-oct", "bed-ring", "bed-out"}) {
+        std::printf("  %-8s", sweep);
+        const Row* last = nullptr;
+        for (const Row& r : rows) {
+            if (r.sweep != sweep || !(r.leanCpuSeconds > 0)) continue;
+            std::printf(" %s %s", r.name.c_str(), secondsText(r.leanCpuSeconds).c_str());
+            if (last != nullptr)
+                std::printf(" (%.1fx)", r.leanCpuSeconds / last->leanCpuSeconds);
+            last = &r;
+        }
         std::printf("\n");
     }
     if (replayed > 0)

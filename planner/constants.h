@@ -19,6 +19,8 @@ constexpr double kSamePosition = 0.001;         // two positions counting as one
 constexpr double kSightShrink = 0.01;           // end shrink and minimum length of the sight test
 constexpr double kPieceBoundaryBand = 1e-7;     // a piece of a move this close to an outline runs along it
 constexpr double kCrossingDepth = 0.001;        // a move deeper than this in an obstacle runs through it
+constexpr double kChordDepth = 1e-8;            // convex obstacles: least depth of a corners' midpoint ...
+constexpr double kChordCross = 2e-9;            // ... and that depth times an edge's length (m2)
 constexpr double kEdgeSealDepth = 0.01;         // strip beyond the lawn's edge sealing an obstacle against it
 
 // Lanes.

@@ -76,6 +76,69 @@ bool somePieceLies(const std::vector<Point>& ring, double ax, double ay, double 
 }
 
 
+// A strictly convex ring turns one way at every corner and once round in
+// all; the distance of its corners from the line of an edge then rises and
+// falls once along the ring, so of the corners at least r steps beyond both
+// ends of the edge the two exactly r steps beyond are nearest that line.
+// The midpoint of two corners lies, from every edge line, at half the sum of
+// their distances, and of two corners at least 2r apart one lies r steps
+// beyond both ends of any edge (r >= 1).  Rounding of the midpoint and of
+// the on-boundary and crossing arithmetic stays far below kChordDepth within
+// kIndexCoordinateLimit; the on-boundary test's own error grows with the
+// ring's size and the edge's length, and is added to kChordCross.
+std::size_t chordApart(const std::vector<Point>& ring) {
+    const std::size_t n = ring.size();
+    if (n < 4 || !withinIndexLimit(ring)) return 0;
+    double area = 0.0;
+    const Box box = boxOf(ring);
+    const double size = distanceBetween(box.x0, box.y0, box.x1, box.y1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        area += p.x * q.y - q.x * p.y;
+    }
+    if (!(area != 0.0)) return 0;
+    const double side = area > 0.0 ? 1.0 : -1.0;
+    constexpr double kRounding = 8.0 * 1.1102230246251565e-16;
+    // Signed distance of corner v from the line of edge i, positive inside.
+    auto distance = [&](std::size_t i, std::size_t v) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        return side * (ex * (ring[v].y - p.y) - ey * (ring[v].x - p.x)) /
+               std::sqrt(ex * ex + ey * ey);
+    };
+    double turning = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const Point& after = ring[(i + 2) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double fx = after.x - q.x;
+        const double fy = after.y - q.y;
+        if (!(ex * ex + ey * ey > 0.0) || !(distance(i, (i + 2) % n) > 0.0)) return 0;
+        turning += std::atan2(side * (ex * fy - ey * fx), ex * fx + ey * fy);
+    }
+    // Each turn lies in (0, pi): a ring winding more than once turns by a
+    // further whole turn at least.
+    if (!(std::fabs(turning - 6.283185307179586) < 1.0)) return 0;
+    for (std::size_t r = 1; 2 * r <= n / 2; r = r < 4 ? r + 1 : 2 * r) {
+        bool deep = true;
+        for (std::size_t i = 0; i < n && deep; ++i) {
+            const Point& p = ring[i];
+            const Point& q = ring[(i + 1) % n];
+            const double length = distanceBetween(p, q);
+            const double least =
+                std::min(distance(i, (i + 1 + r) % n), distance(i, (i + n - r) % n)) / 2.0;
+            deep = least >= kChordDepth && least * length >= kChordCross + kRounding * size * length;
+        }
+        if (deep) return 2 * r;
+    }
+    return 0;
+}
+
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
     return pointInRing(ring, x, y, true);
 }

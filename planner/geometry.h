@@ -90,6 +90,17 @@ bool isSegmentInPolygon(const std::vector<Point>& ring, double ax, double ay, do
 // lawn without entering an obstacle.  Reads the perimeter and the obstacles.
 bool isSegmentFree(const Environment& environment, double ax, double ay, double bx, double by);
 
+// For a strictly convex ring, every point within kIndexCoordinateLimit: a
+// number of corners A such that the midpoint of any two corners at least A
+// apart along the ring (both ways), computed as the line-of-sight test
+// computes it, lies strictly inside it (isPointStrictlyInPolygon), at least
+// kChordDepth from the line of every edge, and that far times the edge's
+// length (what the on-boundary test measures) at least kChordCross; 0 for
+// other rings, or where no A up to a quarter of the corners is found.  A
+// move between two such corners, no shorter than kSightShrink, is never
+// free.
+std::size_t chordApart(const std::vector<Point>& ring);
+
 // True if some piece of AB between two meetings with the ring has its
 // midpoint strictly inside the ring (strictlyInside) or outside it
 // (otherwise), farther than kPieceBoundaryBand from the outline: pieces that

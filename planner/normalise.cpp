@@ -26,45 +26,44 @@ using Clipper2Lib::Path64;
 using Clipper2Lib::Paths64;
 using Clipper2Lib::Point64;
 
-// True if the outlines of two rings cross or touch, or one holds the other.
-bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
-    const std::size_t n = a.size();
-    const std::size_t m = b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const Point& p = a[i];
-        const Point& q = a[(i + 1) % n];
-        const Box e = boxOf(p, q);
-        for (std::size_t j = 0; j < m; ++j) {
-            const Point& r = b[j];
-            const Point& s = b[(j + 1) % m];
-            if (boxesMeet(e, boxOf(r, s)) && segmentsMeet(p, q, r, s)) return true;
-        }
+// The boxes of a ring's edges (edge i from point i to the next), grown by
+// `grow` on every side.
+std::vector<Box> edgeBoxes(const std::vector<Point>& ring, double grow) {
+    std::vector<Box> boxes;
+    boxes.reserve(ring.size());
+    for (std::size_t i = 0; i < ring.size(); ++i) {
+        Box e = boxOf(ring[i], ring[(i + 1) % ring.size()]);
+        e.x0 -= grow, e.y0 -= grow, e.x1 += grow, e.y1 += grow;
+        boxes.push_back(e);
     }
-    return isPointInPolygon(b, a[0].x, a[0].y) || isPointInPolygon(a, b[0].x, b[0].y);
+    return boxes;
+}
+
+// True if the outlines of two rings cross or touch, or one holds the other
+// (the pairs of edges whose boxes meet found by a sweep).
+bool ringsMeet(const std::vector<Point>& a, const std::vector<Point>& b) {
+    const bool edgesMeet = forEachMeetingPairBetween(
+        edgeBoxes(a, 0.0), edgeBoxes(b, 0.0), [&](std::size_t i, std::size_t j) {
+            return segmentsMeet(a[i], a[(i + 1) % a.size()], b[j], b[(j + 1) % b.size()]);
+        });
+    return edgesMeet || isPointInPolygon(b, a[0].x, a[0].y) || isPointInPolygon(a, b[0].x, b[0].y);
 }
 
 // True if the outlines of two rings that do not meet come nearer than
 // kSliverGap: the sliver between them is closed as a shared edge is.
 bool ringsNear(const std::vector<Point>& a, const std::vector<Point>& b) {
-    const std::size_t n = a.size();
-    const std::size_t m = b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const Point& p = a[i];
-        const Point& q = a[(i + 1) % n];
-        Box e = boxOf(p, q);
-        e.x0 -= kSliverGap, e.y0 -= kSliverGap, e.x1 += kSliverGap, e.y1 += kSliverGap;
-        for (std::size_t j = 0; j < m; ++j) {
+    return forEachMeetingPairBetween(
+        edgeBoxes(a, kSliverGap), edgeBoxes(b, 0.0), [&](std::size_t i, std::size_t j) {
+            const Point& p = a[i];
+            const Point& q = a[(i + 1) % a.size()];
             const Point& r = b[j];
-            const Point& s = b[(j + 1) % m];
-            if (!boxesMeet(e, boxOf(r, s))) continue;
+            const Point& s = b[(j + 1) % b.size()];
             // The segments do not cross, so an end of one is nearest the other.
             const double d =
                 std::min(std::min(edgeDistance(r, s, p.x, p.y), edgeDistance(r, s, q.x, q.y)),
                          std::min(edgeDistance(p, q, r.x, r.y), edgeDistance(p, q, s.x, s.y)));
-            if (d < kSliverGap) return true;
-        }
-    }
-    return false;
+            return d < kSliverGap;
+        });
 }
 
 Polygon ringFromPath(const Path64& path, bool counterClockwise) {

@@ -365,6 +365,130 @@ bool edgeCrossesMove(const SightEdge& e, const ShrunkMove& m) {
                       : edgeCrossesSegment(e.p, e.q, m.a2x, m.a2y, m.b2x, m.b2y, m.dx, m.dy);
 }
 
+// The indexed stretchBlocked: the stretches within the end shrink of a
+// move, and moves shorter than the shrink, are judged on the edges and
+// obstacles near them.
+class StretchTest {
+public:
+    StretchTest(const SightIndex& index, SightScratch& scratch)
+        : index_(index), scene_(*index.scene), scratch_(scratch) {}
+
+    // stretchBlocked on the stretch from (x1, y1) to (x2, y2): a crossing of
+    // an obstacle, or the stretch leaving the lawn other than by a run at an
+    // exempt end (startExempt, endExempt: an end of the move).  Only
+    // obstacles whose box comes near the stretch can hold a crossing.
+    bool blocked(double x1, double y1, double x2, double y2, bool startExempt, bool endExempt) {
+        bool crossed = false;
+        std::vector<std::uint32_t>& tested = scratch_.endObstacles;
+        tested.clear();
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.obstacleStart[cell];
+                 k < index_.obstacleStart[cell + 1] && !crossed; ++k) {
+                const std::uint32_t id = index_.cellObstacles[k];
+                if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
+                tested.push_back(id);
+                crossed = isBig(index_, id) ? bigStretchCrossesObstacle(id, x1, y1, x2, y2)
+                                            : stretchCrossesObstacle(scene_.obstacles[id].points,
+                                                                     x1, y1, x2, y2,
+                                                                     scratch_.params);
+            }
+            return crossed;
+        });
+        return crossed || leavesLawnNearEnd(x1, y1, x2, y2, startExempt, endExempt);
+    }
+
+    // stretchCrossesObstacle on an obstacle of many corners, without walking
+    // its outline: the stretch meets only the edges listed in the cells it
+    // touches (an edge that is not nearly parallel to it and lies farther
+    // than the cell margin adds no meeting, as for the move, see above) and
+    // the nearly parallel and short ones; a piece's midpoint is judged by
+    // the obstacle's bands and the edges listed at it.  The meetings are
+    // sorted, so their order (and an edge met twice) changes nothing.
+    bool bigStretchCrossesObstacle(std::uint32_t ob, double x1, double y1, double x2, double y2) {
+        const std::vector<Point>& ring = scene_.obstacles[ob].points;
+        const double dx = x2 - x1;
+        const double dy = y2 - y1;
+        const double dd = dx * dx + dy * dy;
+        if (!(dd > 0.0)) return false;
+        const double length = std::sqrt(dd);
+        double sine = kMinNonParallelSine;
+        if (!index_.angles.empty())
+            sine = std::max(sine, 4.0 * kParallelTolerance / (length * index_.minEdgeLength));
+        if (!(sine <= kMaxNonParallelSine))
+            return stretchCrossesObstacle(ring, x1, y1, x2, y2, scratch_.params);
+        std::vector<double>& params = scratch_.params;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        const std::int32_t own = static_cast<std::int32_t>(ob);
+        auto meet = [&](std::uint32_t id) {
+            const SightEdge& e = index_.edges[id];
+            if (e.ring == own) edgeMeetings(e.p, e.q, x1, y1, dx, dy, dd, params);
+        };
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.bigEdgeStart[cell]; k < index_.bigEdgeStart[cell + 1]; ++k)
+                meet(index_.cellBigEdges[k]);
+            return false;
+        });
+        for (std::uint32_t id : index_.shortEdges) meet(id);
+        const double theta = foldedAngle(dx, dy);
+        const double half = sine * kHalfPi * (1.0 + 1e-9) + 1e-12;
+        auto meetAngles = [&](double lo, double hi) {
+            auto it = std::lower_bound(index_.angles.begin(), index_.angles.end(), lo);
+            for (; it != index_.angles.end() && *it <= hi; ++it)
+                meet(index_.angleEdges[static_cast<std::size_t>(it - index_.angles.begin())]);
+        };
+        meetAngles(theta - half, theta + half);
+        if (theta - half < 0.0) meetAngles(theta - half + kPi, kPi);
+        if (theta + half >= kPi) meetAngles(0.0, theta + half - kPi);
+        return deepPieceBeyondEndRuns(params, x1, y1, x2, y2, false, false,
+                                      [this, ob](double x, double y) {
+                                          return pointStrictlyInObstacle(index_, ob, x, y) &&
+                                                 bigObstacleFartherThan(index_, ob, x, y,
+                                                                        kCrossingDepth);
+                                      });
+    }
+
+    // stretchLeavesLawn on the stretch: the perimeter edges near it are all
+    // listed in the cells within kSightQueryPad of it, and where a piece's
+    // midpoint is no farther than kSightCellMargin from the perimeter, the
+    // edges listed at it give its distance.
+    bool leavesLawnNearEnd(double x1, double y1, double x2, double y2, bool startExempt,
+                           bool endExempt) {
+        std::vector<std::uint32_t>& near = scratch_.endPerimeterEdges;
+        near.clear();
+        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
+            for (std::uint32_t k = index_.cellStart[cell]; k < index_.cellStart[cell + 1]; ++k) {
+                const std::uint32_t id = index_.cellEdges[k];
+                if (std::find(near.begin(), near.end(), id) != near.end()) continue;
+                const SightEdge& e = index_.edges[id];
+                if (edgeNearStretch(e.p, e.q, x1, y1, x2, y2)) near.push_back(id);
+            }
+            return false;
+        });
+        const double dx = x2 - x1;
+        const double dy = y2 - y1;
+        const double dd = dx * dx + dy * dy;
+        if (!(dd > 0.0)) return false;
+        std::vector<double>& params = scratch_.params;
+        params.clear();
+        params.push_back(0.0);
+        params.push_back(1.0);
+        for (std::uint32_t id : near)
+            edgeMeetings(index_.edges[id].p, index_.edges[id].q, x1, y1, dx, dy, dd, params);
+        return deepPieceBeyondEndRuns(params, x1, y1, x2, y2, startExempt, endExempt,
+                                      [this](double x, double y) {
+                                          return !pointInPerimeter(index_, x, y) &&
+                                                 distanceToPerimeter(index_, x, y) > kCrossingDepth;
+                                      });
+    }
+
+private:
+    const SightIndex& index_;
+    const Environment& scene_;
+    SightScratch& scratch_;
+};
+
 // One indexed line-of-sight test, as a few steps over the shrunk move
 // A2 -> B2 (d = B2 - A2); each step may decide that the move is blocked.
 class SightTest {
@@ -404,8 +528,9 @@ public:
         if (crossesFarEdge()) return false;
         if (someObstaclePieceInside()) return false;
         if (somePerimeterPieceOutside()) return false;
-        return !crossesObstacleNearEnd(ax_, ay_, a2x_, a2y_, true) &&
-               !crossesObstacleNearEnd(b2x_, b2y_, bx_, by_, false);
+        StretchTest stretch(index_, scratch_);
+        return !stretch.blocked(ax_, ay_, a2x_, a2y_, true, false) &&
+               !stretch.blocked(b2x_, b2y_, bx_, by_, false, true);
     }
 
 private:
@@ -545,60 +670,6 @@ private:
             }
         });
         return blocked;
-    }
-
-    // A crossing of an obstacle within the end shrink, on the stretch from
-    // (x1, y1) to (x2, y2), the move's start first (atStart) or its end
-    // second.  Only obstacles whose box comes near the stretch can hold one.
-    bool crossesObstacleNearEnd(double x1, double y1, double x2, double y2, bool atStart) {
-        bool crossed = false;
-        std::vector<std::uint32_t>& tested = scratch_.endObstacles;
-        tested.clear();
-        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
-            for (std::uint32_t k = index_.obstacleStart[cell];
-                 k < index_.obstacleStart[cell + 1] && !crossed; ++k) {
-                const std::uint32_t id = index_.cellObstacles[k];
-                if (std::find(tested.begin(), tested.end(), id) != tested.end()) continue;
-                tested.push_back(id);
-                crossed = stretchCrossesObstacle(scene_.obstacles[id].points, x1, y1, x2, y2,
-                                                 scratch_.params);
-            }
-            return crossed;
-        });
-        return crossed || leavesLawnNearEnd(x1, y1, x2, y2, atStart);
-    }
-
-    // stretchLeavesLawn on the stretch: the perimeter edges near it are all
-    // listed in the cells within kSightQueryPad of it, and where a piece's
-    // midpoint is no farther than kSightCellMargin from the perimeter, the
-    // edges listed at it give its distance.
-    bool leavesLawnNearEnd(double x1, double y1, double x2, double y2, bool atStart) {
-        std::vector<std::uint32_t>& near = scratch_.endPerimeterEdges;
-        near.clear();
-        forEachCellNear(index_.grid, x1, y1, x2, y2, kSightQueryPad, [&](std::size_t cell) {
-            for (std::uint32_t k = index_.cellStart[cell]; k < index_.cellStart[cell + 1]; ++k) {
-                const std::uint32_t id = index_.cellEdges[k];
-                if (std::find(near.begin(), near.end(), id) != near.end()) continue;
-                const SightEdge& e = index_.edges[id];
-                if (edgeNearStretch(e.p, e.q, x1, y1, x2, y2)) near.push_back(id);
-            }
-            return false;
-        });
-        const double dx = x2 - x1;
-        const double dy = y2 - y1;
-        const double dd = dx * dx + dy * dy;
-        if (!(dd > 0.0)) return false;
-        std::vector<double>& params = scratch_.params;
-        params.clear();
-        params.push_back(0.0);
-        params.push_back(1.0);
-        for (std::uint32_t id : near)
-            edgeMeetings(index_.edges[id].p, index_.edges[id].q, x1, y1, dx, dy, dd, params);
-        return deepPieceBeyondEndRuns(params, x1, y1, x2, y2, atStart, !atStart,
-                                      [this](double x, double y) {
-                                          return !pointInPerimeter(index_, x, y) &&
-                                                 distanceToPerimeter(index_, x, y) > kCrossingDepth;
-                                      });
     }
 
     // The shrunk move's ends and middle inside the lawn.
@@ -779,8 +850,13 @@ bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, do
                    double by, const SightHints& hints) {
     scratch.lastBlocker = kNoEdge;
     double length = 0.0;
-    if (!indexedMove(index, ax, ay, bx, by, length))
+    if (!indexedMove(index, ax, ay, bx, by, length)) {
+        // A move shorter than the shrink is judged by its stretch alone.
+        if (length < kSightShrink && index.usable && withinIndexLimit(ax, ay) &&
+            withinIndexLimit(bx, by))
+            return !StretchTest(index, scratch).blocked(ax, ay, bx, by, true, true);
         return isSegmentFree(*index.scene, ax, ay, bx, by);
+    }
     // The likely blockers are tried first: the edges that blocked recent
     // moves (neighbouring moves tend to be blocked by the same edge), the
     // caller's, and the edges of the caller's obstacle.

@@ -24,21 +24,27 @@ NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
 
 // Wire points, then the corners that no earlier node lies within 1 mm of;
 // `obstacleOf`, when given, receives the obstacle each node is a corner of
-// (-1 for wire points and perimeter corners).
+// (-1 for wire points and perimeter corners), and `cornerOf` which corner
+// of it (0 for the others).
 std::vector<TransitNode> baseNodes(const Environment& environment,
-                                   std::vector<std::int32_t>* obstacleOf = nullptr) {
+                                   std::vector<std::int32_t>* obstacleOf = nullptr,
+                                   std::vector<std::uint32_t>* cornerOf = nullptr) {
     std::vector<TransitNode> candidates;
     std::vector<std::int32_t> candidateObstacle;
+    std::vector<std::uint32_t> candidateCorner;
     const std::vector<Point>& wire = environment.virtualWire.points;
     for (std::size_t i = 0; i < wire.size(); ++i) {
         candidates.push_back(
             TransitNode{wire[i].x, wire[i].y, true, static_cast<std::uint64_t>(i)});
     }
     candidateObstacle.assign(candidates.size(), -1);
+    candidateCorner.assign(candidates.size(), 0);
     for (std::size_t o = 0; o < environment.obstacles.size(); ++o) {
-        for (const Point& corner : environment.obstacles[o].points) {
-            candidates.push_back(TransitNode{corner.x, corner.y, false, 0});
+        const std::vector<Point>& corners = environment.obstacles[o].points;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            candidates.push_back(TransitNode{corners[i].x, corners[i].y, false, 0});
             candidateObstacle.push_back(static_cast<std::int32_t>(o));
+            candidateCorner.push_back(static_cast<std::uint32_t>(i));
         }
     }
     for (const Point& corner : environment.perimeter.points)
@@ -62,6 +68,8 @@ std::vector<TransitNode> baseNodes(const Environment& environment,
         nodes.push_back(corner);
         if (obstacleOf != nullptr)
             obstacleOf->push_back(c < candidateObstacle.size() ? candidateObstacle[c] : -1);
+        if (cornerOf != nullptr)
+            cornerOf->push_back(c < candidateCorner.size() ? candidateCorner[c] : 0);
     }
     return nodes;
 }
@@ -348,8 +356,11 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     TransitContext context;
     context.scene = &scene;
     context.sight = &sight;
-    context.nodes = baseNodes(scene, &context.nodeObstacle);
+    context.nodes = baseNodes(scene, &context.nodeObstacle, &context.nodeCorner);
     context.lookup = makeLookup(context.nodes);
+    context.chordApart.resize(scene.obstacles.size());
+    for (std::size_t o = 0; o < scene.obstacles.size(); ++o)
+        context.chordApart[o] = static_cast<std::uint32_t>(chordApart(scene.obstacles[o].points));
 
     context.nearStart.assign(context.nodes.size() + 1, 0);
     for (std::size_t k = 0; k < context.nodes.size(); ++k) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "planner/constants.h"
+#include "planner/geometry.h"
 #include "planner/node_lookup.h"
 #include "planner/sight_index.h"
 #include "planner/scene.h"
@@ -48,6 +50,9 @@ struct TransitContext {
     const SightIndex* sight = nullptr;
     std::vector<TransitNode> nodes;
     std::vector<std::int32_t> nodeObstacle;  // per node: the obstacle it is a corner of, or -1
+    std::vector<std::uint32_t> nodeCorner;   // per node: which corner of that obstacle
+    // Per obstacle: chordApart of its ring (see chordThroughObstacle).
+    std::vector<std::uint32_t> chordApart;
     // The nodes within 1 mm of node k (k itself included, when finite):
     // nearNodes[nearStart[k] .. nearStart[k + 1]).
     std::vector<std::uint32_t> nearStart;
@@ -60,6 +65,26 @@ struct TransitContext {
 };
 
 TransitContext buildTransitContext(const Environment& scene, const SightIndex& sight);
+
+// True only if the move between base nodes a and b is not free: two corners
+// of one obstacle at least its chordApart apart along it (both ways, and
+// that is not 0), and at least kSightShrink apart (the midpoint of such a
+// move lies inside the obstacle).  Found without a sight test: along a
+// round bed of many corners most moves a search looks at are such chords.
+inline bool chordThroughObstacle(const TransitContext& context, std::size_t a, std::size_t b) {
+    const std::int32_t o = context.nodeObstacle[a];
+    if (o < 0 || o != context.nodeObstacle[b]) return false;
+    const std::size_t apartAtLeast = context.chordApart[static_cast<std::size_t>(o)];
+    if (apartAtLeast == 0) return false;
+    const std::size_t corners = context.scene->obstacles[static_cast<std::size_t>(o)].points.size();
+    const std::size_t i = context.nodeCorner[a];
+    const std::size_t j = context.nodeCorner[b];
+    const std::size_t apart = i > j ? i - j : j - i;
+    if (apart < apartAtLeast || corners - apart < apartAtLeast) return false;
+    const TransitNode& p = context.nodes[a];
+    const TransitNode& q = context.nodes[b];
+    return !(distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink);
+}
 
 // Line-of-sight answers between nodes of one context, found once and kept
 // for the later searches of the same scene (0 unknown, 1 free, 2 blocked),

@@ -179,13 +179,14 @@ private:
     }
 
     // The known answer for the move from closed record c to node k: 0
-    // unknown, 1 free, 2 blocked.
+    // unknown, 1 free, 2 blocked (kept, or a chord through an obstacle).
     std::uint8_t knownAnswer(std::uint32_t c, std::size_t k) const {
         if (k == baseCount_) return towardsTarget_[c];
         const std::int32_t from = records_[closed_[c]].node;
         if (from < 0) return fromStart_[k];
         const std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
-        return row.empty() ? 0 : row[k];
+        if (!row.empty() && row[k] != 0) return row[k];
+        return chordThroughObstacle(context_, static_cast<std::size_t>(from), k) ? 2 : 0;
     }
 
     // Tests the move from closed record c to node k and keeps the answer
@@ -221,6 +222,10 @@ private:
 
     // Whether the move is accepted, its likely blockers tried first.
     bool acceptedAfterHints(const Move& m) {
+        const std::int32_t from = records_[closed_[m.from]].node;
+        if (from >= 0 && m.to < baseCount_ &&
+            chordThroughObstacle(context_, static_cast<std::size_t>(from), m.to))
+            return false;
         if (quicklyBlocked(m.from, m.to)) return false;
         return moveAccepted(m.from, m.to, true);
     }

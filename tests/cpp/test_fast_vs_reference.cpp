@@ -734,6 +734,98 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
     EXPECT_LT(free, total * 9 / 10);
 }
 
+// Round beds of many corners (recorded outlines), fine enough that their
+// nearest chords run within a few micrometres of the outline, some with a
+// corner nudged out of convexity, and a second ring in their box: every
+// chord the transit search takes as blocked without a test is blocked, and
+// the indexed test agrees with the straightforward one on moves between
+// corners, along the outline and shorter than the end shrink.
+TEST(FastVersusReference, MovesBetweenCornersOfRoundBeds) {
+    GardenMaker maker(4242);
+    std::size_t claimed = 0, total = 0, free = 0;
+    for (int i = 0; i < 40; ++i) {
+        Environment env(Polygon({{-12.0, -12.0}, {12.0, -12.0}, {12.0, 12.0}, {-12.0, 12.0}}));
+        struct Nudged {
+            std::size_t obstacle;
+            int first, count;
+        };
+        std::vector<Nudged> nudged;
+        auto round = [&](int corners, double radius, double cx, double cy) {
+            std::vector<Point> ring;
+            const double squash = maker.chance(0.3) ? maker.uniform(0.5, 1.0) : 1.0;
+            for (int k = 0; k < corners; ++k) {
+                const double a = 2 * 3.141592653589793 * k / corners;
+                ring.emplace_back(cx + radius * std::cos(a), cy + squash * radius * std::sin(a));
+            }
+            if (maker.chance(0.4)) {
+                // Corners pushed in or out by about the depth of a chord, or
+                // in by far more (a notch that chords across pass outside).
+                const int first = maker.integer(0, corners - 1);
+                const int count = maker.integer(1, 3);
+                const double f = maker.chance(0.5) ? 1.0 + maker.uniform(-2.0, 2.0) / (corners * corners)
+                                                   : maker.uniform(0.9, 0.99);
+                for (int c = 0; c < count; ++c) {
+                    Point& p = ring[static_cast<std::size_t>((first + c) % corners)];
+                    p = Point(cx + (p.x - cx) * f, cy + (p.y - cy) * f);
+                }
+                nudged.push_back({env.obstacles.size(), first, count});
+            }
+            return ring;
+        };
+        const int corners = maker.integer(60, 3000);
+        env.addObstacle(Polygon(round(corners, maker.uniform(1.0, 10.0), 0.0, 0.0)));
+        env.addObstacle(Polygon(round(maker.integer(8, 4000), maker.uniform(0.2, 2.0), 9.0, 9.0)));
+        const SightIndex index = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, index);
+        SightScratch scratch;
+        const std::size_t nodes = context.nodes.size();
+        auto nodeOf = [&](std::size_t obstacle, int corner) {
+            const int n = static_cast<int>(env.obstacles[obstacle].points.size());
+            for (std::size_t k = 0; k < nodes; ++k) {
+                if (context.nodeObstacle[k] == static_cast<std::int32_t>(obstacle) &&
+                    static_cast<int>(context.nodeCorner[k]) == ((corner % n) + n) % n)
+                    return k;
+            }
+            return std::size_t{0};
+        };
+        for (int k = 0; k < 1500; ++k) {
+            std::size_t a = static_cast<std::size_t>(maker.integer(0, static_cast<int>(nodes) - 1));
+            std::size_t b = static_cast<std::size_t>(maker.integer(0, static_cast<int>(nodes) - 1));
+            if (k % 7 == 3 && !nudged.empty()) {
+                // Across the nudged corners.
+                const Nudged& m = nudged[static_cast<std::size_t>(k) % nudged.size()];
+                a = nodeOf(m.obstacle, m.first - maker.integer(1, 4));
+                b = nodeOf(m.obstacle, m.first + m.count - 1 + maker.integer(1, 4));
+            } else if (k % 2 == 0) {
+                // A few corners along the same outline.
+                const int step = maker.integer(-40, 40);
+                const long long j = static_cast<long long>(a) + step;
+                if (j >= 0 && j < static_cast<long long>(nodes)) b = static_cast<std::size_t>(j);
+            }
+            Point pa(context.nodes[a].x, context.nodes[a].y);
+            Point pb(context.nodes[b].x, context.nodes[b].y);
+            if (k % 5 == 1) {
+                // Shorter than the end shrink, from a corner.
+                const double d = maker.uniform(0.0005, 0.0099);
+                const double angle = maker.uniform(0.0, 6.283185307179586);
+                pb = Point(pa.x + d * std::cos(angle), pa.y + d * std::sin(angle));
+            }
+            const bool want = Reference::isSegmentFree(env, pa.x, pa.y, pb.x, pb.y);
+            ASSERT_EQ(isSegmentFree(index, scratch, pa.x, pa.y, pb.x, pb.y), want)
+                << "garden " << i << " move (" << pa.x << ", " << pa.y << ") -> (" << pb.x
+                << ", " << pb.y << ")";
+            if (k % 5 != 1 && chordThroughObstacle(context, a, b)) {
+                ASSERT_FALSE(want) << "garden " << i << " chord " << a << " -> " << b;
+                ++claimed;
+            }
+            free += want;
+            ++total;
+        }
+    }
+    EXPECT_GT(claimed, total / 10);
+    EXPECT_GT(free, total / 10);
+}
+
 TEST(FastVersusReference, TransitSearchesSharingOneCache) {
     GardenMaker maker(4242);
     for (int i = 0; i < 250; ++i) {
