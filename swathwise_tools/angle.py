@@ -471,6 +471,11 @@ class _Ranked:
         best are all forecast.  With ``coverage_first`` only those of them
         that leave no more pieces out than the best forecast angle."""
         waiting = {a for a in angles if a not in self.done}
+        if not self.forecasts and len({self.lanes_cut[a] for a in waiting}) <= 1:
+            # Where every angle cuts off as many lanes, forecasts would tell
+            # the angles apart by laps alone: the plans tell it (see
+            # forecast_holds) and the prices rank them.
+            return sorted(waiting, key=lambda a: (self.prices[a], a))[:count]
         while True:
             others = self._laps_cut()
 
@@ -498,7 +503,11 @@ class _Ranked:
 
     def forecast_holds(self) -> bool:
         """Whether the forecasts tell the planned angles apart as their
-        plans do: each plan leaves out as many more pieces than forecast."""
+        plans do: each plan leaves out as many more pieces than forecast.
+        Where nothing was forecast, whether the plans leave equally many
+        pieces out."""
+        if not self.forecasts:
+            return len({t.missed for t in self.done.values()}) <= 1
         self.forecast(self.done)
         return len({t.missed - self.forecasts[a] for a, t in self.done.items()}) <= 1
 
