@@ -38,7 +38,9 @@ the angles that lead counting their lanes cut off and the fewest other
 pieces (laps) cut off seen so far are forecast in full (every piece cut
 off, about a quarter of a plan).  Angles rank by pieces cut off, then by
 price; of the tenths only those that leave no more out than the best
-forecast are planned.  Where a plan leaves out more pieces than forecast by
+forecast are planned.  Where every priced angle cuts off as many lanes,
+nothing is forecast: the prices rank the angles and the plans tell whether
+coverage depends on the angle.  Where a plan leaves out more pieces than forecast by
 a number that differs from angle to angle (pockets the parts do not tell,
 such as beds meeting at a point), every candidate is planned, so the search
 never gives up coverage for time.  :func:`search_angle_exhaustive` plans
