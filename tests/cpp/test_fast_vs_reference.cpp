@@ -571,43 +571,32 @@ TEST(FastVersusReference, WholeTasksOnClutteredGardens) {
     EXPECT_GT(fastFailures, 300u);  // many pieces out of reach
 }
 
-TEST(FastVersusReference, WholeTasksOnGardensWithContactsAndPockets) {
-    GardenMaker maker(20261209);
-    for (int i = 0; i < 240; ++i) {
-        const GardenMaker::Task t = maker.contactTask();
+// Plans `count` gardens of one generator, full and lean, and expects the
+// straightforward planner's results of each.
+void expectWholeTasksMatch(std::uint64_t seed, int count, GardenMaker::Task (GardenMaker::*make)(),
+                           const char* label) {
+    GardenMaker maker(seed);
+    for (int i = 0; i < count; ++i) {
+        const GardenMaker::Task t = (maker.*make)();
         const auto fast = computeFullTask(t.environment, t.settings, t.start);
         const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
         const std::string d = compareResults(fast, reference);
-        ASSERT_TRUE(d.empty()) << "garden with contacts " << i << ": " << d;
+        ASSERT_TRUE(d.empty()) << label << " " << i << ": " << d;
         const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
-        ASSERT_TRUE(lean.empty()) << "garden with contacts " << i << ": " << lean;
+        ASSERT_TRUE(lean.empty()) << label << " " << i << ": " << lean;
     }
+}
+
+TEST(FastVersusReference, WholeTasksOnGardensWithContactsAndPockets) {
+    expectWholeTasksMatch(20261209, 240, &GardenMaker::contactTask, "garden with contacts");
 }
 
 TEST(FastVersusReference, WholeTasksOnRealStyleGardens) {
-    GardenMaker maker(20261209);
-    for (int i = 0; i < 300; ++i) {
-        const GardenMaker::Task t = maker.realStyleTask();
-        const auto fast = computeFullTask(t.environment, t.settings, t.start);
-        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
-        const std::string d = compareResults(fast, reference);
-        ASSERT_TRUE(d.empty()) << "real-style garden " << i << ": " << d;
-        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
-        ASSERT_TRUE(lean.empty()) << "real-style garden " << i << ": " << lean;
-    }
+    expectWholeTasksMatch(20261209, 300, &GardenMaker::realStyleTask, "real-style garden");
 }
 
 TEST(FastVersusReference, WholeTasksWithPointsAtTheOutlines) {
-    GardenMaker maker(20261210);
-    for (int i = 0; i < 150; ++i) {
-        const GardenMaker::Task t = maker.endsTask();
-        const auto fast = computeFullTask(t.environment, t.settings, t.start);
-        const auto reference = Reference::computeFullTask(t.environment, t.settings, t.start);
-        const std::string d = compareResults(fast, reference);
-        ASSERT_TRUE(d.empty()) << "garden with points at the outlines " << i << ": " << d;
-        const std::string lean = compareLean(t.environment, t.settings, t.start, reference);
-        ASSERT_TRUE(lean.empty()) << "garden with points at the outlines " << i << ": " << lean;
-    }
+    expectWholeTasksMatch(20261210, 150, &GardenMaker::endsTask, "garden with points at the outlines");
 }
 
 // Park-like gardens: many round trees and long bed outlines, merged where
