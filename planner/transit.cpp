@@ -343,6 +343,68 @@ private:
     std::vector<std::uint8_t> verdict_;
 };
 
+// The node rows of the obstacles, and the close peers of the nodes of
+// obstacles with a chordApart: nodes within kSightShrink of each other are
+// found in a grid of cells of that size.
+void findChordPeers(TransitContext& context) {
+    const std::size_t obstacles = context.chordApart.size();
+    const std::size_t count = context.nodes.size();
+    context.obstacleNodeStart.assign(obstacles, 0);
+    context.obstacleNodeEnd.assign(obstacles, 0);
+    for (std::size_t k = count; k-- > 0;) {
+        const std::int32_t o = context.nodeObstacle[k];
+        if (o < 0) continue;
+        const std::size_t ob = static_cast<std::size_t>(o);
+        if (context.obstacleNodeEnd[ob] == 0) context.obstacleNodeEnd[ob] = static_cast<std::uint32_t>(k + 1);
+        context.obstacleNodeStart[ob] = static_cast<std::uint32_t>(k);
+    }
+    std::vector<std::vector<std::uint32_t>> peers(count);
+    std::vector<std::pair<std::pair<std::int64_t, std::int64_t>, std::uint32_t>> cells;
+    for (std::size_t o = 0; o < obstacles; ++o) {
+        if (context.chordApart[o] == 0) continue;
+        const std::uint32_t first = context.obstacleNodeStart[o];
+        const std::uint32_t end = context.obstacleNodeEnd[o];
+        cells.clear();
+        auto cellOf = [](double v) { return static_cast<std::int64_t>(std::floor(v / kSightShrink)); };
+        for (std::uint32_t k = first; k < end; ++k)
+            cells.push_back({{cellOf(context.nodes[k].x), cellOf(context.nodes[k].y)}, k});
+        std::sort(cells.begin(), cells.end());
+        for (std::uint32_t k = first; k < end; ++k) {
+            const std::int64_t cx = cellOf(context.nodes[k].x);
+            const std::int64_t cy = cellOf(context.nodes[k].y);
+            // (Two cells either way: the division may round across a border.)
+            for (std::int64_t gx = cx - 2; gx <= cx + 2; ++gx) {
+                for (std::int64_t gy = cy - 2; gy <= cy + 2; ++gy) {
+                    auto it = std::lower_bound(cells.begin(), cells.end(),
+                                               std::make_pair(std::make_pair(gx, gy), std::uint32_t{0}));
+                    for (; it != cells.end() && it->first == std::make_pair(gx, gy); ++it) {
+                        const std::uint32_t j = it->second;
+                        if (j == k) continue;
+                        // Exactly the cases where chordThroughObstacle fails
+                        // on its distance alone.
+                        const std::size_t corners = context.scene->obstacles[o].points.size();
+                        const std::size_t a = context.nodeCorner[k];
+                        const std::size_t b = context.nodeCorner[j];
+                        const std::size_t apart = a > b ? a - b : b - a;
+                        if (apart < context.chordApart[o] || corners - apart < context.chordApart[o])
+                            continue;
+                        const TransitNode& p = context.nodes[k];
+                        const TransitNode& q = context.nodes[j];
+                        if (distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink) peers[k].push_back(j);
+                    }
+                }
+            }
+            std::sort(peers[k].begin(), peers[k].end());
+        }
+    }
+    context.closePeerStart.assign(count + 1, 0);
+    context.closePeers.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+        context.closePeers.insert(context.closePeers.end(), peers[k].begin(), peers[k].end());
+        context.closePeerStart[k + 1] = static_cast<std::uint32_t>(context.closePeers.size());
+    }
+}
+
 }  // namespace
 
 std::vector<TransitNode> buildTransitNodes(const Environment& environment, double targetX,
@@ -361,6 +423,8 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     context.chordApart.resize(scene.obstacles.size());
     for (std::size_t o = 0; o < scene.obstacles.size(); ++o)
         context.chordApart[o] = static_cast<std::uint32_t>(chordApart(scene.obstacles[o].points));
+
+    findChordPeers(context);
 
     context.nearStart.assign(context.nodes.size() + 1, 0);
     for (std::size_t k = 0; k < context.nodes.size(); ++k) {

@@ -53,6 +53,16 @@ struct TransitContext {
     std::vector<std::uint32_t> nodeCorner;   // per node: which corner of that obstacle
     // Per obstacle: chordApart of its ring (see chordThroughObstacle).
     std::vector<std::uint32_t> chordApart;
+    // Per obstacle: its corners' nodes, which come in a row in the order of
+    // the corners: nodes obstacleNodeStart[o] .. obstacleNodeEnd[o].
+    std::vector<std::uint32_t> obstacleNodeStart;
+    std::vector<std::uint32_t> obstacleNodeEnd;
+    // Per node of an obstacle with a chordApart: the nodes of that obstacle
+    // far enough apart along it, but nearer than kSightShrink, so that
+    // chordThroughObstacle does not hold (rare: very small or thin rings),
+    // in increasing order: closePeers[closePeerStart[k] .. closePeerStart[k + 1]).
+    std::vector<std::uint32_t> closePeerStart;
+    std::vector<std::uint32_t> closePeers;
     // The nodes within 1 mm of node k (k itself included, when finite):
     // nearNodes[nearStart[k] .. nearStart[k + 1]).
     std::vector<std::uint32_t> nearStart;
@@ -95,6 +105,10 @@ struct TransitCache {
     // Per node: the edge that blocked the last move towards it found blocked
     // by an edge (kNoEdge for none yet), tried first for the next.
     std::vector<std::uint32_t> blockerTo;
+    // Per node: the edge through which the last move towards it entered the
+    // convex obstacle it is a corner of (kNoEdge for none yet), where the
+    // next one is looked for first.
+    std::vector<std::uint32_t> entryTo;
 };
 
 // What a failed search reached: the nodes it closed, sorted.  `complete`

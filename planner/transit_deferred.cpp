@@ -239,7 +239,7 @@ private:
         const TransitNode& n = node(k);
         if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return false;
         if (!blockedByHints(*context_.sight, cache_.sightScratch, cur.x, cur.y, n.x, n.y,
-                            hintsTowards(k)))
+                            hintsTowards(cur.x, cur.y, k)))
             return false;
         cache_.blockerTo[k] = cache_.sightScratch.lastBlocker;
         return true;
@@ -491,12 +491,15 @@ private:
         // their sum over the square root of two (the move's length along a
         // diagonal): kBelowHalfRoot2 stays below that factor by more than
         // the rounding of the sum, the product and the root.
-        for (std::size_t k = 0; k < count; ++k) {
-            const double dx = std::fabs(xs[k] - cur.x);
-            const double dy = std::fabs(ys[k] - cur.y);
-            const double bound = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
-            out[listedCount] = static_cast<std::uint32_t>(k);
-            listedCount += keys[k] > cur.g + bound ? 1 : 0;
+        listRanges(records_[closed_[c]].node, count);
+        for (const std::pair<std::uint32_t, std::uint32_t>& range : ranges_) {
+            for (std::size_t k = range.first; k < range.second; ++k) {
+                const double dx = std::fabs(xs[k] - cur.x);
+                const double dy = std::fabs(ys[k] - cur.y);
+                const double bound = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
+                out[listedCount] = static_cast<std::uint32_t>(k);
+                listedCount += keys[k] > cur.g + bound ? 1 : 0;
+            }
         }
         listed_.resize(listedCount);
         if (cur.onWire) {
@@ -543,6 +546,57 @@ private:
             ++version_[s];
             pushKey(s);
         }
+    }
+
+    // The nodes an expansion from node `from` (-1 for the start) looks at,
+    // as increasing ranges into ranges_: all of them, but where `from` is a
+    // corner of an obstacle with a chordApart, that obstacle's nodes that
+    // chordThroughObstacle rules out (a move to one is known to be blocked,
+    // so the expansion would pass over it).
+    void listRanges(std::int32_t from, std::size_t count) {
+        ranges_.clear();
+        const std::int32_t o = from >= 0 ? context_.nodeObstacle[static_cast<std::size_t>(from)] : -1;
+        const std::size_t apart =
+            o >= 0 ? context_.chordApart[static_cast<std::size_t>(o)] : 0;
+        if (apart == 0) {
+            ranges_.push_back({0, static_cast<std::uint32_t>(count)});
+            return;
+        }
+        const std::size_t ob = static_cast<std::size_t>(o);
+        const std::size_t f = static_cast<std::size_t>(from);
+        const std::uint32_t first = context_.obstacleNodeStart[ob];
+        const std::uint32_t end = context_.obstacleNodeEnd[ob];
+        const std::size_t n = context_.scene->obstacles[ob].points.size();
+        const std::size_t i = context_.nodeCorner[f];
+        ranges_.push_back({0, first});
+        ranges_.push_back({end, static_cast<std::uint32_t>(count)});
+        // The nodes whose corners lie within apart - 1 of corner i, either
+        // way round: corners (i - apart, i + apart), and past n - apart
+        // round the other way.
+        auto cornerRange = [&](std::size_t lo, std::size_t hi) {  // corners [lo, hi]
+            const auto b = context_.nodeCorner.begin();
+            const auto low = std::lower_bound(b + first, b + end, lo);
+            const auto high = std::upper_bound(low, b + end, hi);
+            ranges_.push_back(
+                {static_cast<std::uint32_t>(low - b), static_cast<std::uint32_t>(high - b)});
+        };
+        cornerRange(i + 1 >= apart ? i + 1 - apart : 0, std::min(n - 1, i + apart - 1));
+        if (i + n + 1 > apart && i + n + 1 - apart <= n - 1) cornerRange(i + n + 1 - apart, n - 1);
+        if (i + apart >= n + 1) cornerRange(0, i + apart - n - 1);
+        for (std::uint32_t p = context_.closePeerStart[f]; p < context_.closePeerStart[f + 1]; ++p)
+            ranges_.push_back({context_.closePeers[p], context_.closePeers[p] + 1});
+        std::sort(ranges_.begin(), ranges_.end());
+        // Merged where they overlap.
+        std::size_t kept = 0;
+        for (const std::pair<std::uint32_t, std::uint32_t>& r : ranges_) {
+            if (r.first >= r.second) continue;
+            if (kept > 0 && r.first <= ranges_[kept - 1].second) {
+                ranges_[kept - 1].second = std::max(ranges_[kept - 1].second, r.second);
+                continue;
+            }
+            ranges_[kept++] = r;
+        }
+        ranges_.resize(kept);
     }
 
     void closeDeferred(std::uint32_t id) {
@@ -594,6 +648,7 @@ private:
     std::vector<double> py_;
     std::vector<double> nodeKey_;
     std::vector<std::uint32_t> listed_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_;
     // Per closed record: its position and cost; per node: its closed
     // record's place, or -1.
     std::vector<double> closedX_;

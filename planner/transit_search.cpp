@@ -32,6 +32,7 @@ TransitSearch::TransitSearch(const TransitContext& context, TransitCache& cache,
         targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
     if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
     if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
+    if (cache_.entryTo.size() != baseCount_) cache_.entryTo.assign(baseCount_, kNoEdge);
 }
 
 void TransitSearch::describeReach(TransitReach& reach) const {
@@ -89,9 +90,25 @@ SightHints TransitSearch::hintsTowards(std::size_t k) const {
     return hints;
 }
 
+SightHints TransitSearch::hintsTowards(double x, double y, std::size_t k) {
+    SightHints hints = hintsTowards(k);
+    // A corner of a round bed hidden behind the bed itself: the move enters
+    // the bed on the far side.
+    if (k < baseCount_ && hints.obstacle >= 0) {
+        const std::size_t o = static_cast<std::size_t>(hints.obstacle);
+        const std::vector<std::uint8_t>& big = context_.sight->obstacleIsBig;
+        if (context_.chordApart[o] != 0 && o < big.size() && big[o] != 0) {
+            hints.entry = entryEdgeAtCorner(*context_.sight, o, context_.nodeCorner[k], x, y,
+                                            cache_.entryTo[k]);
+            if (hints.entry != kNoEdge) cache_.entryTo[k] = hints.entry;
+        }
+    }
+    return hints;
+}
+
 bool TransitSearch::sightTowards(double x, double y, std::size_t k, bool hintsTried) {
     const TransitNode& n = node(k);
-    SightHints hints = hintsTowards(k);
+    SightHints hints = hintsTowards(x, y, k);
     hints.tried = hintsTried && k < baseCount_;
     const bool free = isSegmentFree(*context_.sight, cache_.sightScratch, x, y, n.x, n.y, hints);
     if (!free && k < baseCount_ && cache_.sightScratch.lastBlocker != kNoEdge)

@@ -88,6 +88,10 @@ protected:
     // of (none for the target).
     SightHints hintsTowards(std::size_t k) const;
 
+    // Those of a move from (x, y) to node k, with the edge through which it
+    // enters a convex obstacle of many corners that k is a corner of.
+    SightHints hintsTowards(double x, double y, std::size_t k);
+
     // Line of sight from (x, y) to node k, its likely blockers tried first
     // unless `hintsTried` (blockedByHints found none crossing just before);
     // the edge found blocking it is kept for the next move towards k.
