@@ -806,8 +806,8 @@ bool hintedEdgeCrosses(const SightIndex& index, SightScratch& scratch, const Shr
         scratch.lastBlocker = id;
         return true;
     };
-    if (hints.edge < index.edges.size() && blocks(hints.edge)) return true;
-    if (hints.entry < index.edges.size() && hints.entry != hints.edge && blocks(hints.entry))
+    if (hints.entry < index.edges.size() && blocks(hints.entry)) return true;
+    if (hints.edge < index.edges.size() && hints.edge != hints.entry && blocks(hints.edge))
         return true;
     if (scratch.edgeMark.size() == index.edges.size()) {
         for (std::size_t k = 0; k < scratch.blockerCount; ++k) {

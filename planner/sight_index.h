@@ -110,7 +110,7 @@ struct SightHints {
     std::uint32_t edge = kNoEdge;
     std::int32_t obstacle = -1;
     // An edge the move is expected to cross on its way into a convex
-    // obstacle (see entryEdgeAtCorner), tried right after `edge`.
+    // obstacle (see entryEdgeAtCorner), tried first.
     std::uint32_t entry = kNoEdge;
     // The caller found with blockedByHints, just before, that none of them
     // (nor a recent blocker) crosses the move: they are not tried again.

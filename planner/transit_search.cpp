@@ -98,9 +98,17 @@ SightHints TransitSearch::hintsTowards(double x, double y, std::size_t k) {
         const std::size_t o = static_cast<std::size_t>(hints.obstacle);
         const std::vector<std::uint8_t>& big = context_.sight->obstacleIsBig;
         if (context_.chordApart[o] != 0 && o < big.size() && big[o] != 0) {
-            hints.entry = entryEdgeAtCorner(*context_.sight, o, context_.nodeCorner[k], x, y,
-                                            cache_.entryTo[k]);
-            if (hints.entry != kNoEdge) cache_.entryTo[k] = hints.entry;
+            // Moves are mostly tested in the order of their directions from
+            // one position: the last one's edge lies near, if it is of this
+            // obstacle; else the last move towards k's.
+            const std::uint32_t first = context_.sight->obstacleEdgeBegin[o];
+            const std::size_t corners = context_.scene->obstacles[o].points.size();
+            const std::uint32_t guess = lastEntry_ >= first && lastEntry_ - first < corners
+                                            ? lastEntry_
+                                            : cache_.entryTo[k];
+            hints.entry =
+                entryEdgeAtCorner(*context_.sight, o, context_.nodeCorner[k], x, y, guess);
+            if (hints.entry != kNoEdge) cache_.entryTo[k] = lastEntry_ = hints.entry;
         }
     }
     return hints;

@@ -128,6 +128,7 @@ protected:
     std::vector<std::uint32_t> sorted_;
     std::vector<std::uint32_t> sectorOf_;
     std::vector<std::uint32_t> sectorCount_;
+    std::uint32_t lastEntry_ = kNoEdge;  // the entry edge of the last hints found
 };
 
 }  // namespace Planner

@@ -815,6 +815,107 @@ TEST(FastVersusReference, MovesBetweenCornersOfRoundBeds) {
     EXPECT_GT(free, total / 10);
 }
 
+// The edge through which a move enters a round bed at a corner hidden
+// behind it, tried first by the sight test: where that edge crosses the
+// move (all the hint stands for), the straightforward test finds it
+// blocked, and the edge is found for most hidden corners.  A certificate
+// that took the corner's being hidden for enough (the move arriving through
+// the inside of the corner) would be wrong: moves that graze the bed within
+// the end shrink are free, and this comparison finds them.
+TEST(FastVersusReference, EntryEdgesOfRoundBedsAgainstTheStraightforwardTest) {
+    GardenMaker maker(515);
+    std::size_t hidden = 0, claimed = 0, grazing = 0, total = 0;
+    for (int i = 0; i < 12; ++i) {
+        Environment env(Polygon({{-12.0, -12.0}, {12.0, -12.0}, {12.0, 12.0}, {-12.0, 12.0}}));
+        const int corners = maker.integer(48, 1500);
+        const double radius = maker.uniform(0.3, 2.5);
+        const double squash = maker.chance(0.3) ? maker.uniform(0.5, 1.0) : 1.0;
+        std::vector<Point> ring;
+        for (int k = 0; k < corners; ++k) {
+            const double a = 2 * 3.141592653589793 * k / corners;
+            ring.emplace_back(3.0 + radius * std::cos(a), 2.0 + squash * radius * std::sin(a));
+        }
+        env.addObstacle(Polygon(ring));
+        env.addObstacle(Polygon({{-8.0, -8.0}, {-6.0, -8.0}, {-6.0, -6.0}, {-8.0, -6.0}}));
+        ring = env.obstacles[0].points;  // as the scene keeps it
+        const SightIndex index = buildSightIndex(env);
+        SightScratch scratch;
+        for (int k = 0; k < 600; ++k) {
+            const std::size_t corner = static_cast<std::size_t>(maker.integer(0, corners - 1));
+            const Point& v = ring[corner];
+            Point a(maker.uniform(-11.5, 11.5), maker.uniform(-11.5, 11.5));
+            if (k % 3 == 0) {
+                // Nearly along the outline, just inside the corner or outside.
+                const Point& next = ring[(corner + 1) % ring.size()];
+                const double ex = next.x - v.x, ey = next.y - v.y;
+                const double turn = maker.uniform(-3e-3, 3e-3);
+                const double length = maker.uniform(0.3, 4.0) / std::sqrt(ex * ex + ey * ey);
+                a = Point(v.x + length * (ex * std::cos(turn) - ey * std::sin(turn)),
+                          v.y + length * (ex * std::sin(turn) + ey * std::cos(turn)));
+            }
+            SightHints hints;
+            hints.entry = entryEdgeAtCorner(index, 0, corner, a.x, a.y);
+            const bool want = Reference::isSegmentFree(env, a.x, a.y, v.x, v.y);
+            ASSERT_EQ(isSegmentFree(index, scratch, a.x, a.y, v.x, v.y, hints), want)
+                << "garden " << i << " move (" << a.x << ", " << a.y << ") -> corner " << corner;
+            ++total;
+            if (hints.entry == kNoEdge) continue;
+            ++hidden;
+            grazing += want;  // hidden by the corner's own sides, and free all the same
+            SightScratch fresh;
+            SightHints only;
+            only.entry = hints.entry;
+            if (blockedByHints(index, fresh, a.x, a.y, v.x, v.y, only)) {
+                ASSERT_FALSE(want) << "garden " << i << " corner " << corner;
+                ASSERT_EQ(fresh.lastBlocker, hints.entry);
+                ++claimed;
+            }
+        }
+    }
+    EXPECT_GT(hidden, total / 5);
+    EXPECT_GT(claimed, hidden * 3 / 4);
+    EXPECT_GT(grazing, 0u);
+}
+
+// Lean searches round beds of many corners and tiny ones (whose corners far
+// apart along the outline lie within the end shrink of each other, so the
+// expansions from their corners must still look at those): the same paths
+// as the straightforward search.
+TEST(FastVersusReference, LeanTransitRoundBedsLargeAndTiny) {
+    GardenMaker maker(616);
+    std::size_t peers = 0;
+    for (int i = 0; i < 16; ++i) {
+        Environment env(Polygon({{-12.0, -12.0}, {12.0, -12.0}, {12.0, 12.0}, {-12.0, 12.0}}));
+        auto round = [&](int corners, double radius, double cx, double cy) {
+            std::vector<Point> ring;
+            for (int k = 0; k < corners; ++k) {
+                const double a = 2 * 3.141592653589793 * k / corners;
+                ring.emplace_back(cx + radius * std::cos(a), cy + radius * std::sin(a));
+            }
+            env.addObstacle(Polygon(ring));
+        };
+        round(maker.integer(48, 240), maker.uniform(4.0, 8.0), 0.0, 0.0);
+        round(maker.integer(8, 200), maker.uniform(0.5, 2.0), 8.5, 8.5);
+        for (int t = maker.integer(1, 4); t > 0; --t)
+            round(maker.integer(8, 24), maker.uniform(0.004, 0.008), maker.uniform(-11.0, 11.0),
+                  maker.uniform(9.0, 11.0));
+        const SightIndex sight = buildSightIndex(env);
+        const TransitContext context = buildTransitContext(env, sight);
+        peers += context.closePeers.size();
+        TransitCache cache;
+        for (int k = 0; k < 4; ++k) {
+            const Point a = maker.probe(env, 11.5);
+            const Point b = maker.probe(env, 11.5);
+            std::vector<LineString> referenceEdges;
+            const std::string d = comparePoints(
+                findTransitPath(context, cache, nullptr, a.x, a.y, b.x, b.y),
+                Reference::findTransitPath(env, referenceEdges, a.x, a.y, b.x, b.y), "path");
+            ASSERT_TRUE(d.empty()) << "garden " << i << " search " << k << ": " << d;
+        }
+    }
+    EXPECT_GT(peers, 0u);
+}
+
 TEST(FastVersusReference, TransitSearchesSharingOneCache) {
     GardenMaker maker(4242);
     for (int i = 0; i < 250; ++i) {
