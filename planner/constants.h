@@ -83,6 +83,9 @@ namespace Planner {
 // result, only how soon it comes.
 constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this are searched without
 constexpr double kLaneBoxPad = 0.01;           // lanes: rings and edges this far from a lane are skipped
+constexpr double kRingFilterBoxPad = 1e-6;     // ring filter: obstacles whose box, grown by this ...
+constexpr double kRingFilterBoxShare = 1e-12;  // ... and this share of its largest coordinate, does not
+                                               // hold a ring's first point are skipped
 constexpr std::size_t kLaneSweepMinEdges = 16;  // lanes: rings of this many edges list those near a lane
 constexpr double kSightCellMargin = 0.01;      // an edge is listed in every cell it comes this near
 constexpr double kSightQueryPad = 0.001;       // cells this near a move are visited
