@@ -128,15 +128,37 @@ void linkSlices(const Environment& environment, const std::vector<LineString>& s
                collectSearchDetails);
 }
 
+TransitShare::TransitShare() = default;
+TransitShare::~TransitShare() = default;
+TransitShare::TransitShare(TransitShare&&) noexcept = default;
+TransitShare& TransitShare::operator=(TransitShare&&) noexcept = default;
+
+void prepareTransits(const Environment& environment, const SightIndex& sight,
+                     bool collectSearchDetails, TransitShare& share) {
+    if (!share.context)
+        share.context = std::make_unique<TransitContext>(buildTransitContext(environment, sight));
+    if (!collectSearchDetails && !share.regions)
+        share.regions = std::make_unique<FreeRegions>(buildFreeRegions(*share.context));
+}
+
 void linkSlices(const Environment& environment, const SightIndex& sight,
                 const std::vector<LineString>& slices, const Point& start,
                 PathPlanner::PlanningResult& result, bool collectSearchDetails) {
+    TransitShare share;
+    linkSlices(environment, sight, slices, start, result, collectSearchDetails, share);
+}
+
+void linkSlices(const Environment& environment, const SightIndex& sight,
+                const std::vector<LineString>& slices, const Point& start,
+                PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                TransitShare& share) {
     // Indexes of these slices, shared with the scene's by every iteration.
     SightScratch scratch;
-    // The transit search's nodes are gathered at its first use.
-    std::unique_ptr<TransitContext> transitContext;
-    // The lawn's free regions, found at the first search that keeps no edges.
-    std::unique_ptr<FreeRegions> regions;
+    // The transit search's nodes are gathered at its first use (unless the
+    // caller did), and the lawn's free regions at the first search that
+    // keeps no edges.
+    std::unique_ptr<TransitContext>& transitContext = share.context;
+    std::unique_ptr<FreeRegions>& regions = share.regions;
     TransitCache transitCache;
     Entries list = listEntries(slices);
     PointTree tree = buildPointTree(list.points);
