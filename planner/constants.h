@@ -99,6 +99,8 @@ constexpr std::size_t kSightCellsPerEdge = 2;  // grid size: about this many cel
 constexpr std::int64_t kSightGridMaxSide = 4096;  // ... at most this many along a side ...
 constexpr double kSightGridMinCell = 0.05;     // ... and cells no smaller than this
 constexpr std::size_t kManyCorners = 48;      // sight: obstacles this large are looked at edge by edge
+constexpr std::size_t kTransitThreadCorners = 1000;  // scenes this large plan their order first
+                                                    // and run its searches on two threads
 constexpr std::uint32_t kPointTreeLeafSize = 8;  // points in a leaf of the ordering stage's tree
 constexpr std::size_t kHeapSlack = 4;          // transit: heap entries per node before stale ones go
 constexpr std::uint32_t kDirectionSectors = 1024;  // transit: moves sorted by direction into this many
