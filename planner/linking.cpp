@@ -499,10 +499,10 @@ void linkPlanned(const Environment& environment, const SightIndex& sight,
 void linkSlices(const Environment& environment, const SightIndex& sight,
                 const std::vector<LineString>& slices, const Point& start,
                 PathPlanner::PlanningResult& result, bool collectSearchDetails,
-                TransitShare& share) {
+                TransitShare& share, SearchRun run) {
     std::size_t corners = environment.perimeter.points.size();
     for (const Polygon& obstacle : environment.obstacles) corners += obstacle.points.size();
-    if (corners >= kTransitThreadCorners)
+    if (run == SearchRun::Planned || (run == SearchRun::BySize && corners >= kTransitThreadCorners))
         linkPlanned(environment, sight, slices, start, result, collectSearchDetails, share);
     else
         linkSequential(environment, sight, slices, start, result, collectSearchDetails, share);

@@ -48,12 +48,17 @@ struct TransitShare {
 void prepareTransits(const Environment& environment, const SightIndex& sight,
                      bool collectSearchDetails, TransitShare& share);
 
+// How linkSlices runs its transit searches: one after the other, or with
+// the order planned first and the searches run two at a time (what a scene
+// of kTransitThreadCorners corners or more gets).  The results are the same.
+enum class SearchRun { BySize, OneAfterTheOther, Planned };
+
 // linkSlices with what `share` holds of the searches' shared parts (made
 // for this scene and sight index), and what it lacks made there.
 void linkSlices(const Environment& environment, const SightIndex& sight,
                 const std::vector<LineString>& slices, const Point& start,
                 PathPlanner::PlanningResult& result, bool collectSearchDetails,
-                TransitShare& share);
+                TransitShare& share, SearchRun run = SearchRun::BySize);
 
 // Appends one slice to the path: a lane forwards or reversed, a ring once
 // round in stored order from vertex `entry` back to it.
