@@ -83,6 +83,9 @@ namespace Planner {
 // result, only how soon it comes.
 constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this are searched without
 constexpr double kLaneBoxPad = 0.01;           // lanes: rings and edges this far from a lane are skipped
+constexpr double kRingFilterBoxPad = 1e-6;     // ring filter: obstacles whose box, grown by this ...
+constexpr double kRingFilterBoxShare = 1e-12;  // ... and this share of its largest coordinate, does not
+                                               // hold a ring's first point are skipped
 constexpr std::size_t kLaneSweepMinEdges = 16;  // lanes: rings of this many edges list those near a lane
 constexpr double kSightCellMargin = 0.01;      // an edge is listed in every cell it comes this near
 constexpr double kSightQueryPad = 0.001;       // cells this near a move are visited
@@ -96,6 +99,8 @@ constexpr std::size_t kSightCellsPerEdge = 2;  // grid size: about this many cel
 constexpr std::int64_t kSightGridMaxSide = 4096;  // ... at most this many along a side ...
 constexpr double kSightGridMinCell = 0.05;     // ... and cells no smaller than this
 constexpr std::size_t kManyCorners = 48;      // sight: obstacles this large are looked at edge by edge
+constexpr std::size_t kTransitThreadCorners = 1000;  // scenes this large plan their order first
+                                                    // and run its searches on two threads
 constexpr std::uint32_t kPointTreeLeafSize = 8;  // points in a leaf of the ordering stage's tree
 constexpr std::size_t kHeapSlack = 4;          // transit: heap entries per node before stale ones go
 constexpr std::uint32_t kDirectionSectors = 1024;  // transit: moves sorted by direction into this many

@@ -234,15 +234,62 @@ bool ringLeavesObstacle(const Ring& ring, const std::vector<Point>& obstacle) {
     return false;
 }
 
+// The obstacles of the ring filter, each with its box grown by
+// kRingFilterBoxPad and kRingFilterBoxShare of its largest coordinate.  A
+// point outside such a box lies strictly inside the obstacle for no
+// point-in-ring test: it is on none of its edges, and the crossings of its
+// horizontal all lie on one side of it (the rounding of a crossing is far
+// below the growth), an even number of them, or none.  The test is skipped
+// there.
+struct RingFilter {
+    const Environment* scene = nullptr;
+    // Per obstacle; an empty one's holds no point, one not finite every point.
+    std::vector<Box> boxes;
+};
+
+RingFilter ringFilterOf(const Environment& fullScene) {
+    RingFilter filter;
+    filter.scene = &fullScene;
+    filter.boxes.reserve(fullScene.obstacles.size());
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (const Polygon& obstacle : fullScene.obstacles) {
+        if (obstacle.points.empty()) {
+            filter.boxes.push_back(Box{kInf, kInf, -kInf, -kInf});
+            continue;
+        }
+        const bool finite =
+            std::all_of(obstacle.points.begin(), obstacle.points.end(),
+                        [](const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+        if (!finite) {  // always tested
+            filter.boxes.push_back(Box{-kInf, -kInf, kInf, kInf});
+            continue;
+        }
+        Box b = boxOf(obstacle.points);
+        const double largest = std::max(std::max(std::fabs(b.x0), std::fabs(b.x1)),
+                                        std::max(std::fabs(b.y0), std::fabs(b.y1)));
+        const double pad = kRingFilterBoxPad + kRingFilterBoxShare * largest;
+        b.x0 -= pad, b.y0 -= pad, b.x1 += pad, b.y1 += pad;
+        filter.boxes.push_back(b);
+    }
+    return filter;
+}
+
+bool outsideBox(const Box& b, double x, double y) {
+    return x < b.x0 || x > b.x1 || y < b.y0 || y > b.y1;
+}
+
 // The ring filter: a ring lies inside an obstacle when its first point lies
 // strictly inside it and no part of the ring leaves it (up to the rounding
 // of the grid).  A ring that runs on free lawn is kept even where one of its
 // vertices rounds into an obstacle.
-bool liesInsideObstacle(const Environment& fullScene, const Ring& ring) {
+bool liesInsideObstacle(const RingFilter& filter, const Ring& ring) {
     const Point& first = ring.front();
-    for (const Polygon& obstacle : fullScene.obstacles) {
-        if (isPointStrictlyInPolygon(obstacle.points, first.x, first.y) &&
-            !ringLeavesObstacle(ring, obstacle.points))
+    const std::vector<Polygon>& obstacles = filter.scene->obstacles;
+    for (std::size_t k = 0; k < obstacles.size(); ++k) {
+        if (outsideBox(filter.boxes[k], first.x, first.y)) continue;
+        const std::vector<Point>& obstacle = obstacles[k].points;
+        if (isPointStrictlyInPolygon(obstacle, first.x, first.y) &&
+            !ringLeavesObstacle(ring, obstacle))
             return true;
     }
     return false;
@@ -250,13 +297,13 @@ bool liesInsideObstacle(const Environment& fullScene, const Ring& ring) {
 
 // Appends the paths as rings, each unless it lies inside an obstacle;
 // paths from `unfilteredFrom` on are appended without that test.
-void appendRings(const Environment& fullScene, const Paths64& paths, bool closed,
+void appendRings(const RingFilter& filter, const Paths64& paths, bool closed,
                  std::vector<Ring>& output, std::size_t unfilteredFrom = SIZE_MAX) {
     for (std::size_t k = 0; k < paths.size(); ++k) {
         const Path64& path = paths[k];
         if (path.empty()) continue;
         Ring ring = toRing(path, closed);
-        if (k >= unfilteredFrom || !liesInsideObstacle(fullScene, ring))
+        if (k >= unfilteredFrom || !liesInsideObstacle(filter, ring))
             output.push_back(std::move(ring));
     }
 }
@@ -283,30 +330,30 @@ bool obstaclesLeavePerimeter(const Environment& area) {
 // runs through an obstacle or round the part of one beyond the area.  The
 // outer outlines go through the ring filter; the holes are obstacles'
 // outlines, which bound the area as they stand.
-void appendRegionRings(const Environment& fullScene, const Outlines& outlines,
+void appendRegionRings(const RingFilter& filter, const Outlines& outlines,
                        std::vector<Ring>& output) {
     const Paths64 region = regionOutlines(outlines);
     std::size_t outers = 0;
     while (outers < region.size() && Clipper2Lib::Area(region[outers]) > 0.0) ++outers;
-    appendRings(fullScene, region, true, output, outers);
+    appendRings(filter, region, true, output, outers);
 }
 
 // Insets the gap area by the gap inset factor times the spacing and appends
 // the outlines as open gap rings.  False if the inset cannot be computed.
-bool appendGapRings(const Environment& fullScene, const Outlines& gapArea, double spacing,
+bool appendGapRings(const RingFilter& filter, const Outlines& gapArea, double spacing,
                     std::vector<Ring>& output) {
     Outlines gapSolution;
     if (!offsetStep(gapArea, -(kGapInsetFactor * spacing) * kGridScale, gapSolution)) {
         return false;
     }
-    appendRings(fullScene, gapSolution.paths, false, output);
+    appendRings(filter, gapSolution.paths, false, output);
     return true;
 }
 
 // Appends the gap rings of one inset step: what the previous frontier
 // covered and the step's outlines, pushed back out by one spacing, no longer
 // reach.  False if a step of that cannot be computed.
-bool appendStepGapRings(const Environment& fullScene, const Outlines& frontier,
+bool appendStepGapRings(const RingFilter& filter, const Outlines& frontier,
                         const Outlines& solution, double spacing, std::vector<Ring>& output) {
     Outlines expanded;
     const double growth = kGridScale * spacing;
@@ -320,7 +367,7 @@ bool appendStepGapRings(const Environment& fullScene, const Outlines& frontier,
     clipper.AddClip(expanded.paths);
     Outlines gapArea;
     clipper.Execute(ClipType::Difference, FillRule::EvenOdd, gapArea.paths);
-    return gapArea.paths.empty() || appendGapRings(fullScene, gapArea, spacing, output);
+    return gapArea.paths.empty() || appendGapRings(filter, gapArea, spacing, output);
 }
 
 // Without a lap limit a run goes on while the spacing shrinks the outline;
@@ -500,6 +547,7 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
     // without that outline would be mowing blind.
     Outlines frontier;
     if (!areaOutlines(area, frontier)) return output;
+    const RingFilter filter = ringFilterOf(fullScene);
 
     const bool limited = lapCount > 0;
     const bool shrinks = spacingShrinks(spacing);
@@ -530,20 +578,20 @@ std::vector<Ring> insetArea(const Environment& fullScene, const Environment& are
             if (iteration == 0) {
                 solution = frontier;
             } else {
-                appendGapRings(fullScene, frontier, spacing, output);
+                appendGapRings(filter, frontier, spacing, output);
                 break;
             }
         }
 
         if (ownOutlines && use == RingUse::Laps && obstaclesLeavePerimeter(area))
-            appendRegionRings(fullScene, frontier, output);
+            appendRegionRings(filter, frontier, output);
         else
-            appendRings(fullScene, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
+            appendRings(filter, solution.paths, true, output, ownOutlines ? 1 : SIZE_MAX);
 
         if (iteration > 0) {
             if (goesOnAfter(iteration + 1) && cornerCount(solution.paths) >= threadCorners)
                 nextStep = startInsetStep(solution, -kGridScale * spacing);
-            if (!appendStepGapRings(fullScene, frontier, solution, spacing, output)) break;
+            if (!appendStepGapRings(filter, frontier, solution, spacing, output)) break;
         }
 
         frontier = std::move(solution);

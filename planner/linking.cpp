@@ -3,8 +3,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <utility>
 
 #include "planner/constants.h"
 #include "planner/free_regions.h"
@@ -119,25 +124,16 @@ std::size_t nearestVertex(const std::vector<Point>& ring, const Point& p) {
     return entry;
 }
 
-}  // namespace
-
-void linkSlices(const Environment& environment, const std::vector<LineString>& slices,
-                const Point& start, PathPlanner::PlanningResult& result,
-                bool collectSearchDetails) {
-    linkSlices(environment, buildSightIndex(environment), slices, start, result,
-               collectSearchDetails);
-}
-
-void linkSlices(const Environment& environment, const SightIndex& sight,
-                const std::vector<LineString>& slices, const Point& start,
-                PathPlanner::PlanningResult& result, bool collectSearchDetails) {
+// The ordering loop.  `transitTo(from, to)` gives the way from the current
+// position to a slice's entry that no straight line of sight reaches: a
+// path from `from` to `to`, or none when the slice cannot be reached.
+template <class Transit>
+void orderSlices(const Environment& environment, const SightIndex& sight,
+                 const std::vector<LineString>& slices, const Point& start,
+                 PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                 Transit&& transitTo) {
     // Indexes of these slices, shared with the scene's by every iteration.
     SightScratch scratch;
-    // The transit search's nodes are gathered at its first use.
-    std::unique_ptr<TransitContext> transitContext;
-    // The lawn's free regions, found at the first search that keeps no edges.
-    std::unique_ptr<FreeRegions> regions;
-    TransitCache transitCache;
     Entries list = listEntries(slices);
     PointTree tree = buildPointTree(list.points);
     std::vector<Point>().swap(list.points);  // the tree holds them now
@@ -157,9 +153,6 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
     // place, with fewer slices left, none is in sight again.
     bool blind = false;
     Point blindAt;
-    // What the last failed search reached: a search known to fail is
-    // skipped when nobody sees its edges.
-    TransitReach reach;
     // Where the walk of the last choice without sight started.  From the
     // same place the next such choice goes on with that walk, if no walk
     // testing sight came between (it hands out points that stay): the walk
@@ -194,29 +187,7 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
                 if (collectSearchDetails)
                     result.connectors.push_back(LineString({current, target}));
-                if (!transitContext) {
-                    transitContext =
-                        std::make_unique<TransitContext>(buildTransitContext(environment, sight));
-                }
-                std::vector<Point> transit;
-                if (collectSearchDetails) {
-                    transit = findTransitPath(*transitContext, transitCache, &result.searchEdges,
-                                              current.x, current.y, target.x, target.y);
-                } else {
-                    // A search known to fail is skipped when nobody sees its
-                    // edges: one between regions that nothing joins, or one
-                    // that the last failed search shows cannot succeed.
-                    if (!regions)
-                        regions = std::make_unique<FreeRegions>(buildFreeRegions(*transitContext));
-                    if (!regionsPart(*regions, *transitContext, current.x, current.y, target.x,
-                                     target.y) &&
-                        !transitCertainlyFails(*transitContext, transitCache, reach, current.x,
-                                               current.y, target.x, target.y)) {
-                        transit = findTransitPath(*transitContext, transitCache, nullptr,
-                                                  current.x, current.y, target.x, target.y,
-                                                  &reach);
-                    }
-                }
+                const std::vector<Point> transit = transitTo(current, target);
                 markVisited(choice.index);
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());
@@ -228,6 +199,313 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
         }
         current = path.points.back();
     }
+}
+
+// A transit the ordering stage asked for, and where the path holds the
+// target in its stead (see linkPlanned).
+struct TransitRequest {
+    Point from;
+    Point to;
+    std::size_t at = 0;
+};
+
+// A search's answer that the planned order took for granted: a way of two
+// points or more that ends on the target, bit for bit.
+bool endsOnTarget(const std::vector<Point>& way, const Point& to) {
+    return way.size() >= 2 && sameBits(way.back(), to);
+}
+
+// The searches of the planned order, run while it is planned: a second
+// thread takes them from the first on as they are asked for; once the plan
+// is done this thread takes them from the last back.  Each thread keeps a
+// cache of its own and so runs neighbouring searches.  A search's answer
+// does not depend on what a cache holds, only how soon it comes.
+class PlannedSearches {
+public:
+    PlannedSearches(const TransitContext& context, bool collectSearchDetails)
+        : context_(context), collect_(collectSearchDetails) {}
+    PlannedSearches(const PlannedSearches&) = delete;
+    PlannedSearches& operator=(const PlannedSearches&) = delete;
+    ~PlannedSearches() { stop(); }
+
+    void ask(const TransitRequest& request) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
+        }
+        if (!second_.valid() && !noThread_) {
+            try {
+                second_ = std::async(std::launch::async, [this] { runSecond(); });
+            } catch (const std::system_error&) {
+                noThread_ = true;  // no thread to be had: this one runs them all
+            }
+        }
+        wake_.notify_one();
+    }
+
+    // Runs what is left once the plan is done; the requests, their ways and
+    // (when collected) search edges, in the order asked.
+    void finish(std::vector<TransitRequest>& requests, std::vector<std::vector<Point>>& ways,
+                std::vector<std::vector<LineString>>& edges) {
+        std::size_t count = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            planned_ = true;
+            back_ = requests_.size();
+            count = back_;
+        }
+        wake_.notify_one();
+        ways_.resize(count);
+        edges_.resize(collect_ ? count : 0);
+        TransitCache cache;
+        try {
+            for (;;) {
+                std::size_t k = 0;
+                TransitRequest r;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    if (front_ >= back_) break;
+                    k = --back_;
+                    r = requests_[k];
+                }
+                run(r, cache, ways_[k], collect_ ? &edges_[k] : nullptr);
+            }
+        } catch (...) {
+            stop();
+            throw;
+        }
+        if (second_.valid()) second_.get();
+        for (Answer& answer : secondAnswers_) {
+            ways_[answer.index] = std::move(answer.way);
+            if (collect_) edges_[answer.index] = std::move(answer.edges);
+        }
+        requests = std::move(requests_);
+        ways = std::move(ways_);
+        edges = std::move(edges_);
+    }
+
+private:
+    struct Answer {
+        std::size_t index;
+        std::vector<Point> way;
+        std::vector<LineString> edges;
+    };
+
+    void run(const TransitRequest& r, TransitCache& cache, std::vector<Point>& way,
+             std::vector<LineString>* edges) const {
+        TransitReach reach;
+        way = findTransitPath(context_, cache, edges, r.from.x, r.from.y, r.to.x, r.to.y,
+                              collect_ ? nullptr : &reach);
+    }
+
+    void runSecond() {
+        TransitCache cache;
+        for (;;) {
+            Answer answer;
+            TransitRequest r;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                // Woken by a request, the end of the plan, or a stop.
+                wake_.wait(lock,
+                           [this] { return stopped_ || planned_ || front_ < requests_.size(); });
+                if (stopped_ || front_ >= (planned_ ? back_ : requests_.size())) return;
+                answer.index = front_++;
+                r = requests_[answer.index];
+            }
+            run(r, cache, answer.way, collect_ ? &answer.edges : nullptr);
+            secondAnswers_.push_back(std::move(answer));
+        }
+    }
+
+    // Ends the second thread after the search it is running (its error, if
+    // any, is dropped: this thread's comes first).
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        wake_.notify_one();
+        if (second_.valid()) second_.wait();
+    }
+
+    const TransitContext& context_;
+    const bool collect_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<TransitRequest> requests_;
+    std::size_t front_ = 0;  // the next request of the second thread
+    std::size_t back_ = 0;   // once planned: one past the last request no thread took
+    bool planned_ = false;
+    bool stopped_ = false;
+    bool noThread_ = false;
+    std::future<void> second_;
+    std::vector<Answer> secondAnswers_;  // the second thread's alone until it has ended
+    std::vector<std::vector<Point>> ways_;
+    std::vector<std::vector<LineString>> edges_;
+};
+
+// The ordering of a large scene with its searches on two threads.  The
+// order is planned first as if every search found its way and ended on its
+// target (the path holds the target where the way goes), asking only where
+// the free regions part the two ends, as the searches that keep no edges
+// do; then the searches run, two at a time.  When each ended on its target,
+// the loop took every turn it would have taken with them (it reads only
+// the path's last point, and no search failed, so none was judged from a
+// failed one), and the ways go in where their targets stand.  Otherwise the
+// order is found again one search after the other, as linkSequential does,
+// with the answers found so far.
+void linkPlanned(const Environment& environment, const SightIndex& sight,
+                 const std::vector<LineString>& slices, const Point& start,
+                 PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                 TransitShare& share);
+
+}  // namespace
+
+void linkSlices(const Environment& environment, const std::vector<LineString>& slices,
+                const Point& start, PathPlanner::PlanningResult& result,
+                bool collectSearchDetails) {
+    linkSlices(environment, buildSightIndex(environment), slices, start, result,
+               collectSearchDetails);
+}
+
+TransitShare::TransitShare() = default;
+TransitShare::~TransitShare() = default;
+TransitShare::TransitShare(TransitShare&&) noexcept = default;
+TransitShare& TransitShare::operator=(TransitShare&&) noexcept = default;
+
+void prepareTransits(const Environment& environment, const SightIndex& sight,
+                     bool collectSearchDetails, TransitShare& share) {
+    if (!share.context)
+        share.context = std::make_unique<TransitContext>(buildTransitContext(environment, sight));
+    if (!collectSearchDetails && !share.regions)
+        share.regions = std::make_unique<FreeRegions>(buildFreeRegions(*share.context));
+}
+
+void linkSlices(const Environment& environment, const SightIndex& sight,
+                const std::vector<LineString>& slices, const Point& start,
+                PathPlanner::PlanningResult& result, bool collectSearchDetails) {
+    TransitShare share;
+    linkSlices(environment, sight, slices, start, result, collectSearchDetails, share);
+}
+
+namespace {
+
+// The ordering with one search after the other, sharing one cache; the
+// first `known` searches asked for, when they are the ones of `requests`,
+// take their answers from `ways` (and `edges`) instead.
+void linkSequential(const Environment& environment, const SightIndex& sight,
+                    const std::vector<LineString>& slices, const Point& start,
+                    PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                    TransitShare& share, const std::vector<TransitRequest>& requests = {},
+                    std::size_t known = 0, std::vector<std::vector<Point>>* ways = nullptr,
+                    std::vector<std::vector<LineString>>* edges = nullptr) {
+    TransitCache transitCache;
+    // What the last failed search reached: a search known to fail is
+    // skipped when nobody sees its edges.
+    TransitReach reach;
+    std::size_t searched = 0;  // searches asked for (not skipped) so far
+    orderSlices(environment, sight, slices, start, result, collectSearchDetails,
+                [&](const Point& from, const Point& to) {
+                    if (!share.context) prepareTransits(environment, sight, true, share);
+                    if (!collectSearchDetails) {
+                        // A search known to fail is skipped when nobody sees
+                        // its edges: one between regions that nothing joins,
+                        // or one that the last failed search shows cannot
+                        // succeed.
+                        prepareTransits(environment, sight, false, share);
+                        if (regionsPart(*share.regions, *share.context, from.x, from.y, to.x,
+                                        to.y) ||
+                            transitCertainlyFails(*share.context, transitCache, reach, from.x,
+                                                  from.y, to.x, to.y))
+                            return std::vector<Point>();
+                    }
+                    const std::size_t k = searched++;
+                    if (k < known && sameBits(requests[k].from, from) &&
+                        sameBits(requests[k].to, to)) {
+                        if (collectSearchDetails) {
+                            for (LineString& line : (*edges)[k])
+                                result.searchEdges.push_back(std::move(line));
+                        }
+                        return std::move((*ways)[k]);
+                    }
+                    known = 0;  // the order went another way: no answer fits
+                    if (collectSearchDetails) {
+                        return findTransitPath(*share.context, transitCache, &result.searchEdges,
+                                               from.x, from.y, to.x, to.y);
+                    }
+                    return findTransitPath(*share.context, transitCache, nullptr, from.x, from.y,
+                                           to.x, to.y, &reach);
+                });
+}
+
+void linkPlanned(const Environment& environment, const SightIndex& sight,
+                 const std::vector<LineString>& slices, const Point& start,
+                 PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                 TransitShare& share) {
+    PathPlanner::PlanningResult planned;
+    std::vector<TransitRequest> requests;
+    std::vector<std::vector<Point>> ways;
+    std::vector<std::vector<LineString>> edges;
+    {
+        std::unique_ptr<PlannedSearches> searches;
+        orderSlices(environment, sight, slices, start, planned, collectSearchDetails,
+                    [&](const Point& from, const Point& to) {
+                        prepareTransits(environment, sight, collectSearchDetails, share);
+                        if (!collectSearchDetails &&
+                            regionsPart(*share.regions, *share.context, from.x, from.y, to.x,
+                                        to.y))
+                            return std::vector<Point>();
+                        if (!searches) {
+                            searches = std::make_unique<PlannedSearches>(*share.context,
+                                                                         collectSearchDetails);
+                        }
+                        searches->ask({from, to, planned.path.points.size()});
+                        return std::vector<Point>{from, to};
+                    });
+        if (searches) searches->finish(requests, ways, edges);
+    }
+
+    std::size_t fitting = 0;
+    while (fitting < requests.size() && endsOnTarget(ways[fitting], requests[fitting].to))
+        ++fitting;
+    if (fitting < requests.size()) {
+        // Answers up to the first that does not fit hold as they are.
+        linkSequential(environment, sight, slices, start, result, collectSearchDetails, share,
+                       requests, fitting, &ways, &edges);
+        return;
+    }
+    for (LineString& line : planned.connectors) result.connectors.push_back(std::move(line));
+    std::vector<Point>& path = result.path.points;
+    const std::vector<Point>& draft = planned.path.points;
+    std::size_t total = path.size() + draft.size();
+    for (const std::vector<Point>& way : ways) total += way.size() - 2;
+    path.reserve(total);
+    std::size_t copied = 0;
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+        // The draft holds the target at requests[k].at; the way ends on it.
+        path.insert(path.end(), draft.begin() + static_cast<std::ptrdiff_t>(copied),
+                    draft.begin() + static_cast<std::ptrdiff_t>(requests[k].at));
+        path.insert(path.end(), ways[k].begin() + 1, ways[k].end());
+        copied = requests[k].at + 1;
+        if (collectSearchDetails) {
+            for (LineString& line : edges[k]) result.searchEdges.push_back(std::move(line));
+        }
+    }
+    path.insert(path.end(), draft.begin() + static_cast<std::ptrdiff_t>(copied), draft.end());
+}
+
+}  // namespace
+
+void linkSlices(const Environment& environment, const SightIndex& sight,
+                const std::vector<LineString>& slices, const Point& start,
+                PathPlanner::PlanningResult& result, bool collectSearchDetails,
+                TransitShare& share, SearchRun run) {
+    std::size_t corners = environment.perimeter.points.size();
+    for (const Polygon& obstacle : environment.obstacles) corners += obstacle.points.size();
+    if (run == SearchRun::Planned || (run == SearchRun::BySize && corners >= kTransitThreadCorners))
+        linkPlanned(environment, sight, slices, start, result, collectSearchDetails, share);
+    else
+        linkSequential(environment, sight, slices, start, result, collectSearchDetails, share);
 }
 
 void appendSlice(LineString& path, const LineString& slice, bool reverse, std::size_t entry,

@@ -300,16 +300,21 @@ PlannedTask planTask(const Environment& environment, const PathSettings& setting
     const Environment working = laneFrameScene(environment, settings.angle);
     const Point startPoint = toLaneFrame(start, settings.angle);
 
-    // While the laps are still being laid, the ordering stage's sight index.
+    // While the laps are still being laid, the ordering stage's sight index
+    // and what its transit searches share (on a scene this large some
+    // search is all but certain).
     std::optional<SightIndex> sight;
-    TaskSlices task =
-        laneFrameSlices(working, settings, [&] { sight.emplace(buildSightIndex(working)); });
+    TransitShare share;
+    TaskSlices task = laneFrameSlices(working, settings, [&] {
+        sight.emplace(buildSightIndex(working));
+        prepareTransits(working, *sight, options.collectSearchDetails, share);
+    });
 
     PathPlanner::PlanningResult& result = planned.result;
     if (!task.slices.empty()) {
         if (!sight) sight.emplace(buildSightIndex(working));
         linkSlices(working, *sight, task.slices, startPoint, result,
-                   options.collectSearchDetails);
+                   options.collectSearchDetails, share);
     }
     result.slices = std::move(task.slices);
     planned.kinds = std::move(task.kinds);

@@ -619,6 +619,45 @@ TEST(FastVersusReference, WholeTasksOnParks) {
     EXPECT_GT(searches, 30u);
 }
 
+// The ordering with its order planned first and the searches run two at a
+// time gives what one search after the other gives, keeping search edges or
+// not: on parks and on gardens with pockets cut off, where searches that
+// keep their edges fail (the order is then found again one by one).
+TEST(FastVersusReference, PlannedOrderMatchesOneSearchAfterTheOther) {
+    GardenMaker maker(2209);
+    std::size_t failed = 0, searches = 0;
+    for (int i = 0; i < 48; ++i) {
+        const GardenMaker::Task t = i % 3 == 0 ? maker.parkTask()
+                                   : i % 3 == 1 ? maker.contactTask()
+                                                : maker.clutteredTask();
+        PathSettings settings = t.settings;
+        settings.angle = 0.0;  // the slices in the frame of the normalised scene
+        Environment scene = t.environment;
+        normaliseScene(scene);
+        const std::vector<LineString> slices = computeTaskSlices(t.environment, settings).slices;
+        const SightIndex sight = buildSightIndex(scene);
+        for (const bool keep : {false, true}) {
+            PathPlanner::PlanningResult one, planned;
+            TransitShare oneShare, plannedShare;
+            linkSlices(scene, sight, slices, t.start, one, keep, oneShare,
+                       SearchRun::OneAfterTheOther);
+            linkSlices(scene, sight, slices, t.start, planned, keep, plannedShare,
+                       SearchRun::Planned);
+            const std::string d = compareResults(planned, one);
+            ASSERT_TRUE(d.empty()) << "garden " << i << (keep ? " keeping edges: " : ": ") << d;
+            if (!keep) continue;
+            for (const LineString& c : one.connectors) {
+                ++searches;
+                const Point& to = c.points.back();
+                failed += std::none_of(one.path.points.begin(), one.path.points.end(),
+                                       [&](const Point& p) { return p.x == to.x && p.y == to.y; });
+            }
+        }
+    }
+    EXPECT_GT(searches, 100u);
+    EXPECT_GT(failed, 0u);
+}
+
 // Outlines recorded by driving round (a point every 10 cm, a centimetre of
 // noise), sides along the lanes, a wall shutting off a part and a bed
 // touching it: the regions are found in a turned frame.
