@@ -157,8 +157,9 @@ double treeArea(const Clipper2Lib::PolyPath64& node) {
 }
 
 // The outlines below `node` that can hold a disc of diameter `width` (by
-// their box and area), each with its holes, and so on down.
-void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wide) {
+// their box and area), each with its holes, and so on down: one entry per
+// outline, as it opens on its own.
+void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, std::vector<Paths64>& wide) {
     const double discArea = M_PI * width * width / 4.0;
     for (const auto& child : node) {
         const Path64& outer = child->Polygon();
@@ -166,9 +167,10 @@ void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wi
         const bool holds = Clipper2Lib::Area(outer) >= discArea &&
                            static_cast<double>(box.Width()) >= width &&
                            static_cast<double>(box.Height()) >= width;
-        if (holds) wide.push_back(outer);
+        const std::size_t own = wide.size();
+        if (holds) wide.push_back({outer});
         for (const auto& hole : *child) {
-            if (holds) wide.push_back(hole->Polygon());
+            if (holds) wide[own].push_back(hole->Polygon());
             wideOutlines(*hole, width, wide);
         }
     }
@@ -196,26 +198,31 @@ UnsweptGaps unsweptGaps(const std::vector<Ring>& area, const std::vector<std::ve
         collectParts(tree, out.gaps);
         return out;
     }
-    // Shrunk by half the width and grown back, on the grid.  An outline that
-    // cannot hold a disc of that width opens to nothing and is left out
-    // first, with its holes (so that every hole keeps its outline, and the
-    // offsetting finds an outline lowest).
+    // Shrunk by half the width and grown back, on the grid, each outline
+    // with its holes on its own (the outlines are apart, and each opens
+    // within itself; one at a time, the clipping meets only its own edges).
+    // An outline that cannot hold a disc of that width opens to nothing and
+    // is left out first, with its holes (so that every hole keeps its
+    // outline, and the offsetting finds an outline lowest).
     const double width = minWidth * kCoverageGridScale;
-    Paths64 wide;
+    std::vector<Paths64> wide;
     wideOutlines(tree, width, wide);
     const double delta = width / 2.0;
     const double arcTolerance = chordTolerance(delta, kOpeningArcSegments);
-    Clipper2Lib::ClipperOffset shrink;
-    shrink.ArcTolerance(arcTolerance);
-    shrink.AddPaths(wide, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-    Paths64 core;
-    shrink.Execute(-delta, core);
-    Clipper2Lib::ClipperOffset grow;
-    grow.ArcTolerance(arcTolerance);
-    grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-    Clipper2Lib::PolyTree64 opened;
-    grow.Execute(delta, opened);
-    collectParts(opened, out.gaps);
+    for (const Paths64& outline : wide) {
+        Clipper2Lib::ClipperOffset shrink;
+        shrink.ArcTolerance(arcTolerance);
+        shrink.AddPaths(outline, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+        Paths64 core;
+        shrink.Execute(-delta, core);
+        if (core.empty()) continue;
+        Clipper2Lib::ClipperOffset grow;
+        grow.ArcTolerance(arcTolerance);
+        grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+        Clipper2Lib::PolyTree64 opened;
+        grow.Execute(delta, opened);
+        collectParts(opened, out.gaps);
+    }
     return out;
 }
 

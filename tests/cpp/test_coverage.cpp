@@ -120,3 +120,24 @@ TEST(UnsweptGaps, OpeningKeepsHolesAndStaysWithinTheUnsweptParts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frame round a hole with an island in it, and a patch beside the frame
+// a sliver's width away: each outline opens on its own, the island as a gap
+// of its own and the frame with its hole.
+TEST(UnsweptGaps, EachOutlineOpensOnItsOwnWithItsHolesAndIslands) {
+    const std::vector<Ring> rings = {pts({{0, 0}, {3, 0}, {3, 3}, {0, 3}}),
+                                     pts({{0.5, 0.5}, {0.5, 2.5}, {2.5, 2.5}, {2.5, 0.5}}),
+                                     pts({{1, 1}, {2, 1}, {2, 2}, {1, 2}}),
+                                     pts({{3.004, 0}, {4, 0}, {4, 1}, {3.004, 1}})};
+    const UnsweptGaps gaps = unsweptGaps(rings, {}, 0.0, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 3u);
+    std::size_t holes = 0;
+    for (const AreaPart& part : gaps.gaps) holes += part.holes.size();
+    EXPECT_EQ(holes, 1u);
+    EXPECT_NEAR(gapsArea(gaps.gaps), 9.0 - 4.0 + 1.0 + 0.996, 1e-4);
+    EXPECT_NEAR(gaps.unsweptArea, 9.0 - 4.0 + 1.0 + 0.996, 1e-9);
+}
+
+}  // namespace
