@@ -134,6 +134,10 @@ namespace Planner {
 // and clipping, 10 micrometres a unit.
 constexpr double kCoverageGridScale = 1e5;
 constexpr long kCoverageDirections = 360;  // straight lines are swept in groups by direction
+// A large area less the strips is clipped in columns of about this many
+// corners, at most kCoverageMaxColumns of them.
+constexpr std::size_t kCoverageColumnCorners = 6000;
+constexpr std::size_t kCoverageMaxColumns = 8;
 // The opening that tells gaps from slivers draws its disc with this many
 // chords per quarter circle: it gauges a width, so a coarse disc does.
 constexpr int kOpeningArcSegments = 2;

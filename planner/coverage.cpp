@@ -1,7 +1,9 @@
 #include "planner/coverage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <map>
 
@@ -92,6 +94,78 @@ void collectParts(const Clipper2Lib::PolyPath64& node, std::vector<AreaPart>& pa
     }
 }
 
+// The outline `from` with its holes, and so on down, as a child of `to`.
+void copyOutline(const Clipper2Lib::PolyPath64& from, Clipper2Lib::PolyPath64& to) {
+    Clipper2Lib::PolyPath64* outline = to.AddChild(from.Polygon());
+    for (const auto& hole : from) {
+        Clipper2Lib::PolyPath64* copied = outline->AddChild(hole->Polygon());
+        for (const auto& island : *hole) copyOutline(*island, *copied);
+    }
+}
+
+// Every ring of the outline `node` and below.
+void outlineRings(const Clipper2Lib::PolyPath64& node, Paths64& rings) {
+    rings.push_back(node.Polygon());
+    for (const auto& child : node) outlineRings(*child, rings);
+}
+
+// `area` less `swept` (both under the non-zero rule) as outlines with
+// their holes.  The clipping's sweep meets every edge that spans its line,
+// so on a large area (the long edges of the laps round a park span most
+// lines) it is cut into columns at the quantiles of the corners' x, each
+// column clipped on its own; the outlines that reach a cut are joined up
+// again in one union (corners where an edge crosses a cut move by half a
+// grid unit at most).
+void takeOff(const Paths64& area, const Paths64& swept, Clipper2Lib::PolyTree64& tree) {
+    std::vector<std::int64_t> xs;
+    for (const Paths64* paths : {&area, &swept}) {
+        for (const Path64& path : *paths) {
+            for (const Clipper2Lib::Point64& p : path) xs.push_back(p.x);
+        }
+    }
+    const std::size_t columns =
+        std::min<std::size_t>(kCoverageMaxColumns, std::max<std::size_t>(1, xs.size() / kCoverageColumnCorners));
+    if (columns < 2) {
+        Clipper2Lib::Clipper64 clipper;
+        clipper.AddSubject(area);
+        clipper.AddClip(swept);
+        clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, tree);
+        return;
+    }
+    std::sort(xs.begin(), xs.end());
+    Clipper2Lib::Rect64 box = Clipper2Lib::GetBounds(area);
+    const Clipper2Lib::Rect64 sweptBox = Clipper2Lib::GetBounds(swept);
+    box.top = std::min(box.top, sweptBox.top) - 1;
+    box.bottom = std::max(box.bottom, sweptBox.bottom) + 1;
+    std::vector<std::int64_t> cuts = {xs.front() - 1};
+    for (std::size_t k = 1; k < columns; ++k) cuts.push_back(xs[xs.size() * k / columns]);
+    cuts.push_back(xs.back() + 1);
+    Paths64 seams;
+    for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+        if (cuts[k + 1] <= cuts[k]) continue;
+        const Clipper2Lib::Rect64 column(cuts[k], box.top, cuts[k + 1], box.bottom);
+        Clipper2Lib::Clipper64 clipper;
+        clipper.AddSubject(Clipper2Lib::RectClip(column, area));
+        clipper.AddClip(Clipper2Lib::RectClip(column, swept));
+        Clipper2Lib::PolyTree64 part;
+        clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, part);
+        for (const auto& outline : part) {
+            const Clipper2Lib::Rect64 bounds = Clipper2Lib::GetBounds(outline->Polygon());
+            const bool reaches = (k > 0 && bounds.left <= cuts[k]) ||
+                                 (k + 2 < cuts.size() && bounds.right >= cuts[k + 1]);
+            if (reaches)
+                outlineRings(*outline, seams);
+            else
+                copyOutline(*outline, tree);
+        }
+    }
+    Clipper2Lib::Clipper64 joiner;
+    joiner.AddSubject(seams);
+    Clipper2Lib::PolyTree64 joined;
+    joiner.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::NonZero, joined);
+    for (const auto& outline : joined) copyOutline(*outline, tree);
+}
+
 // The unswept area on the grid: the area's rings less the strips along
 // the lines, as outlines with their holes (and islands in those, and so on).
 void unsweptTree(const std::vector<Ring>& area, const std::vector<std::vector<Point>>& lines,
@@ -140,10 +214,7 @@ void unsweptTree(const std::vector<Ring>& area, const std::vector<std::vector<Po
         orienter.AddSubject(subject);
         orienter.Execute(Clipper2Lib::ClipType::Union, Clipper2Lib::FillRule::EvenOdd, oriented);
     }
-    Clipper2Lib::Clipper64 clipper;
-    clipper.AddSubject(oriented);
-    clipper.AddClip(swept);
-    clipper.Execute(Clipper2Lib::ClipType::Difference, Clipper2Lib::FillRule::NonZero, tree);
+    takeOff(oriented, swept, tree);
 }
 
 // The area of the outlines below `node` less their holes, and so on down.
@@ -157,8 +228,9 @@ double treeArea(const Clipper2Lib::PolyPath64& node) {
 }
 
 // The outlines below `node` that can hold a disc of diameter `width` (by
-// their box and area), each with its holes, and so on down.
-void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wide) {
+// their box and area), each with its holes, and so on down: one entry per
+// outline, as it opens on its own.
+void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, std::vector<Paths64>& wide) {
     const double discArea = M_PI * width * width / 4.0;
     for (const auto& child : node) {
         const Path64& outer = child->Polygon();
@@ -166,9 +238,10 @@ void wideOutlines(const Clipper2Lib::PolyPath64& node, double width, Paths64& wi
         const bool holds = Clipper2Lib::Area(outer) >= discArea &&
                            static_cast<double>(box.Width()) >= width &&
                            static_cast<double>(box.Height()) >= width;
-        if (holds) wide.push_back(outer);
+        const std::size_t own = wide.size();
+        if (holds) wide.push_back({outer});
         for (const auto& hole : *child) {
-            if (holds) wide.push_back(hole->Polygon());
+            if (holds) wide[own].push_back(hole->Polygon());
             wideOutlines(*hole, width, wide);
         }
     }
@@ -196,26 +269,31 @@ UnsweptGaps unsweptGaps(const std::vector<Ring>& area, const std::vector<std::ve
         collectParts(tree, out.gaps);
         return out;
     }
-    // Shrunk by half the width and grown back, on the grid.  An outline that
-    // cannot hold a disc of that width opens to nothing and is left out
-    // first, with its holes (so that every hole keeps its outline, and the
-    // offsetting finds an outline lowest).
+    // Shrunk by half the width and grown back, on the grid, each outline
+    // with its holes on its own (the outlines are apart, and each opens
+    // within itself; one at a time, the clipping meets only its own edges).
+    // An outline that cannot hold a disc of that width opens to nothing and
+    // is left out first, with its holes (so that every hole keeps its
+    // outline, and the offsetting finds an outline lowest).
     const double width = minWidth * kCoverageGridScale;
-    Paths64 wide;
+    std::vector<Paths64> wide;
     wideOutlines(tree, width, wide);
     const double delta = width / 2.0;
     const double arcTolerance = chordTolerance(delta, kOpeningArcSegments);
-    Clipper2Lib::ClipperOffset shrink;
-    shrink.ArcTolerance(arcTolerance);
-    shrink.AddPaths(wide, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-    Paths64 core;
-    shrink.Execute(-delta, core);
-    Clipper2Lib::ClipperOffset grow;
-    grow.ArcTolerance(arcTolerance);
-    grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
-    Clipper2Lib::PolyTree64 opened;
-    grow.Execute(delta, opened);
-    collectParts(opened, out.gaps);
+    for (const Paths64& outline : wide) {
+        Clipper2Lib::ClipperOffset shrink;
+        shrink.ArcTolerance(arcTolerance);
+        shrink.AddPaths(outline, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+        Paths64 core;
+        shrink.Execute(-delta, core);
+        if (core.empty()) continue;
+        Clipper2Lib::ClipperOffset grow;
+        grow.ArcTolerance(arcTolerance);
+        grow.AddPaths(core, Clipper2Lib::JoinType::Round, Clipper2Lib::EndType::Polygon);
+        Clipper2Lib::PolyTree64 opened;
+        grow.Execute(delta, opened);
+        collectParts(opened, out.gaps);
+    }
     return out;
 }
 

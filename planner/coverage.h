@@ -17,8 +17,10 @@ struct AreaPart {
 // The parts of `area` (rings of outlines and holes, told apart by even-odd
 // nesting) that no line sweeps when a strip `halfWidth` to either side of it
 // is swept, with round ends and joins drawn as arcs of `arcSegments` chords
-// per quarter circle.  Computed on a grid of 1 / kCoverageGridScale metres.
-// Outer rings come counter-clockwise, holes clockwise.
+// per quarter circle.  Computed on a grid of 1 / kCoverageGridScale metres
+// (a large area in columns, joined again: where an outline crosses from one
+// to the next, its corner may move by half a grid unit).  Outer rings come
+// counter-clockwise, holes clockwise.
 std::vector<AreaPart> unsweptParts(const std::vector<Ring>& area,
                                    const std::vector<std::vector<Point>>& lines, double halfWidth,
                                    int arcSegments);

@@ -120,3 +120,47 @@ TEST(UnsweptGaps, OpeningKeepsHolesAndStaysWithinTheUnsweptParts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A frame round a hole with an island in it, and a patch beside the frame
+// a sliver's width away: each outline opens on its own, the island as a gap
+// of its own and the frame with its hole.
+TEST(UnsweptGaps, EachOutlineOpensOnItsOwnWithItsHolesAndIslands) {
+    const std::vector<Ring> rings = {pts({{0, 0}, {3, 0}, {3, 3}, {0, 3}}),
+                                     pts({{0.5, 0.5}, {0.5, 2.5}, {2.5, 2.5}, {2.5, 0.5}}),
+                                     pts({{1, 1}, {2, 1}, {2, 2}, {1, 2}}),
+                                     pts({{3.004, 0}, {4, 0}, {4, 1}, {3.004, 1}})};
+    const UnsweptGaps gaps = unsweptGaps(rings, {}, 0.0, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 3u);
+    std::size_t holes = 0;
+    for (const AreaPart& part : gaps.gaps) holes += part.holes.size();
+    EXPECT_EQ(holes, 1u);
+    EXPECT_NEAR(gapsArea(gaps.gaps), 9.0 - 4.0 + 1.0 + 0.996, 1e-4);
+    EXPECT_NEAR(gaps.unsweptArea, 9.0 - 4.0 + 1.0 + 0.996, 1e-9);
+}
+
+}  // namespace
+
+namespace {
+
+// A lawn of many corners (its top edge drawn with 12,000 points) is clipped
+// in columns: the unswept half above the lanes comes back as one part with
+// its hole across the cuts, of the area it has.
+TEST(UnsweptParts, ALargeAreaClippedInColumnsIsJoinedAgain) {
+    Ring lawn = pts({{0, 0}, {20, 0}});
+    for (int k = 12000; k >= 0; --k) lawn.emplace_back(20.0 * k / 12000.0, 20.0);
+    const std::vector<Ring> area = {lawn, pts({{5, 14}, {5, 16}, {15, 16}, {15, 14}})};
+    std::vector<std::vector<Point>> lanes;
+    for (int k = 0; k < 10; ++k) lanes.push_back(pts({{-1, 0.5 + k}, {21, 0.5 + k}}));
+    const std::vector<AreaPart> parts = unsweptParts(area, lanes, 0.5 + 1e-6, 8);
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].holes.size(), 1u);
+    EXPECT_NEAR(partArea(parts[0]), 200.0 - 20.0, 1e-3);
+    const UnsweptGaps gaps = unsweptGaps(area, lanes, 0.5 + 1e-6, 8, 0.01);
+    ASSERT_EQ(gaps.gaps.size(), 1u);
+    EXPECT_EQ(gaps.gaps[0].holes.size(), 1u);
+    EXPECT_NEAR(gaps.unsweptArea, 180.0, 1e-3);
+}
+
+}  // namespace
