@@ -12,6 +12,28 @@
 
 namespace Planner {
 
+void SightAnswers::reset(std::size_t nodes) {
+    nodes_ = nodes;
+    piecesPerRow_ = (nodes + kSightAnswerPiece - 1) / kSightAnswerPiece;
+    rowOf_.assign(nodes, 0);
+    pieceOf_.clear();
+    answers_.clear();
+}
+
+void SightAnswers::set(std::size_t from, std::size_t to, std::uint8_t answer) {
+    std::size_t& row = rowOf_[from];
+    if (row == 0) {
+        row = pieceOf_.size() + 1;
+        pieceOf_.resize(pieceOf_.size() + piecesPerRow_, 0);
+    }
+    std::uint32_t& piece = pieceOf_[row - 1 + to / kSightAnswerPiece];
+    if (piece == 0) {
+        answers_.resize(answers_.size() + kSightAnswerPiece, 0);
+        piece = static_cast<std::uint32_t>(answers_.size() / kSightAnswerPiece);
+    }
+    answers_[(piece - 1) * kSightAnswerPiece + to % kSightAnswerPiece] = answer;
+}
+
 namespace {
 
 NodeLookup makeLookup(const std::vector<TransitNode>& nodes) {
@@ -203,12 +225,8 @@ private:
         const SearchRecord& cur = current.record;
         candidates_.clear();
         pending_.clear();
-        std::uint8_t* row = nullptr;
-        if (current.node >= 0) {
-            std::vector<std::uint8_t>& r = cache_.sight[static_cast<std::size_t>(current.node)];
-            if (r.empty()) r.assign(baseCount_, 0);
-            row = r.data();
-        }
+        const bool row = current.node >= 0;
+        const std::size_t from = row ? static_cast<std::size_t>(current.node) : 0;
         auto consider = [&](std::size_t k, const TransitNode& n) {
             // (The tests below are all needed; the cheapest come first.)
             if (!keepAll && closedNear_[k]) return;
@@ -220,8 +238,9 @@ private:
             candidates_.push_back(static_cast<std::uint32_t>(k));
             // Consecutive wire points are joined without a sight test.
             if (areConsecutiveWirePoints(cur.onWire, cur.wireIndex, n)) return;
-            if (row != nullptr && k < baseCount_ && row[k] != 0) {
-                verdict_[k] = row[k];
+            const std::uint8_t known = row && k < baseCount_ ? cache_.sight.get(from, k) : 0;
+            if (known != 0) {
+                verdict_[k] = known;
                 return;
             }
             pending_.push_back(static_cast<std::uint32_t>(k));
@@ -234,8 +253,7 @@ private:
             const bool free = sightTowards(cur.x, cur.y, k);
             const std::uint8_t v = free ? 1 : 2;
             verdict_[k] = v;
-            if (row != nullptr && k < baseCount_)
-                keepAnswer(static_cast<std::size_t>(current.node), k, free);
+            if (row && k < baseCount_) keepAnswer(from, k, free);
         }
     }
 

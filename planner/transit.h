@@ -2,6 +2,7 @@
 // finds a way between two positions of the lawn around the obstacles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -96,11 +97,47 @@ inline bool chordThroughObstacle(const TransitContext& context, std::size_t a, s
     return !(distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink);
 }
 
+// Line-of-sight answers between the nodes of one context (0 unknown, 1
+// free, 2 blocked).  A row keeps its answers in pieces of
+// kSightAnswerPiece consecutive nodes, each made when first written (and a
+// row's list of pieces when it is first written): the answers a scene's
+// searches find are far fewer than the pairs of its nodes.
+class SightAnswers {
+public:
+    std::size_t size() const { return nodes_; }
+
+    // Forgets every answer; rows and columns for `nodes` nodes.
+    void reset(std::size_t nodes);
+
+    std::uint8_t get(std::size_t from, std::size_t to) const {
+        const std::size_t row = rowOf_[from];
+        if (row == 0) return 0;
+        const std::uint32_t piece = pieceOf_[row - 1 + to / kSightAnswerPiece];
+        if (piece == 0) return 0;
+        return answers_[(piece - 1) * kSightAnswerPiece + to % kSightAnswerPiece];
+    }
+
+    void set(std::size_t from, std::size_t to, std::uint8_t answer);
+
+    // The bytes held, for the benchmark's figures.
+    std::size_t bytes() const {
+        return rowOf_.capacity() * sizeof(std::size_t) +
+               pieceOf_.capacity() * sizeof(std::uint32_t) + answers_.capacity();
+    }
+
+private:
+    std::size_t nodes_ = 0;
+    std::size_t piecesPerRow_ = 0;
+    std::vector<std::size_t> rowOf_;      // per row: its first place in pieceOf_ plus 1, or 0
+    std::vector<std::uint32_t> pieceOf_;  // per written row and piece: its place in answers_ plus 1, or 0
+    std::vector<std::uint8_t> answers_;
+};
+
 // Line-of-sight answers between nodes of one context, found once and kept
-// for the later searches of the same scene (0 unknown, 1 free, 2 blocked),
-// and the working lists of a search.
+// for the later searches of the same scene, and the working lists of a
+// search.
 struct TransitCache {
-    std::vector<std::vector<std::uint8_t>> sight;
+    SightAnswers sight;
     SightScratch sightScratch;
     // Per node: the edge that blocked the last move towards it found blocked
     // by an edge (kNoEdge for none yet), tried first for the next.

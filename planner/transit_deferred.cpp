@@ -184,8 +184,8 @@ private:
         if (k == baseCount_) return towardsTarget_[c];
         const std::int32_t from = records_[closed_[c]].node;
         if (from < 0) return fromStart_[k];
-        const std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
-        if (!row.empty() && row[k] != 0) return row[k];
+        const std::uint8_t known = cache_.sight.get(static_cast<std::size_t>(from), k);
+        if (known != 0) return known;
         return chordThroughObstacle(context_, static_cast<std::size_t>(from), k) ? 2 : 0;
     }
 

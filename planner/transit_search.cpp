@@ -30,7 +30,7 @@ TransitSearch::TransitSearch(const TransitContext& context, TransitCache& cache,
     });
     if (isFinitePosition(targetX, targetY))
         targetNear_.push_back(static_cast<std::uint32_t>(baseCount_));
-    if (cache_.sight.size() != baseCount_) cache_.sight.assign(baseCount_, {});
+    if (cache_.sight.size() != baseCount_) cache_.sight.reset(baseCount_);
     if (cache_.blockerTo.size() != baseCount_) cache_.blockerTo.assign(baseCount_, kNoEdge);
     if (cache_.entryTo.size() != baseCount_) cache_.entryTo.assign(baseCount_, kNoEdge);
 }
@@ -64,17 +64,17 @@ void TransitSearch::describeReach(TransitReach& reach) const {
 bool TransitSearch::sightBetween(std::int32_t from, double fromX, double fromY, std::size_t to) {
     const TransitNode& n = node(to);
     if (from < 0 || to >= baseCount_) return sightTest(fromX, fromY, n.x, n.y);
-    std::vector<std::uint8_t>& row = cache_.sight[static_cast<std::size_t>(from)];
-    if (row.empty()) row.assign(baseCount_, 0);
-    if (row[to] == 0)
-        keepAnswer(static_cast<std::size_t>(from), to, sightTest(fromX, fromY, n.x, n.y));
-    return row[to] == 1;
+    const std::size_t f = static_cast<std::size_t>(from);
+    std::uint8_t answer = cache_.sight.get(f, to);
+    if (answer == 0) {
+        answer = sightTest(fromX, fromY, n.x, n.y) ? 1 : 2;
+        cache_.sight.set(f, to, answer);
+    }
+    return answer == 1;
 }
 
 void TransitSearch::keepAnswer(std::size_t from, std::size_t to, bool free) {
-    std::vector<std::uint8_t>& row = cache_.sight[from];
-    if (row.empty()) row.assign(baseCount_, 0);
-    row[to] = free ? 1 : 2;
+    cache_.sight.set(from, to, free ? 1 : 2);
 }
 
 bool TransitSearch::sightTest(double ax, double ay, double bx, double by) {
