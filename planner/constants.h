@@ -108,6 +108,8 @@ constexpr std::size_t kRecomputeBatch = 32;   // transit: moves costed at once w
 constexpr std::size_t kRecomputeOrdered = 96;  // ... taken in order up to this many, then all tested
 constexpr double kBelowHalfRoot2 = 0.7071067;  // transit: below 1 / sqrt(2) by far more than rounding
 constexpr std::size_t kSightAnswerPiece = 256;  // transit: sight answers kept in pieces of this many nodes
+constexpr std::size_t kNodeBlock = 32;    // transit: an expansion skips blocks of this many nodes at once
+constexpr std::size_t kClosedBlock = 32;  // transit: a key recompute bounds the closed records so many at once
 // Free regions (searches that cannot succeed), on a grid of 10 micrometres
 // a unit: the lawn is grown and each obstacle shrunk by the margin (above
 // the sight test's tolerances and the grid's rounding, below half the

@@ -75,6 +75,7 @@ public:
             px_[k] = node(k).x;
             py_[k] = node(k).y;
         }
+        boxBlocks(count);
         from_.assign(count, 0);
         via_.assign(count, 0);
         version_.assign(count, 0);
@@ -132,6 +133,18 @@ private:
     struct Move {
         double g;
         std::uint32_t from;
+        std::uint32_t to;
+    };
+
+    struct Box {
+        double minX, maxX, minY, maxY;
+    };
+
+    // The moves from one block of closed records to one node, with a bound
+    // of their costs.
+    struct Unit {
+        double bound;
+        std::uint32_t block;
         std::uint32_t to;
     };
 
@@ -259,34 +272,59 @@ private:
         }
     }
 
-    // The least accepted move of moves_ (whose costs are bounds), the
-    // earliest of equal ones; of infinite cost when none is accepted.  The
-    // cheapest are costed and taken in order, which usually ends soon; past
-    // kRecomputeOrdered moves the rest are all tested.
+    // The least accepted move of moves_ and of the blocks of units_ (whose
+    // costs are bounds), the earliest of equal ones; of infinite cost when
+    // none is accepted.  The cheapest are costed and taken in order, which
+    // usually ends soon; past kRecomputeOrdered moves the rest are all
+    // tested.  A unit's moves join moves_ before any move of a higher bound
+    // is costed, so the moves are costed in the same batches as if every
+    // unit's were in moves_ from the start (up to the order of equal
+    // bounds), and the move returned, a least one in a fixed order, is the
+    // same either way.
     Move leastAcceptedMove() {
         auto later = [](const Move& a, const Move& b) { return movesBefore(b, a); };
         auto cheaper = [](const Move& a, const Move& b) { return a.g < b.g; };
         costed_.clear();
         std::size_t taken = 0;
         std::size_t batch = kRecomputeBatch;
+        std::size_t unit = 0;
+        constexpr double kNone = std::numeric_limits<double>::infinity();
         // Every move not yet costed has a bound at least this.
         double bound = -std::numeric_limits<double>::infinity();
         while (true) {
             if (costed_.empty() || !(costed_.front().g < bound)) {
-                if (taken == moves_.size() && costed_.empty()) break;
-                if (taken < moves_.size()) {
-                    if (taken >= kRecomputeOrdered) return leastAcceptedOfRest(taken);
-                    const std::size_t end = std::min(moves_.size(), taken + batch);
-                    if (end < moves_.size())
-                        std::nth_element(moves_.begin() + static_cast<std::ptrdiff_t>(taken),
-                                         moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
-                                         moves_.end(), cheaper);
+                if (taken == moves_.size() && unit == units_.size() && costed_.empty()) break;
+                if (taken < moves_.size() || unit < units_.size()) {
+                    if (taken >= kRecomputeOrdered) {
+                        while (unit < units_.size()) addUnitMoves(units_[unit++]);
+                        if (taken < moves_.size()) return leastAcceptedOfRest(taken);
+                        bound = kNone;
+                        continue;
+                    }
+                    while (unit < units_.size() && moves_.size() - taken < batch)
+                        addUnitMoves(units_[unit++]);
+                    std::size_t end = std::min(moves_.size(), taken + batch);
+                    // Twice at most: the units below the batch's highest
+                    // bound join, which lowers it.
+                    for (bool again = true; again;) {
+                        again = false;
+                        end = std::min(moves_.size(), taken + batch);
+                        if (end < moves_.size())
+                            std::nth_element(moves_.begin() + static_cast<std::ptrdiff_t>(taken),
+                                             moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
+                                             moves_.end(), cheaper);
+                        const double highest = end > taken ? moves_[end - 1].g : kNone;
+                        while (unit < units_.size() && units_[unit].bound < highest) {
+                            addUnitMoves(units_[unit++]);
+                            again = true;
+                        }
+                    }
                     for (std::size_t i = taken; i < end; ++i) {
                         costed_.push_back(costed(moves_[i]));
                         std::push_heap(costed_.begin(), costed_.end(), later);
                     }
-                    bound = end < moves_.size() ? moves_[end - 1].g
-                                                : std::numeric_limits<double>::infinity();
+                    bound = std::min(end < moves_.size() ? moves_[end - 1].g : kNone,
+                                     unit < units_.size() ? units_[unit].bound : kNone);
                     taken = end;
                     batch *= 2;
                     continue;
@@ -344,39 +382,36 @@ private:
     // at least its record's cost plus its multiplier times the larger
     // difference along an axis (sqrt(x * x) rounds back to |x|); the moves
     // are costed exactly in batches of the least such bounds, and a costed
-    // move is taken once it is cheaper than every bound left.
+    // move is taken once it is cheaper than every bound left.  The moves
+    // along the wire, which cost less, are listed at once; the others by
+    // blocks of closed records (units), cheapest bound first, when needed.
     void recomputeKey(std::size_t s) {
         moves_.clear();
+        units_.clear();
         forEachMember(s, [&](std::size_t k) {
             const double nx = px_[k];
             const double ny = py_[k];
-            const std::size_t first = moves_.size();
-            const std::size_t count = closed_.size();
-            moves_.resize(first + count);
-            Move* out = moves_.data() + first;
-            for (std::uint32_t c = 0; c < count; ++c) {
-                const double axis = std::max(std::fabs(nx - closedX_[c]), std::fabs(ny - closedY_[c]));
-                out[c] = {closedG_[c] + axis, c, static_cast<std::uint32_t>(k)};
-            }
-            // Moves along the wire cost less; and moves from within 1 mm
-            // are not made.
             const TransitNode& n = node(k);
             if (n.onWire) {
                 for (std::size_t j : {n.wireIndex - 1, n.wireIndex + 1}) {
                     if (j >= baseCount_ || closingOf_[j] < 0) continue;
                     const std::uint32_t c = static_cast<std::uint32_t>(closingOf_[j]);
                     const SearchRecord& cur = closedRecord(c);
+                    // Moves from within 1 mm are not made.
                     const double axis = std::max(std::fabs(nx - cur.x), std::fabs(ny - cur.y));
-                    out[c].g = cur.g + moveMultiplier(cur, k) * axis;
+                    if (axis < kSamePosition && samePosition(cur.x, cur.y, nx, ny)) continue;
+                    moves_.push_back({cur.g + moveMultiplier(cur, k) * axis, c,
+                                      static_cast<std::uint32_t>(k)});
                 }
             }
-            std::size_t kept = 0;
-            for (std::uint32_t c = 0; c < count; ++c) {
-                const double axis = std::max(std::fabs(nx - closedX_[c]), std::fabs(ny - closedY_[c]));
-                if (axis < kSamePosition && samePosition(closedX_[c], closedY_[c], nx, ny)) continue;
-                out[kept++] = out[c];
-            }
-            moves_.resize(first + kept);
+            for (std::size_t b = 0; b < closedBlockBox_.size(); ++b)
+                units_.push_back({unitBound(b, nx, ny), static_cast<std::uint32_t>(b),
+                                  static_cast<std::uint32_t>(k)});
+        });
+        std::sort(units_.begin(), units_.end(), [](const Unit& a, const Unit& b) {
+            if (a.bound != b.bound) return a.bound < b.bound;
+            if (a.block != b.block) return a.block < b.block;
+            return a.to < b.to;
         });
         const Move best = leastAcceptedMove();
         from_[s] = best.from;
@@ -385,6 +420,52 @@ private:
         flags_[s] = kAccepted | kEager;
         ++version_[s];
         if (best.g < std::numeric_limits<double>::infinity()) pushKey(s);
+    }
+
+    // A bound of the moves from the closed records of block b to (x, y):
+    // their least cost plus the larger difference along an axis to the
+    // block's box.  A record's rounded |x - x'| is at least the box's
+    // rounded difference (rounding is monotone; see listBlock), so its
+    // move's bound fl(g + axis) is at least fl(least g + box axis).
+    double unitBound(std::size_t b, double x, double y) const {
+        const Box& box = closedBlockBox_[b];
+        const double dx = std::max(0.0, std::max(box.minX - x, x - box.maxX));
+        const double dy = std::max(0.0, std::max(box.minY - y, y - box.maxY));
+        return closedBlockLeastG_[b] + std::max(dx, dy);
+    }
+
+    // The moves from the closed records of a unit's block to its node, but
+    // those along the wire (listed already) and from within 1 mm.
+    void addUnitMoves(const Unit& unit) {
+        const std::size_t k = unit.to;
+        const double nx = px_[k];
+        const double ny = py_[k];
+        const TransitNode& n = node(k);
+        const std::uint32_t first = unit.block * static_cast<std::uint32_t>(kClosedBlock);
+        const std::uint32_t end =
+            std::min(static_cast<std::uint32_t>(closed_.size()),
+                     first + static_cast<std::uint32_t>(kClosedBlock));
+        const std::size_t at = moves_.size();
+        moves_.resize(at + (end - first));
+        Move* out = moves_.data() + at;
+        std::size_t kept = 0;
+        for (std::uint32_t c = first; c < end; ++c) {
+            const double axis = std::max(std::fabs(nx - closedX_[c]), std::fabs(ny - closedY_[c]));
+            out[kept] = {closedG_[c] + axis, c, static_cast<std::uint32_t>(k)};
+            const bool made = !(axis < kSamePosition && samePosition(closedX_[c], closedY_[c], nx, ny)) &&
+                              !(n.onWire && wireNeighbourClosedAt(k, c));
+            kept += made ? 1 : 0;
+        }
+        moves_.resize(at + kept);
+    }
+
+    // Whether closed record c stands on the node recomputeKey lists as node
+    // k's wire neighbour.
+    bool wireNeighbourClosedAt(std::size_t k, std::uint32_t c) const {
+        const TransitNode& n = node(k);
+        for (std::size_t j : {n.wireIndex - 1, n.wireIndex + 1})
+            if (j < baseCount_ && closingOf_[j] == static_cast<std::int32_t>(c)) return true;
+        return false;
     }
 
     // Settles slot s's key: its move is accepted, or the key is recomputed.
@@ -468,10 +549,76 @@ private:
         return true;
     }
 
-    // Sets slot s's key, and the copy its nodes keep for the expansions.
+    // Sets slot s's key, and the copy its nodes keep for the expansions
+    // (their block's bound raised to it).
     void setKey(std::size_t s, double key) {
         key_[s] = key;
-        forEachMember(s, [&](std::size_t k) { nodeKey_[k] = key; });
+        forEachMember(s, [&](std::size_t k) {
+            nodeKey_[k] = key;
+            double& most = blockKeyMost_[k / kNodeBlock];
+            most = std::max(most, key);
+        });
+    }
+
+    // The blocks of kNodeBlock consecutive nodes: each one's box, and a
+    // bound its nodes' keys are never above (closing a node lowers its key;
+    // setKey raises the bound; a scan of the whole block tightens it).
+    void boxBlocks(std::size_t count) {
+        const std::size_t blocks = (count + kNodeBlock - 1) / kNodeBlock;
+        blockBox_.resize(blocks);
+        blockKeyMost_.assign(blocks, std::numeric_limits<double>::infinity());
+        for (std::size_t b = 0; b < blocks; ++b) {
+            Box& box = blockBox_[b];
+            box = {px_[b * kNodeBlock], px_[b * kNodeBlock], py_[b * kNodeBlock], py_[b * kNodeBlock]};
+            for (std::size_t k = b * kNodeBlock; k < std::min(count, (b + 1) * kNodeBlock); ++k) {
+                box.minX = std::min(box.minX, px_[k]);
+                box.maxX = std::max(box.maxX, px_[k]);
+                box.minY = std::min(box.minY, py_[k]);
+                box.maxY = std::max(box.maxY, py_[k]);
+            }
+        }
+    }
+
+    // Appends to listed_ the nodes of [first, end) (within one block) whose
+    // key is above cur.g plus the bound of the move from (x, y) to them,
+    // in increasing order, unless the block's bounds show there are none.
+    //
+    // Why a skipped node would not be listed: where a node's x lies in
+    // [minX, maxX] and x < minX (or x > maxX), x' - x >= minX - x (or
+    // x - x' >= x - maxX) holds exactly, and rounding is monotone, so the
+    // node's rounded |x' - x| is at least dx below (likewise dy); max, the
+    // rounded sum and its product with a positive constant are monotone,
+    // so the node's bound is at least `least`, and fl(g + its bound) at
+    // least fl(g + least).  Its key is at most the block's bound, so when
+    // that is <= fl(g + least) the node's test `key > g + bound` fails.
+    // A NaN anywhere fails `<=`, and the block is scanned.
+    std::size_t listBlock(const SearchRecord& cur, std::size_t first, std::size_t end,
+                          std::size_t count, std::uint32_t* out, std::size_t listedCount) {
+        const std::size_t b = first / kNodeBlock;
+        const Box& box = blockBox_[b];
+        const double dx = std::max(0.0, std::max(box.minX - cur.x, cur.x - box.maxX));
+        const double dy = std::max(0.0, std::max(box.minY - cur.y, cur.y - box.maxY));
+        const double least = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
+        if (blockKeyMost_[b] <= cur.g + least) return listedCount;
+        const double* xs = px_.data();
+        const double* ys = py_.data();
+        const double* keys = nodeKey_.data();
+        double most = -std::numeric_limits<double>::infinity();
+        for (std::size_t k = first; k < end; ++k) {
+            // The distance is at least the larger difference along an axis
+            // and their sum over the square root of two (the move's length
+            // along a diagonal): kBelowHalfRoot2 stays below that factor by
+            // more than the rounding of the sum, the product and the root.
+            const double kdx = std::fabs(xs[k] - cur.x);
+            const double kdy = std::fabs(ys[k] - cur.y);
+            const double bound = std::max(std::max(kdx, kdy), (kdx + kdy) * kBelowHalfRoot2);
+            out[listedCount] = static_cast<std::uint32_t>(k);
+            listedCount += keys[k] > cur.g + bound ? 1 : 0;
+            most = std::max(most, keys[k]);
+        }
+        if (first == b * kNodeBlock && end == std::min(count, (b + 1) * kNodeBlock))
+            blockKeyMost_[b] = most;
+        return listedCount;
     }
 
     // Offers every open slot the moves from closed record c.  A move costs
@@ -484,21 +631,13 @@ private:
         listed_.resize(count + 2);
         std::uint32_t* out = listed_.data();
         std::size_t listedCount = 0;
-        const double* xs = px_.data();
-        const double* ys = py_.data();
-        const double* keys = nodeKey_.data();
-        // The distance is at least the larger difference along an axis and
-        // their sum over the square root of two (the move's length along a
-        // diagonal): kBelowHalfRoot2 stays below that factor by more than
-        // the rounding of the sum, the product and the root.
         listRanges(records_[closed_[c]].node, count);
         for (const std::pair<std::uint32_t, std::uint32_t>& range : ranges_) {
-            for (std::size_t k = range.first; k < range.second; ++k) {
-                const double dx = std::fabs(xs[k] - cur.x);
-                const double dy = std::fabs(ys[k] - cur.y);
-                const double bound = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
-                out[listedCount] = static_cast<std::uint32_t>(k);
-                listedCount += keys[k] > cur.g + bound ? 1 : 0;
+            for (std::size_t k = range.first; k < range.second;) {
+                const std::size_t end =
+                    std::min<std::size_t>(range.second, (k / kNodeBlock + 1) * kNodeBlock);
+                listedCount = listBlock(cur, k, end, count, out, listedCount);
+                k = end;
             }
         }
         listed_.resize(listedCount);
@@ -607,6 +746,17 @@ private:
         closedX_.push_back(r.record.x);
         closedY_.push_back(r.record.y);
         closedG_.push_back(r.record.g);
+        const std::size_t c = closed_.size() - 1;
+        if (c % kClosedBlock == 0) {
+            closedBlockBox_.push_back({r.record.x, r.record.x, r.record.y, r.record.y});
+            closedBlockLeastG_.push_back(r.record.g);
+        }
+        Box& box = closedBlockBox_.back();
+        box.minX = std::min(box.minX, r.record.x);
+        box.maxX = std::max(box.maxX, r.record.x);
+        box.minY = std::min(box.minY, r.record.y);
+        box.maxY = std::max(box.maxY, r.record.y);
+        closedBlockLeastG_.back() = std::min(closedBlockLeastG_.back(), r.record.g);
         if (r.node >= 0)
             closingOf_[static_cast<std::size_t>(r.node)] =
                 static_cast<std::int32_t>(closed_.size() - 1);
@@ -647,6 +797,8 @@ private:
     std::vector<double> px_;
     std::vector<double> py_;
     std::vector<double> nodeKey_;
+    std::vector<Box> blockBox_;        // per block of nodes
+    std::vector<double> blockKeyMost_;  // per block of nodes
     std::vector<std::uint32_t> listed_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_;
     // Per closed record: its position and cost; per node: its closed
@@ -655,6 +807,10 @@ private:
     std::vector<double> closedY_;
     std::vector<double> closedG_;
     std::vector<std::int32_t> closingOf_;
+    // Per block of kClosedBlock closed records: their box and least cost.
+    std::vector<Box> closedBlockBox_;
+    std::vector<double> closedBlockLeastG_;
+    std::vector<Unit> units_;
     std::vector<Move> costed_;
     std::vector<Move> rest_;
     std::vector<Move> sortedMoves_;
