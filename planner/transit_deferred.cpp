@@ -287,22 +287,21 @@ private:
         costed_.clear();
         std::size_t taken = 0;
         std::size_t batch = kRecomputeBatch;
-        std::size_t unit = 0;
         constexpr double kNone = std::numeric_limits<double>::infinity();
         // Every move not yet costed has a bound at least this.
         double bound = -std::numeric_limits<double>::infinity();
         while (true) {
             if (costed_.empty() || !(costed_.front().g < bound)) {
-                if (taken == moves_.size() && unit == units_.size() && costed_.empty()) break;
-                if (taken < moves_.size() || unit < units_.size()) {
+                if (taken == moves_.size() && units_.empty() && costed_.empty()) break;
+                if (taken < moves_.size() || !units_.empty()) {
                     if (taken >= kRecomputeOrdered) {
-                        while (unit < units_.size()) addUnitMoves(units_[unit++]);
+                        for (const Unit& u : units_) addUnitMoves(u);
+                        units_.clear();
                         if (taken < moves_.size()) return leastAcceptedOfRest(taken);
                         bound = kNone;
                         continue;
                     }
-                    while (unit < units_.size() && moves_.size() - taken < batch)
-                        addUnitMoves(units_[unit++]);
+                    while (!units_.empty() && moves_.size() - taken < batch) addNextUnit();
                     std::size_t end = std::min(moves_.size(), taken + batch);
                     // Twice at most: the units below the batch's highest
                     // bound join, which lowers it.
@@ -314,8 +313,8 @@ private:
                                              moves_.begin() + static_cast<std::ptrdiff_t>(end - 1),
                                              moves_.end(), cheaper);
                         const double highest = end > taken ? moves_[end - 1].g : kNone;
-                        while (unit < units_.size() && units_[unit].bound < highest) {
-                            addUnitMoves(units_[unit++]);
+                        while (!units_.empty() && units_.front().bound < highest) {
+                            addNextUnit();
                             again = true;
                         }
                     }
@@ -324,7 +323,7 @@ private:
                         std::push_heap(costed_.begin(), costed_.end(), later);
                     }
                     bound = std::min(end < moves_.size() ? moves_[end - 1].g : kNone,
-                                     unit < units_.size() ? units_[unit].bound : kNone);
+                                     units_.empty() ? kNone : units_.front().bound);
                     taken = end;
                     batch *= 2;
                     continue;
@@ -384,7 +383,8 @@ private:
     // are costed exactly in batches of the least such bounds, and a costed
     // move is taken once it is cheaper than every bound left.  The moves
     // along the wire, which cost less, are listed at once; the others by
-    // blocks of closed records (units), cheapest bound first, when needed.
+    // blocks of closed records (units, a heap by bound), cheapest bound first,
+    // when needed.
     void recomputeKey(std::size_t s) {
         moves_.clear();
         units_.clear();
@@ -408,11 +408,7 @@ private:
                 units_.push_back({unitBound(b, nx, ny), static_cast<std::uint32_t>(b),
                                   static_cast<std::uint32_t>(k)});
         });
-        std::sort(units_.begin(), units_.end(), [](const Unit& a, const Unit& b) {
-            if (a.bound != b.bound) return a.bound < b.bound;
-            if (a.block != b.block) return a.block < b.block;
-            return a.to < b.to;
-        });
+        std::make_heap(units_.begin(), units_.end(), laterUnit);
         const Move best = leastAcceptedMove();
         from_[s] = best.from;
         via_[s] = best.to;
@@ -432,6 +428,19 @@ private:
         const double dx = std::max(0.0, std::max(box.minX - x, x - box.maxX));
         const double dy = std::max(0.0, std::max(box.minY - y, y - box.maxY));
         return closedBlockLeastG_[b] + std::max(dx, dy);
+    }
+
+    static bool laterUnit(const Unit& a, const Unit& b) {
+        if (a.bound != b.bound) return a.bound > b.bound;
+        if (a.block != b.block) return a.block > b.block;
+        return a.to > b.to;
+    }
+
+    // The moves of the unit of least bound, taken off the heap.
+    void addNextUnit() {
+        std::pop_heap(units_.begin(), units_.end(), laterUnit);
+        addUnitMoves(units_.back());
+        units_.pop_back();
     }
 
     // The moves from the closed records of a unit's block to its node, but
