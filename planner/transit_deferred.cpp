@@ -360,6 +360,14 @@ private:
         Move best{std::numeric_limits<double>::infinity(), 0, 0};
         for (const Move& bounded : sortedMoves_) {
             if (!(bounded.g <= best.g)) continue;
+            // Before any is accepted, the move is costed only once it is
+            // (most such moves are blocked).
+            if (best.g == std::numeric_limits<double>::infinity()) {
+                if (!acceptedAfterHints(bounded)) continue;
+                const Move m = costed(bounded);
+                if (movesBefore(m, best)) best = m;
+                continue;
+            }
             const Move m = costed(bounded);
             if (movesBefore(m, best) && acceptedAfterHints(m)) best = m;
         }
