@@ -8,6 +8,7 @@
 
 #include "planner/constants.h"
 #include "planner/sight_index.h"
+#include "planner/transit_blocks.h"
 #include "planner/transit_search.h"
 
 namespace Planner {
@@ -136,9 +137,6 @@ private:
         std::uint32_t to;
     };
 
-    struct Box {
-        double minX, maxX, minY, maxY;
-    };
 
     // The moves from one block of closed records to one node, with a bound
     // of their costs.
@@ -428,14 +426,11 @@ private:
 
     // A bound of the moves from the closed records of block b to (x, y):
     // their least cost plus the larger difference along an axis to the
-    // block's box.  A record's rounded |x - x'| is at least the box's
-    // rounded difference (rounding is monotone; see listBlock), so its
+    // block's box.  A record's axis is at least the box's (see
+    // planner/transit_blocks.h) and its cost at least the least, so its
     // move's bound fl(g + axis) is at least fl(least g + box axis).
     double unitBound(std::size_t b, double x, double y) const {
-        const Box& box = closedBlockBox_[b];
-        const double dx = std::max(0.0, std::max(box.minX - x, x - box.maxX));
-        const double dy = std::max(0.0, std::max(box.minY - y, y - box.maxY));
-        return closedBlockLeastG_[b] + std::max(dx, dy);
+        return closedBlockLeastG_[b] + boxAxisBound(closedBlockBox_[b], x, y);
     }
 
     static bool laterUnit(const Unit& a, const Unit& b) {
@@ -585,14 +580,10 @@ private:
         blockBox_.resize(blocks);
         blockKeyMost_.assign(blocks, std::numeric_limits<double>::infinity());
         for (std::size_t b = 0; b < blocks; ++b) {
-            Box& box = blockBox_[b];
-            box = {px_[b * kNodeBlock], px_[b * kNodeBlock], py_[b * kNodeBlock], py_[b * kNodeBlock]};
-            for (std::size_t k = b * kNodeBlock; k < std::min(count, (b + 1) * kNodeBlock); ++k) {
-                box.minX = std::min(box.minX, px_[k]);
-                box.maxX = std::max(box.maxX, px_[k]);
-                box.minY = std::min(box.minY, py_[k]);
-                box.maxY = std::max(box.maxY, py_[k]);
-            }
+            BlockBox& box = blockBox_[b];
+            box = BlockBox::at(px_[b * kNodeBlock], py_[b * kNodeBlock]);
+            for (std::size_t k = b * kNodeBlock; k < std::min(count, (b + 1) * kNodeBlock); ++k)
+                box.add(px_[k], py_[k]);
         }
     }
 
@@ -600,35 +591,23 @@ private:
     // key is above cur.g plus the bound of the move from (x, y) to them,
     // in increasing order, unless the block's bounds show there are none.
     //
-    // Why a skipped node would not be listed: where a node's x lies in
-    // [minX, maxX] and x < minX (or x > maxX), x' - x >= minX - x (or
-    // x - x' >= x - maxX) holds exactly, and rounding is monotone, so the
-    // node's rounded |x' - x| is at least dx below (likewise dy); max, the
-    // rounded sum and its product with a positive constant are monotone,
-    // so the node's bound is at least `least`, and fl(g + its bound) at
-    // least fl(g + least).  Its key is at most the block's bound, so when
-    // that is <= fl(g + least) the node's test `key > g + bound` fails.
-    // A NaN anywhere fails `<=`, and the block is scanned.
+    // Why a skipped node would not be listed: its bound is at least the
+    // block's `least` (planner/transit_blocks.h), and rounding is monotone,
+    // so fl(g + its bound) is at least fl(g + least).  Its key is at most
+    // the block's bound, so when that is <= fl(g + least) the node's test
+    // `key > g + bound` fails.  A NaN anywhere fails `<=`, and the block
+    // is scanned.
     std::size_t listBlock(const SearchRecord& cur, std::size_t first, std::size_t end,
                           std::size_t count, std::uint32_t* out, std::size_t listedCount) {
         const std::size_t b = first / kNodeBlock;
-        const Box& box = blockBox_[b];
-        const double dx = std::max(0.0, std::max(box.minX - cur.x, cur.x - box.maxX));
-        const double dy = std::max(0.0, std::max(box.minY - cur.y, cur.y - box.maxY));
-        const double least = std::max(std::max(dx, dy), (dx + dy) * kBelowHalfRoot2);
+        const double least = boxExpansionBound(blockBox_[b], cur.x, cur.y);
         if (blockKeyMost_[b] <= cur.g + least) return listedCount;
         const double* xs = px_.data();
         const double* ys = py_.data();
         const double* keys = nodeKey_.data();
         double most = -std::numeric_limits<double>::infinity();
         for (std::size_t k = first; k < end; ++k) {
-            // The distance is at least the larger difference along an axis
-            // and their sum over the square root of two (the move's length
-            // along a diagonal): kBelowHalfRoot2 stays below that factor by
-            // more than the rounding of the sum, the product and the root.
-            const double kdx = std::fabs(xs[k] - cur.x);
-            const double kdy = std::fabs(ys[k] - cur.y);
-            const double bound = std::max(std::max(kdx, kdy), (kdx + kdy) * kBelowHalfRoot2);
+            const double bound = expansionBound(xs[k], ys[k], cur.x, cur.y);
             out[listedCount] = static_cast<std::uint32_t>(k);
             listedCount += keys[k] > cur.g + bound ? 1 : 0;
             most = std::max(most, keys[k]);
@@ -765,14 +744,10 @@ private:
         closedG_.push_back(r.record.g);
         const std::size_t c = closed_.size() - 1;
         if (c % kClosedBlock == 0) {
-            closedBlockBox_.push_back({r.record.x, r.record.x, r.record.y, r.record.y});
+            closedBlockBox_.push_back(BlockBox::at(r.record.x, r.record.y));
             closedBlockLeastG_.push_back(r.record.g);
         }
-        Box& box = closedBlockBox_.back();
-        box.minX = std::min(box.minX, r.record.x);
-        box.maxX = std::max(box.maxX, r.record.x);
-        box.minY = std::min(box.minY, r.record.y);
-        box.maxY = std::max(box.maxY, r.record.y);
+        closedBlockBox_.back().add(r.record.x, r.record.y);
         closedBlockLeastG_.back() = std::min(closedBlockLeastG_.back(), r.record.g);
         if (r.node >= 0)
             closingOf_[static_cast<std::size_t>(r.node)] =
@@ -814,7 +789,7 @@ private:
     std::vector<double> px_;
     std::vector<double> py_;
     std::vector<double> nodeKey_;
-    std::vector<Box> blockBox_;        // per block of nodes
+    std::vector<BlockBox> blockBox_;        // per block of nodes
     std::vector<double> blockKeyMost_;  // per block of nodes
     std::vector<std::uint32_t> listed_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_;
@@ -825,7 +800,7 @@ private:
     std::vector<double> closedG_;
     std::vector<std::int32_t> closingOf_;
     // Per block of kClosedBlock closed records: their box and least cost.
-    std::vector<Box> closedBlockBox_;
+    std::vector<BlockBox> closedBlockBox_;
     std::vector<double> closedBlockLeastG_;
     std::vector<Unit> units_;
     std::vector<Move> costed_;
