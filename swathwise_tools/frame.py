@@ -239,8 +239,9 @@ def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
     so near a half that the scaling could have moved it across."""
     out: np.ndarray = np.round(coords, digits)
     scaled = coords * 10.0 ** digits
-    for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
-        out[i, j] = round(float(coords[i, j]), digits)
+    near = np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6
+    if near.any():
+        out[near] = [round(value, digits) for value in coords[near].tolist()]
     return out
 
 
