@@ -17,7 +17,7 @@ from __future__ import annotations
 import json
 from dataclasses import dataclass, field
 from functools import lru_cache
-from typing import TYPE_CHECKING, Any, Sequence, TypeVar
+from typing import TYPE_CHECKING, Any, Callable, Sequence, TypeVar
 
 import numpy as np
 import shapely
@@ -31,6 +31,9 @@ if TYPE_CHECKING:
 XY = tuple[float, float]
 Ring = list[XY]
 G = TypeVar("G", bound=shapely.Geometry)
+# Makes the coordinates of lines laid end to end in an array of rounded
+# x, y rows, ``counts[i]`` rows for line i: one object per line.
+Coordinates = Callable[[np.ndarray, Sequence[int]], list[Any]]
 
 LOCAL_METRES = "local-metres"
 # Names that these tools have always read.
@@ -183,32 +186,32 @@ class LocalFrame:
         """Planning-frame coordinates back to the source CRS."""
         return _pairs(self._convert(np.asarray(points, dtype=float).reshape(-1, 2), forward=False))
 
-    def to_source_rounded(self, points: Sequence[Sequence[float]], digits: int) -> list[list[float]]:
+    def to_source_rounded(self, points: Sequence[Sequence[float]], digits: int,
+                          put: Coordinates | None = None) -> Any:
         """As :meth:`to_source`, each coordinate rounded to ``digits`` decimals,
-        as ``[x, y]`` lists (the way GeoJSON writes them)."""
-        return self.to_source_rounded_many([points], digits)[0]
+        as ``[x, y]`` lists (the way GeoJSON writes them); ``put`` as for
+        :meth:`to_source_rounded_split`."""
+        return self.to_source_rounded_many([points], digits, put)[0]
 
     def to_source_rounded_many(self, lines: Sequence[Sequence[Sequence[float]]],
-                               digits: int) -> list[list[list[float]]]:
+                               digits: int, put: Coordinates | None = None) -> list[Any]:
         """:meth:`to_source_rounded` of every line, converted in one go."""
         flat = [p for line in lines for p in line]
         if not flat:
             return [[] for _ in lines]
-        return self.to_source_rounded_split(np.asarray(flat, dtype=float), [len(line) for line in lines], digits)
+        return self.to_source_rounded_split(np.asarray(flat, dtype=float), [len(line) for line in lines], digits,
+                                            put)
 
-    def to_source_rounded_split(self, coords: np.ndarray, counts: Sequence[int],
-                                digits: int) -> list[list[list[float]]]:
+    def to_source_rounded_split(self, coords: np.ndarray, counts: Sequence[int], digits: int,
+                                put: Coordinates | None = None) -> list[Any]:
         """As :meth:`to_source_rounded_many`, of the lines laid end to end in
-        ``coords`` (an array of x, y rows), ``counts[i]`` points for line i."""
+        ``coords`` (an array of x, y rows), ``counts[i]`` points for line i.
+        ``put`` makes each line's coordinates from the rounded array and the
+        counts (default :func:`coordinate_lists`: ``[x, y]`` lists)."""
         if len(coords) == 0:
             return [[] for _ in counts]
         converted = self._convert(coords.reshape(-1, 2), forward=False)
-        rounded: list[list[float]] = _rounded(converted, digits).tolist()
-        out, at = [], 0
-        for count in counts:
-            out.append(rounded[at:at + count])
-            at += count
-        return out
+        return (put or coordinate_lists)(_rounded(converted, digits), counts)
 
     def geometry_to_local(self, geometry: G) -> G:
         """A shapely geometry from the source CRS into the planning frame."""
@@ -236,8 +239,19 @@ def _rounded(coords: np.ndarray, digits: int) -> np.ndarray:
     so near a half that the scaling could have moved it across."""
     out: np.ndarray = np.round(coords, digits)
     scaled = coords * 10.0 ** digits
-    for i, j in zip(*np.nonzero(np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6)):
-        out[i, j] = round(float(coords[i, j]), digits)
+    near = np.abs(scaled - np.floor(scaled) - 0.5) < 1e-6
+    if near.any():
+        out[near] = [round(value, digits) for value in coords[near].tolist()]
+    return out
+
+
+def coordinate_lists(rounded: np.ndarray, counts: Sequence[int]) -> list[list[list[float]]]:
+    """The rows of ``rounded`` as ``[x, y]`` lists, ``counts[i]`` of them for line i."""
+    flat: list[list[float]] = rounded.tolist()
+    out, at = [], 0
+    for count in counts:
+        out.append(flat[at:at + count])
+        at += count
     return out
 
 

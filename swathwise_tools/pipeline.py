@@ -25,7 +25,8 @@ from .dock import StartError, find_entry
 from .outline import apply_clearance, free_parts, nearest_parts, simplify_garden
 from .pieces import Piece
 from .plan import CoverageAhead, Plan, PlanError, plan_garden, resolve_settings, settle_coverage
-from .sessions import safe_way, with_way_home
+from .reach import FreeLawn
+from .sessions import Way, safe_way, transit_way, way_ahead, with_way_home
 from .settings import Settings, SettingsError, fill_defaults
 
 ANGLE_MODES = ("auto", "edge")
@@ -101,8 +102,20 @@ def make_plan(
         resolved = resolved.updated({"angle": float(angle)}, source="python")
 
     ahead = CoverageAhead.of_slices(prepared, resolved, garden.mowable_area(), _reach_guess(prepared, start))
-    plan = plan_garden(prepared, resolved, start=start, drawn=garden)
+    # While the planner works: the free lawn as drawn (for the reasons of
+    # pieces given up); once it has planned, the way home, searched while
+    # the pieces are traced.
+    free_lawn = FreeLawn.ahead(garden, prepared.clearance)
+    home: list[Way] = []
+
+    def search_home(path: list[XY], entry: XY | None, planned: Settings) -> None:
+        if return_home and len(path) >= 2:
+            way = transit_way(prepared, float(planned.angle), start, entry)
+            home.append(way_ahead(way, path[-1], start))
+
+    plan = plan_garden(prepared, resolved, start=start, drawn=garden, on_planned=search_home)
     plan.coverage_ahead = ahead
+    plan.free_lawn = free_lawn
     _add_cut_off(plan, report.cut_off)
     # The plan keeps the garden as drawn (pictures, coverage of the real
     # lawn) and the outlines it was planned in.
@@ -115,7 +128,7 @@ def make_plan(
     plan.warnings.extend(report.notes)
     plan.sweep_ahead()
     if return_home:
-        with_way_home(plan, safe_way(plan))
+        with_way_home(plan, home[0] if home else safe_way(plan))
     return plan
 
 

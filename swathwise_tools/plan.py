@@ -27,7 +27,7 @@ from shapely.geometry.base import BaseGeometry
 
 from .coverage import Coverage, find_gaps, mowing_lines
 from .dock import MAX_START_INSIDE_M, MAX_START_OUTSIDE_M, StartError, find_entry
-from .frame import XY, crs_label, crs_urn
+from .frame import XY, Coordinates, crs_label, crs_urn
 from .garden import Garden
 from .native import build_scene
 from .pieces import (AREA, KINDS, OBSTACLE, PERIMETER, Piece, path_length, trace_pieces,
@@ -106,6 +106,10 @@ class Plan:
     # the planner ordered them (see CoverageAhead).
     coverage_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
     reached_ahead: CoverageAhead | None = field(default=None, repr=False, compare=False)
+    # Set by pipeline.make_plan: the free lawn of the garden as drawn, made
+    # while the planner works, for the reasons of given-up pieces
+    # (reach.FreeLawn).
+    free_lawn: Any = field(default=None, repr=False, compare=False)
 
     # --- coverage ------------------------------------------------------------------
 
@@ -288,7 +292,8 @@ class Plan:
     # --- GIS ---------------------------------------------------------------------
 
     def to_geojson(self, summary: Mapping[str, Any] | None = None,
-                   sessions: Sessions | None = None) -> dict[str, Any]:
+                   sessions: Sessions | None = None, *,
+                   coordinates: Coordinates | None = None) -> dict[str, Any]:
         """The route as a GeoJSON FeatureCollection in the garden's source CRS.
 
         One feature per piece (``role`` "piece": ``index``, ``kind``,
@@ -302,12 +307,15 @@ class Plan:
         "session" line per session, and the pieces and transit stretches
         carry the ``session`` that drove them (see
         :func:`~swathwise_tools.sessions.session_features`).
+        ``coordinates`` makes each geometry's coordinates from its rounded
+        positions (see :meth:`.frame.LocalFrame.to_source_rounded_split`;
+        default: ``[x, y]`` lists).
         """
         frame = self.garden.frame
         digits = GEOGRAPHIC_DIGITS if frame.is_geographic else PLANAR_DIGITS
 
         def line(points: Sequence[XY]) -> dict[str, Any]:
-            return {"type": "LineString", "coordinates": frame.to_source_rounded(points, digits)}
+            return {"type": "LineString", "coordinates": frame.to_source_rounded(points, digits, coordinates)}
 
         def feature(properties: dict[str, Any], geometry: dict[str, Any] | None) -> dict[str, Any]:
             return {"type": "Feature", "properties": properties, "geometry": geometry}
@@ -318,7 +326,7 @@ class Plan:
         else:
             lines = [line if len(line) >= 2 else line * 2 for line in (p.line for p in self.pieces)]
             stretches = self.transit_stretches()
-            converted = frame.to_source_rounded_many(lines + stretches, digits)
+            converted = frame.to_source_rounded_many(lines + stretches, digits, coordinates)
             for piece, points, coords in zip(self.pieces, lines, converted):
                 features.append(feature(
                     {"role": "piece", "index": piece.index, "kind": piece.kind, "order": piece.order,
@@ -334,8 +342,9 @@ class Plan:
         # Every ring of every gap (outline, then holes), converted in one go.
         rings, owner = shapely.get_rings(shapely.get_parts(gaps), return_index=True)
         converted = frame.to_source_rounded_split(shapely.get_coordinates(rings),
-                                                  shapely.get_num_coordinates(rings).tolist(), digits)
-        polygons: list[list[list[list[float]]]] = [[] for _ in range(len(gaps.geoms))]
+                                                  shapely.get_num_coordinates(rings).tolist(), digits,
+                                                  coordinates)
+        polygons: list[list[Any]] = [[] for _ in range(len(gaps.geoms))]
         for k, coords in zip(owner.tolist(), converted):
             polygons[k].append(coords)
         features.append(feature(
@@ -409,6 +418,7 @@ def plan_garden(
     *,
     start: XY | None = None,
     drawn: Garden | None = None,
+    on_planned: Callable[[list[XY], XY | None, Settings], None] | None = None,
 ) -> Plan:
     """Plan the garden.
 
@@ -423,6 +433,9 @@ def plan_garden(
             drives to the nearest free lawn point, with a warning.
         drawn: the garden as drawn, where ``garden`` holds its outlines
             prepared for planning; the start is judged against it.
+        on_planned: called with the route's path, the entry point (or None)
+            and the settings as soon as the planner returns, before the
+            pieces are traced (the pipeline starts the way home there).
 
     ``distanceToBorder``, where the settings leave it unset, is as far as the
     laps reach, as in the command.  Raises :class:`PlanError` for a start
@@ -444,6 +457,8 @@ def plan_garden(
     path = planned.path
     if entry is not None and path:
         path.insert(0, start)
+    if on_planned is not None:
+        on_planned(path, entry, resolved)
     pieces = [Piece(i, STAGE_KINDS[kind], pts)
               for i, (kind, pts) in enumerate(zip(planned.kinds, planned.slices))]
     mowing = trace_pieces(path, pieces)
@@ -454,6 +469,13 @@ def plan_garden(
 # The sweeps of CoverageAhead still running or not yet read (see
 # settle_coverage).
 _PENDING: set[Future[Any]] = set()
+
+
+def keep_pending(future: Future[Any]) -> None:
+    """Count ``future`` (work in a second thread) among those that
+    :func:`settle_coverage` waits for."""
+    _PENDING.add(future)
+    future.add_done_callback(_PENDING.discard)
 
 
 def settle_coverage() -> None:
@@ -488,8 +510,7 @@ class CoverageAhead:
         self._pool = ThreadPoolExecutor(max_workers=1)
         self._future = self._pool.submit(self._sweep, lines, guess)
         self._pool.shutdown(wait=False)
-        _PENDING.add(self._future)
-        self._future.add_done_callback(_PENDING.discard)
+        keep_pending(self._future)
 
     @classmethod
     def of_slices(cls, garden: Garden, settings: Settings, mowable: BaseGeometry,

@@ -9,6 +9,7 @@ never changes it.
 
 from __future__ import annotations
 
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -17,8 +18,9 @@ import shapely
 from shapely.geometry import Polygon
 
 from .frame import ring_polygon
+from .garden import Garden
 from .outline import free_parts, nearest_parts
-from .plan import Plan
+from .plan import Plan, keep_pending
 
 # Obstacles within this distance of two parts (beyond the clearance) are
 # what parts them.
@@ -49,14 +51,64 @@ class Reach:
         return {"reason": self.reason, "givenUpIndices": self.given_up, "cutOffParts": self.cut_off_parts}
 
 
-def _cutters(plan: Plan, home: Polygon, away: list[Polygon]) -> list[str]:
+class FreeLawn:
+    """What :func:`explain` reads of a garden as drawn, whatever the plan:
+    the parts of its free lawn with a clearance kept (largest first), and
+    each obstacle grown by the clearance and :data:`CUTTER_REACH_M`; both
+    made on first use, or at once in a second thread (:meth:`ahead`, while
+    the planner works: shapely leaves the interpreter free)."""
+
+    def __init__(self, garden: Garden, clearance: float) -> None:
+        self.garden = garden
+        self.clearance = clearance
+        self._future: Future[tuple[list[Polygon], np.ndarray]] | None = None
+        self._made: tuple[list[Polygon], np.ndarray] | None = None
+
+    @classmethod
+    def ahead(cls, garden: Garden, clearance: float) -> FreeLawn:
+        """The free lawn, made in a second thread from now on."""
+        lawn = cls(garden, clearance)
+        pool = ThreadPoolExecutor(max_workers=1)
+        lawn._future = pool.submit(lawn._make)
+        pool.shutdown(wait=False)
+        keep_pending(lawn._future)
+        return lawn
+
+    def _make(self) -> tuple[list[Polygon], np.ndarray]:
+        parts = free_parts(self.garden, self.clearance)
+        if not self.garden.obstacles:
+            return parts, np.empty(0, dtype=object)
+        # As Polygon(ring).buffer(0).buffer(reach) of each, in one go.
+        reach = self.clearance + CUTTER_REACH_M
+        rings = [ring_polygon(ring) for ring in self.garden.obstacles]
+        return parts, shapely.buffer(shapely.buffer(rings, 0), reach, quad_segs=16)
+
+    def _both(self) -> tuple[list[Polygon], np.ndarray]:
+        if self._made is None:
+            self._made = self._future.result() if self._future is not None else self._make()
+        return self._made
+
+    def fits(self, garden: Garden, clearance: float) -> bool:
+        """Whether this is the free lawn of ``garden`` with ``clearance`` (m)."""
+        return garden is self.garden and clearance == self.clearance
+
+    @property
+    def parts(self) -> list[Polygon]:
+        """The parts of the free lawn, largest first."""
+        return self._both()[0]
+
+    @property
+    def grown(self) -> np.ndarray:
+        """Every drawn obstacle grown by the clearance and the cutters' reach."""
+        return self._both()[1]
+
+
+def _cutters(plan: Plan, lawn: FreeLawn, home: Polygon, away: list[Polygon]) -> list[str]:
     """The drawn obstacles that touch the start's part and a cut-off part."""
     garden = plan.garden
-    reach = (plan.prepared.clearance if plan.prepared is not None else 0.0) + CUTTER_REACH_M
     if not garden.obstacles:
         return []
-    # As Polygon(ring).buffer(0).buffer(reach) of each, in one go.
-    grown = shapely.buffer(shapely.buffer([ring_polygon(ring) for ring in garden.obstacles], 0), reach, quad_segs=16)
+    grown = lawn.grown
     beyond = np.zeros(len(grown), dtype=bool)
     for part in away:
         beyond |= shapely.intersects(grown, part)
@@ -76,7 +128,10 @@ def explain(plan: Plan) -> Reach:
     if not given_up:
         return reach
     clearance = plan.prepared.clearance if plan.prepared is not None else 0.0
-    parts = free_parts(plan.garden, clearance)
+    lawn = plan.free_lawn if isinstance(plan.free_lawn, FreeLawn) else None
+    if lawn is None or not lawn.fits(plan.garden, clearance):
+        lawn = FreeLawn(plan.garden, clearance)
+    parts = lawn.parts
     if not parts:
         reach.reason = f"{len(given_up)} of {len(plan.pieces)} pieces given up"
         return reach
@@ -94,7 +149,7 @@ def explain(plan: Plan) -> Reach:
         area = sum(p["area"] for p in reach.cut_off_parts)
         cut = f"{count} pieces in {len(away)} part{'s' if len(away) > 1 else ''} of the lawn ({area:.1f} m²) " \
               "are cut off from the start"
-        cutters = _cutters(plan, parts[home], [parts[k] for k in away])
+        cutters = _cutters(plan, lawn, parts[home], [parts[k] for k in away])
         if cutters:
             shown = ", ".join(cutters[:CUTTERS_SHOWN]) + (
                 f" and {len(cutters) - CUTTERS_SHOWN} more" if len(cutters) > CUTTERS_SHOWN else "")

@@ -24,11 +24,20 @@ type each, for formats of one layer per file such as Shapefile.
 from __future__ import annotations
 
 import json
+import re
 import sys
+import os
 from pathlib import Path
-from typing import Any, Mapping
+from typing import Any, Mapping, Sequence
 
-from .frame import XY, crs_label, crs_urn
+import numpy as np
+
+try:
+    import orjson
+except ImportError:  # the route is written by json alone, the same text
+    orjson = None  # type: ignore[assignment]
+
+from .frame import XY, coordinate_lists, crs_label, crs_urn
 from .garden import Garden
 from .pieces import path_length
 from .plan import GEOGRAPHIC_DIGITS, PLANAR_DIGITS, Plan, flatten
@@ -39,6 +48,9 @@ ROUTE_FORMATS = {".geojson": "geojson", ".json": "geojson", ".gpkg": "gpkg", ".p
 # Layer names by feature role, in the order they are written.
 LAYERS = {"session": "sessions", "piece": "pieces", "transit": "transit", "path": "path", "gaps": "gaps", "start": "start"}
 PARQUET_SUMMARY_KEY = b"swathwise:summary"
+# Where Python's repr writes a float without an exponent: 1e-4 up to 1e16.
+REPR_FIXED_FROM = 1e-4
+REPR_FIXED_BELOW = 1e16
 
 
 def route_format(path: str | Path) -> str:
@@ -94,13 +106,61 @@ def write_route(path: str | Path, plan: Plan, summary: Mapping[str, Any] | None 
     if fmt == "parquet":
         _write_parquet(Path(path), plan, summary, sessions)
         return
-    # The collection is plain nested lists and dicts made here: no cycles to look for.
-    text = json.dumps(route_collection(plan, summary, sessions), separators=(",", ":"), check_circular=False) + "\n"
+    text = route_text(plan, summary, sessions)
     if str(path) == "-":
         sys.stdout.write(text)
         sys.stdout.flush()
         return
     Path(path).write_text(text, encoding="utf-8")
+
+
+def route_text(plan: Plan, summary: Mapping[str, Any] | None = None,
+               sessions: Sessions | None = None) -> str:
+    """The route as GeoJSON text, as ``json.dumps`` writes
+    :func:`route_collection` compactly (``,`` and ``:`` between items), and a
+    newline.  The coordinates, nearly all of the text, are written straight
+    from their arrays by orjson where it writes every number as ``json``
+    does (see :class:`_CoordinateText`)."""
+    coordinates = _CoordinateText()
+    collection = plan.to_geojson(summary, sessions, coordinates=coordinates)
+    # The collection is plain nested lists and dicts made here: no cycles to look for.
+    return coordinates.fill(json.dumps(collection, separators=(",", ":"), check_circular=False)) + "\n"
+
+
+class _CoordinateText:
+    """Coordinates for :meth:`Plan.to_geojson` that become text at once.
+
+    Each line's coordinates are written by orjson from the rounded array and
+    stand in the collection as a token (a string ``json`` writes as it is);
+    :meth:`fill` puts the text in the token's place.  orjson writes a float
+    as Python's ``repr`` does (the shortest text that reads back the same)
+    except below 1e-4, where ``repr`` turns to an exponent and orjson does
+    not: arrays holding such values (or none finite, or 1e16 and beyond) are
+    given as ``[x, y]`` lists instead, and so is everything without orjson.
+    """
+
+    def __init__(self) -> None:
+        # Nothing a garden or a summary holds can spell this token.
+        self.token = f"@{os.urandom(16).hex()}:"
+        self.texts: list[str] = []
+
+    def __call__(self, rounded: np.ndarray, counts: Sequence[int]) -> list[Any]:
+        size = np.abs(rounded)
+        if orjson is None or not bool(np.all((rounded == 0) | ((size >= REPR_FIXED_FROM) & (size < REPR_FIXED_BELOW)))):
+            return coordinate_lists(rounded, counts)
+        rows = np.ascontiguousarray(rounded, dtype=np.float64)
+        out, at = [], 0
+        for count in counts:
+            out.append(f"{self.token}{len(self.texts)}")
+            self.texts.append(orjson.dumps(rows[at:at + count], option=orjson.OPT_SERIALIZE_NUMPY).decode())
+            at += count
+        return out
+
+    def fill(self, text: str) -> str:
+        """``text`` with every token (a JSON string) replaced by its coordinates."""
+        if not self.texts:
+            return text
+        return re.sub(f'"{re.escape(self.token)}(\\d+)"', lambda m: self.texts[int(m.group(1))], text)
 
 
 def _write_gpkg(path: Path, plan: Plan, summary: Mapping[str, Any] | None,

@@ -27,8 +27,9 @@ mowing segment is driven once, a split one in two parts that meet at the stop.
 from __future__ import annotations
 
 import math
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Callable, Sequence
+from typing import TYPE_CHECKING, Any, Callable, Sequence
 
 from .frame import XY
 from .pieces import path_length, transit_stretches
@@ -401,13 +402,18 @@ def safe_way(plan: "Plan") -> Way:
     was planned in and at its lane angle (so that it is the very way a
     transit inside the plan would take); a start outside the lawn is joined
     by the drive to the plan's entry point, as the route itself is."""
+    return transit_way(plan.prepared or plan.garden, float(plan.settings.angle), plan.start, plan.entry)
+
+
+def transit_way(garden: Any, degrees: float, start: XY, entry: XY | None) -> Way:
+    """The planner's transit in ``garden``'s outlines with lanes at
+    ``degrees``, from a route that starts at ``start`` and enters the free
+    lawn at ``entry`` (None: at the start); see :func:`safe_way`."""
     from ._native import Scene
 
-    garden = plan.prepared or plan.garden
     scene = Scene(garden.lawn, obstacles=garden.obstacles, mow_areas=garden.mow_areas,
                   virtual_wire=garden.virtual_wire or [], docking_wire=garden.docking_wire or [])
-    angle = math.radians(float(plan.settings.angle))
-    start, entry = plan.start, plan.entry
+    angle = math.radians(degrees)
 
     def way(a: XY, b: XY) -> list[XY] | None:
         inner_a = entry if entry is not None and a == start else a
@@ -418,6 +424,20 @@ def safe_way(plan: "Plan") -> Way:
         return ([a] if inner_a != a else []) + list(found) + ([b] if inner_b != b else [])
 
     return way
+
+
+def way_ahead(way: Way, a: XY, b: XY) -> Way:
+    """``way``, with the way from ``a`` to ``b`` searched in a second thread
+    from now on (the search leaves the interpreter free) and taken from
+    there when asked for."""
+    pool = ThreadPoolExecutor(max_workers=1)
+    future = pool.submit(way, a, b)
+    pool.shutdown(wait=False)
+
+    def ahead(p: XY, q: XY) -> Sequence[XY] | None:
+        return future.result() if (p, q) == (a, b) else way(p, q)
+
+    return ahead
 
 
 def session_features(plan: "Plan", sessions: Sessions,

@@ -181,3 +181,17 @@ def test_given_up_indices_are_in_the_json_summary(tmp_path, capsys):
     unreached = json.loads(capsys.readouterr().out)["unreached"]
     assert len(unreached["givenUpIndices"]) == sum(p["pieces"] for p in unreached["cutOffParts"]) > 0
     assert len(unreached["cutOffParts"]) == 3
+
+
+def test_reasons_never_read_the_free_lawn_of_another_garden():
+    from swathwise_tools.reach import FreeLawn, explain
+
+    plan = make_plan(parse_garden(rg.paths_crossing()))
+    said = explain(plan).to_dict()
+    assert said["cutOffParts"] and said["reason"]
+    # The free lawn made ahead is the drawn garden's; one of other outlines
+    # or another clearance is passed over.
+    assert plan.free_lawn.fits(plan.garden, 0.0)
+    for other in (FreeLawn(parse_garden(rg.dumbbell()), 0.0), FreeLawn(plan.garden, 0.6)):
+        plan.free_lawn = other
+        assert explain(plan).to_dict() == said

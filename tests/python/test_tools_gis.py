@@ -138,6 +138,34 @@ def test_route_file_reads_back_in_geopandas(plans, tmp_path, suffix):
     assert plan.to_geodataframe().crs.to_epsg() == 3857
 
 
+def _near_null_island():
+    """The garden at longitude and latitude 0: coordinates under 1e-4 degrees,
+    which Python writes with an exponent."""
+    move = Transformer.from_crs(UTM, "OGC:CRS84", always_xy=True).transform
+    (x0, y0) = move(*utm([LAWN[0]])[0])
+
+    def conv(points):
+        return [(x - x0, y - y0) for x, y in (move(*p) for p in utm(points))]
+
+    return plan_garden(make_garden(conv(LAWN), obstacles=[conv(SHED)], start=conv([DOCK])[0], crs="OGC:CRS84",
+                                   settings=SETTINGS))
+
+
+@pytest.mark.parametrize("with_orjson", [True, False])
+@pytest.mark.parametrize("name", [*SOURCES, "at longitude and latitude 0"])
+def test_route_text_is_what_json_writes(plans, monkeypatch, name, with_orjson):
+    from swathwise_tools import route
+    from swathwise_tools.summary import summarise
+
+    if not with_orjson:
+        monkeypatch.setattr(route, "orjson", None)
+    plan = plans[name] if name in SOURCES else _near_null_island()
+    summary = summarise(plan)
+    for sessions in (None, plan.sessions(8, charge_min=1)):
+        expected = json.dumps(route.route_collection(plan, summary, sessions), separators=(",", ":")) + "\n"
+        assert route.route_text(plan, summary, sessions) == expected
+
+
 def test_route_layers_write_as_shapefiles(plans, tmp_path):
     geopandas = pytest.importorskip("geopandas")
     from swathwise_tools.route import route_layers
