@@ -178,6 +178,7 @@ void addRegion(const Paths64& part, const RegionFrame& frame,
         if (path.size() < 3) continue;
         region.rings.push_back(ringOf(path, frame));
         region.ringBoxes.push_back(boxOf(region.rings.back()));
+        region.ringBands.push_back(buildRingBands(region.rings.back(), kReachMaxBands));
     }
     if (region.rings.empty()) return;
     region.box = region.ringBoxes.front();
@@ -196,25 +197,8 @@ void addRegion(const Paths64& part, const RegionFrame& frame,
 // may go either way.
 template <class Visit>
 void forEachRegionAt(const FreeRegions& regions, double x, double y, Visit&& visit) {
-    for (std::size_t r = 0; r < regions.regions.size(); ++r) {
-        const FreeRegions::Region& region = regions.regions[r];
-        if (x < region.box.x0 || x > region.box.x1 || y < region.box.y0 || y > region.box.y1)
-            continue;
-        bool inside = false;
-        for (std::size_t k = 0; k < region.rings.size(); ++k) {
-            const Box& b = region.ringBoxes[k];
-            if (y < b.y0 || y > b.y1 || x > b.x1) continue;
-            const std::vector<Point>& ring = region.rings[k];
-            for (std::size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
-                const Point& p = ring[i];
-                const Point& q = ring[j];
-                if ((p.y > y) != (q.y > y) &&
-                    x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x)
-                    inside = !inside;
-            }
-        }
-        if (inside) visit(static_cast<std::uint32_t>(r));
-    }
+    for (std::size_t r = 0; r < regions.regions.size(); ++r)
+        if (regionHolds(regions.regions[r], x, y)) visit(static_cast<std::uint32_t>(r));
 }
 
 std::uint32_t findClass(std::vector<std::uint32_t>& parent, std::uint32_t e) {
@@ -348,6 +332,31 @@ FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& fra
 
 }  // namespace
 
+bool regionHolds(const FreeRegions::Region& region, double x, double y) {
+    if (x < region.box.x0 || x > region.box.x1 || y < region.box.y0 || y > region.box.y1)
+        return false;
+    bool inside = false;
+    for (std::size_t k = 0; k < region.rings.size(); ++k) {
+        const Box& b = region.ringBoxes[k];
+        if (y < b.y0 || y > b.y1 || x > b.x1) continue;
+        // Only edges whose y-range holds y can cross the line through
+        // (x, y); the band of y lists all of them (and some others, which
+        // cross nothing), each edge (i - 1, i) once.
+        const std::vector<Point>& ring = region.rings[k];
+        const RingBands& bands = region.ringBands[k];
+        std::uint32_t first = 0, last = 0;
+        bandEdgesAt(bands, y, first, last);
+        for (std::uint32_t e = first; e < last; ++e) {
+            const std::size_t i = bands.edges[e];
+            const Point& p = ring[i];
+            const Point& q = ring[i == 0 ? ring.size() - 1 : i - 1];
+            if ((p.y > y) != (q.y > y) && x < (q.x - p.x) * (y - p.y) / (q.y - p.y) + p.x)
+                inside = !inside;
+        }
+    }
+    return inside;
+}
+
 FreeRegions buildFreeRegions(const TransitContext& context) {
     return regionsInFrame(context, chooseFrame(*context.scene));
 }
@@ -371,8 +380,7 @@ StartReach buildStartReach(const FreeRegions& regions, const TransitContext& con
         StartReach::Area area;
         area.box = region.box;
         area.rings = region.rings;
-        for (const std::vector<Point>& ring : area.rings)
-            area.bands.push_back(buildRingBands(ring, kReachMaxBands));
+        area.bands = region.ringBands;
         reach.areas.push_back(std::move(area));
     }
     return reach;

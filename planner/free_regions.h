@@ -35,6 +35,7 @@ struct FreeRegions {
         Box box;
         std::vector<std::vector<Point>> rings;  // the outline, then its holes
         std::vector<Box> ringBoxes;
+        std::vector<RingBands> ringBands;  // per ring, for the point-in-region tests
     };
     std::vector<Region> regions;
 
@@ -51,6 +52,12 @@ struct FreeRegions {
     };
     std::vector<Cell> cells;
 };
+
+// True if (x, y) lies inside the region: an odd number of its rings' edges
+// cross the ray from it towards +x (an edge (p, q) crosses where p.y > y
+// differs from q.y > y and x lies left of the crossing).  Points on an
+// outline may go either way.
+bool regionHolds(const FreeRegions::Region& region, double x, double y);
 
 // The free regions of the context's scene (its nodes are joined as above).
 FreeRegions buildFreeRegions(const TransitContext& context);

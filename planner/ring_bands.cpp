@@ -68,4 +68,16 @@ bool pointInRingBands(const RingBands& bands, const std::vector<Point>& ring, do
     return inside;
 }
 
+void bandEdgesAt(const RingBands& bands, double y, std::uint32_t& first, std::uint32_t& last) {
+    first = last = 0;
+    if (bands.bands == 0) return;
+    // As bandOf, tested before the conversion (which a value out of range
+    // or not a number would make undefined).
+    const double band = std::floor((y - bands.y0) / bands.height);
+    if (!(band >= 0.0 && band < static_cast<double>(bands.bands))) return;
+    const std::size_t b = static_cast<std::size_t>(band);
+    first = bands.start[b];
+    last = bands.start[b + 1];
+}
+
 }  // namespace Planner

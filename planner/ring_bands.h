@@ -31,4 +31,9 @@ RingBands buildRingBands(const std::vector<Point>& ring, std::int32_t maxBands);
 bool pointInRingBands(const RingBands& bands, const std::vector<Point>& ring, double x, double y,
                       bool boundaryResult);
 
+// The entries edges[first .. last) of the band holding height y: every edge
+// whose y-range holds y is among them (an empty range beyond the bands, or
+// when y is not a number).
+void bandEdgesAt(const RingBands& bands, double y, std::uint32_t& first, std::uint32_t& last);
+
 }  // namespace Planner

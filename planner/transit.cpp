@@ -387,29 +387,44 @@ void findChordPeers(TransitContext& context) {
         for (std::uint32_t k = first; k < end; ++k)
             cells.push_back({{cellOf(context.nodes[k].x), cellOf(context.nodes[k].y)}, k});
         std::sort(cells.begin(), cells.end());
+        // Exactly the cases where chordThroughObstacle fails on its distance
+        // alone: corners a and b at least chordApart apart both ways round,
+        // so b within [a - (corners - apart), a - apart] or
+        // [a + apart, a + (corners - apart)].  A cell's entries run in the
+        // order of their nodes, and so of their corners: those two windows
+        // are found by bisection, and the corners near a (the most, along a
+        // ring of many corners) are never looked at.
+        const std::size_t corners = context.scene->obstacles[o].points.size();
+        const std::int64_t apart = context.chordApart[o];
+        const std::int64_t span = static_cast<std::int64_t>(corners) - apart;
         for (std::uint32_t k = first; k < end; ++k) {
             const std::int64_t cx = cellOf(context.nodes[k].x);
             const std::int64_t cy = cellOf(context.nodes[k].y);
+            const std::int64_t a = context.nodeCorner[k];
+            const TransitNode& p = context.nodes[k];
+            auto visit = [&](auto from, auto to, std::int64_t lo, std::int64_t hi) {
+                if (lo > hi) return;
+                auto cornerBelow = [&](const auto& entry, std::int64_t c) {
+                    return static_cast<std::int64_t>(context.nodeCorner[entry.second]) < c;
+                };
+                for (auto it = std::lower_bound(from, to, lo, cornerBelow);
+                     it != to && static_cast<std::int64_t>(context.nodeCorner[it->second]) <= hi;
+                     ++it) {
+                    const TransitNode& q = context.nodes[it->second];
+                    if (distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink)
+                        peers[k].push_back(it->second);
+                }
+            };
             // (Two cells either way: the division may round across a border.)
             for (std::int64_t gx = cx - 2; gx <= cx + 2; ++gx) {
                 for (std::int64_t gy = cy - 2; gy <= cy + 2; ++gy) {
-                    auto it = std::lower_bound(cells.begin(), cells.end(),
-                                               std::make_pair(std::make_pair(gx, gy), std::uint32_t{0}));
-                    for (; it != cells.end() && it->first == std::make_pair(gx, gy); ++it) {
-                        const std::uint32_t j = it->second;
-                        if (j == k) continue;
-                        // Exactly the cases where chordThroughObstacle fails
-                        // on its distance alone.
-                        const std::size_t corners = context.scene->obstacles[o].points.size();
-                        const std::size_t a = context.nodeCorner[k];
-                        const std::size_t b = context.nodeCorner[j];
-                        const std::size_t apart = a > b ? a - b : b - a;
-                        if (apart < context.chordApart[o] || corners - apart < context.chordApart[o])
-                            continue;
-                        const TransitNode& p = context.nodes[k];
-                        const TransitNode& q = context.nodes[j];
-                        if (distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink) peers[k].push_back(j);
-                    }
+                    const auto cell = std::make_pair(gx, gy);
+                    const auto from = std::lower_bound(cells.begin(), cells.end(),
+                                                       std::make_pair(cell, std::uint32_t{0}));
+                    const auto to = std::upper_bound(
+                        from, cells.end(), std::make_pair(cell, std::numeric_limits<std::uint32_t>::max()));
+                    visit(from, to, a - span, a - apart);
+                    visit(from, to, a + apart, a + span);
                 }
             }
             std::sort(peers[k].begin(), peers[k].end());

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -192,5 +195,102 @@ TEST(TransitNonFinite, ANaNWirePointBreaksTheCheapChain) {
             << describe(path);
     }
 }
+
+}  // namespace
+
+namespace {
+
+// The close peers of a context (corners of one ring far apart along it but
+// nearer than the end shrink) against every pair of corners: tiny rings,
+// round beds of many corners whose neighbours lie within the shrink,
+// corners dropped as duplicates, and trees as 32-gons over the lawn's edge.
+struct PeerCase {
+    const char* name;
+    Environment (*make)();
+};
+
+void PrintTo(const PeerCase& c, std::ostream* os) { *os << c.name; }
+
+class TransitClosePeers : public testing::TestWithParam<PeerCase> {};
+
+std::vector<Point> roundRing(int corners, double radius, double cx, double cy) {
+    std::vector<Point> ring;
+    for (int k = 0; k < corners; ++k) {
+        const double a = 6.283185307179586 * k / corners;
+        ring.emplace_back(cx + radius * std::cos(a), cy + radius * std::sin(a));
+    }
+    return ring;
+}
+
+TEST_P(TransitClosePeers, AreEveryPairFarApartAlongTheRingButNear) {
+    const Environment env = GetParam().make();
+    const SightIndex sight = buildSightIndex(env);
+    const TransitContext context = buildTransitContext(env, sight);
+    std::size_t found = 0;
+    for (std::size_t k = 0; k < context.nodes.size(); ++k) {
+        std::vector<std::uint32_t> want;
+        const std::int32_t o = context.nodeObstacle[k];
+        if (o >= 0 && context.chordApart[static_cast<std::size_t>(o)] != 0) {
+            const std::size_t apartAtLeast = context.chordApart[static_cast<std::size_t>(o)];
+            const std::size_t corners = env.obstacles[static_cast<std::size_t>(o)].points.size();
+            const std::size_t ob = static_cast<std::size_t>(o);
+            for (std::size_t j = 0; j < context.nodes.size(); ++j) {
+                // (Every node of another obstacle lies outside its row.)
+                if (j < context.obstacleNodeStart[ob]) j = context.obstacleNodeStart[ob];
+                if (j >= context.obstacleNodeEnd[ob]) break;
+                ASSERT_EQ(context.nodeObstacle[j], o);
+                const std::size_t a = context.nodeCorner[k], b = context.nodeCorner[j];
+                const std::size_t apart = a > b ? a - b : b - a;
+                if (apart < apartAtLeast || corners - apart < apartAtLeast) continue;
+                const TransitNode& p = context.nodes[k];
+                const TransitNode& q = context.nodes[j];
+                if (distanceBetween(p.x, p.y, q.x, q.y) < kSightShrink)
+                    want.push_back(static_cast<std::uint32_t>(j));
+            }
+        }
+        const std::vector<std::uint32_t> got(
+            context.closePeers.begin() + context.closePeerStart[k],
+            context.closePeers.begin() + context.closePeerStart[k + 1]);
+        ASSERT_EQ(got, want) << "node " << k;
+        found += got.size();
+    }
+    if (std::string(GetParam().name) == "tinyRings") {
+        EXPECT_GT(found, 0u);
+    }
+}
+
+Environment tinyRings() {
+    Environment env = square(-12.0, 12.0);
+    env.addObstacle(Polygon(roundRing(240, 6.0, 0.0, 0.0)));
+    env.addObstacle(Polygon(roundRing(24, 0.006, 9.0, 9.0)));
+    env.addObstacle(Polygon(roundRing(12, 0.004, -9.0, 9.0)));
+    env.addObstacle(Polygon(roundRing(16, 0.008, 9.0, -9.0)));
+    return env;
+}
+
+Environment denseRings() {
+    // Corners 1.6 mm apart on the small ring, some within 1 mm of the big one's.
+    Environment env = square(-12.0, 12.0);
+    env.addObstacle(Polygon(roundRing(8000, 10.0, 0.0, 0.0)));
+    env.addObstacle(Polygon(roundRing(8000, 2.0, 9.0, 9.0)));
+    env.addObstacle(Polygon(roundRing(6000, 0.05, -11.0, -11.0)));
+    return env;
+}
+
+Environment treesOverTheEdge() {
+    Environment env = square(0.0, 20.0);
+    for (int t = 0; t < 12; ++t)
+        env.addObstacle(Polygon(roundRing(32, 0.3 + 0.2 * t, 1.7 * t, t % 2 == 0 ? 0.0 : 20.0)));
+    env.addObstacle(Polygon(roundRing(32, 0.02, 10.0, 10.0)));
+    return env;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, TransitClosePeers,
+                         testing::Values(PeerCase{"tinyRings", tinyRings},
+                                         PeerCase{"denseRings", denseRings},
+                                         PeerCase{"treesOverTheEdge", treesOverTheEdge}),
+                         [](const testing::TestParamInfo<PeerCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
