@@ -12,6 +12,15 @@
 
 namespace Planner {
 
+// A run of band entries edges[first .. last) that are consecutive edges of
+// the ring, with the x-range their points span.
+struct RingBlock {
+    double x0 = 0.0;
+    double x1 = 0.0;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
 struct RingBands {
     double y0 = 0.0;
     double height = 1.0;
@@ -20,6 +29,16 @@ struct RingBands {
     // test pairs them: band b lists edges[start[b] .. start[b + 1]).
     std::vector<std::uint32_t> start;
     std::vector<std::uint32_t> edges;
+    // Crowded bands are also cut into blocks, blocks[blockStart[b] ..
+    // blockStart[b + 1]) covering the band's entries (none: the plain walk).
+    // A block whose x-range lies beyond `slack` from a point is settled
+    // without visiting its edges: to its left it crosses nothing; to its
+    // right every edge crossing the point's height is crossed, whose number
+    // is odd exactly when the block's first and last points lie on opposite
+    // sides of that height.
+    double slack = 0.0;
+    std::vector<std::uint32_t> blockStart;
+    std::vector<RingBlock> blocks;
 };
 
 // About one band per two edges, at most `maxBands`.  The ring's points must
