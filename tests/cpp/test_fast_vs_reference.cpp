@@ -567,7 +567,8 @@ TEST(FastVersusReference, WholeTasksOnClutteredGardens) {
             fastFailures += !reached;
         }
     }
-    EXPECT_GT(searches, 1000u);
+    // Shifted seeds (SWATHWISE_TEST_SEED) give 930 searches and more.
+    EXPECT_GT(searches, 800u);
     EXPECT_GT(fastFailures, 300u);  // many pieces out of reach
 }
 
