@@ -140,7 +140,7 @@ bool stretchLeavesLawn(const std::vector<Point>& perimeter, double ax, double ay
 bool wayOutOfObstacle(const Environment& environment, double x, double y, Point& exit);
 
 // ---- Steps on one ring edge P -> Q, shared by the predicates above and the
-// indexed line-of-sight test (planner/sight_index.h), so that both evaluate
+// indexed line-of-sight test (planner/sight_test.h), so that both evaluate
 // the same arithmetic.
 
 inline bool insideOpenParameterRange(double v) {

@@ -14,7 +14,7 @@
 #include "planner/constants.h"
 #include "planner/free_regions.h"
 #include "planner/geometry.h"
-#include "planner/sight_index.h"
+#include "planner/sight_test.h"
 #include "planner/point_index.h"
 #include "planner/transit.h"
 

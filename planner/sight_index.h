@@ -1,6 +1,6 @@
 // The sight index: the perimeter and obstacle edges of one scene sorted into
-// a grid and by direction, and the line-of-sight test that uses it.  It
-// gives the same answers as isSegmentFree on the scene, bit for bit.
+// a grid and by direction, for the line-of-sight test that uses it
+// (planner/sight_test.h).
 #pragma once
 
 #include <cstddef>
@@ -76,68 +76,6 @@ struct SightIndex {
     double minEdgeLength = 0.0;  // of the edges in angleEdges
 };
 
-// Working lists of the indexed test, reused from one test to the next.
-struct SightScratch {
-    std::vector<std::uint32_t> edgeMark;
-    std::vector<std::uint32_t> obstacleMark;
-    std::uint32_t stamp = 0;
-    std::vector<std::uint32_t> perimeterEdges;
-    // Obstacles with an edge near the move, and those edges: the edges of
-    // obstacles[k] are obstacleEdges[obstacleEdgeStart[k] .. the next start).
-    std::vector<std::uint32_t> obstacles;
-    std::vector<std::uint32_t> obstacleEdgeStart;
-    std::vector<std::uint32_t> obstacleEdges;
-    std::vector<std::uint32_t> parallelObstacleEdges;
-    std::vector<std::uint32_t> bigObstacleEdges;  // near edges of obstacles with many corners
-    std::vector<std::uint32_t> midpointObstacles;
-    std::vector<std::uint32_t> endObstacles;
-    std::vector<std::uint32_t> endPerimeterEdges;
-    std::vector<double> params;
-    // Edges that blocked recent moves: tried first, as neighbouring moves
-    // tend to be blocked by the same edge.
-    static constexpr std::size_t kRecentBlockers = 2;
-    std::uint32_t recentBlockers[kRecentBlockers] = {};
-    std::size_t blockerCount = 0;
-    std::size_t nextBlocker = 0;
-    std::uint32_t lastBlocker = kNoEdge;
-};
-
 SightIndex buildSightIndex(const Environment& scene);
-
-// Edges a caller expects to block a move, tried early: one edge of the
-// index (kNoEdge for none) and the edges of one obstacle (-1 for none).
-struct SightHints {
-    std::uint32_t edge = kNoEdge;
-    std::int32_t obstacle = -1;
-    // An edge the move is expected to cross on its way into a convex
-    // obstacle (see entryEdgeAtCorner), tried first.
-    std::uint32_t entry = kNoEdge;
-    // The caller found with blockedByHints, just before, that none of them
-    // (nor a recent blocker) crosses the move: they are not tried again.
-    bool tried = false;
-};
-
-// For a convex obstacle of the index and one of its corners V: where the
-// move from (x, y) to V arrives at V through the obstacle's inside (the
-// direction from V to (x, y) lies strictly between those to V's two
-// neighbours), the edge through which the line from V towards (x, y) leaves
-// it again, found over the corners on either side of that line, from
-// `guess` (an edge of that obstacle near it, or any other number) outwards;
-// kNoEdge otherwise.  Only a likely blocker: isSegmentFree decides, as for
-// every hint.
-std::uint32_t entryEdgeAtCorner(const SightIndex& index, std::size_t obstacle, std::size_t corner,
-                                double x, double y, std::uint32_t guess = kNoEdge);
-
-// The same answer as isSegmentFree(*index.scene, ...), bit for bit.  When
-// an edge of the index is found to block the move, its number is left in
-// scratch.lastBlocker (kNoEdge otherwise).
-bool isSegmentFree(const SightIndex& index, SightScratch& scratch, double ax, double ay, double bx,
-                   double by, const SightHints& hints = SightHints());
-
-// True only if isSegmentFree finds the move blocked: it is long enough for
-// the indexed test and one of the hinted or recently blocking edges crosses
-// it (left in scratch.lastBlocker); the cheap first look of that test.
-bool blockedByHints(const SightIndex& index, SightScratch& scratch, double ax, double ay,
-                    double bx, double by, const SightHints& hints = SightHints());
 
 }  // namespace Planner

@@ -9,7 +9,7 @@
 #include "planner/constants.h"
 #include "planner/geometry.h"
 #include "planner/node_lookup.h"
-#include "planner/sight_index.h"
+#include "planner/sight_test.h"
 #include "planner/scene.h"
 
 namespace Planner {

@@ -16,7 +16,7 @@
 
 #include "planner/free_regions.h"
 #include "planner/geometry.h"
-#include "planner/sight_index.h"
+#include "planner/sight_test.h"
 #include "planner/linking.h"
 #include "planner/normalise.h"
 #include "planner/pipeline.h"

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "planner/geometry.h"
-#include "planner/sight_index.h"
+#include "planner/sight_test.h"
 #include "test_helpers.h"
 
 using namespace Planner;
