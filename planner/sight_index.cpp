@@ -29,18 +29,11 @@ void compress(std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs, std::
     for (const auto& p : pairs) items[next[p.first]++] = p.second;
 }
 
-}  // namespace
+using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
-SightIndex buildSightIndex(const Environment& scene) {
-    SightIndex index;
-    index.scene = &scene;
+// Every edge of the perimeter, then of each obstacle of 3 points or more.
+void addEdges(const Environment& scene, SightIndex& index) {
     const std::vector<Point>& perimeter = scene.perimeter.points;
-    if (perimeter.size() < 3) return index;  // nothing is free but the shortest moves
-    if (!withinIndexLimit(perimeter)) return index;
-    for (const Polygon& obstacle : scene.obstacles) {
-        if (obstacle.points.size() >= 3 && !withinIndexLimit(obstacle.points)) return index;
-    }
-
     auto addRing = [&index](const std::vector<Point>& ring, std::int32_t id) {
         const std::size_t n = ring.size();
         for (std::size_t i = 0; i < n; ++i) index.edges.push_back({ring[i], ring[(i + 1) % n], id});
@@ -50,8 +43,11 @@ SightIndex buildSightIndex(const Environment& scene) {
         if (scene.obstacles[k].points.size() >= 3)
             addRing(scene.obstacles[k].points, static_cast<std::int32_t>(k));
     }
+}
 
-    // The grid.
+// The grid over the edges, widened by twice the cell margin and a metre.
+void placeGrid(const Environment& scene, SightIndex& index) {
+    const std::vector<Point>& perimeter = scene.perimeter.points;
     double x0 = perimeter[0].x, x1 = x0, y0 = perimeter[0].y, y1 = y0;
     for (const SightEdge& e : index.edges) {
         x0 = std::min(x0, e.p.x), x1 = std::max(x1, e.p.x);
@@ -73,9 +69,18 @@ SightIndex buildSightIndex(const Environment& scene) {
         std::min<double>(std::ceil(width / size) + 1, kSightGridMaxSide + 1));
     g.rows = static_cast<std::int32_t>(
         std::min<double>(std::ceil(height / size) + 1, kSightGridMaxSide + 1));
-    const std::size_t cellCount = static_cast<std::size_t>(g.cols) * g.rows;
+}
 
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
+std::size_t cellCountOf(const CellGrid& g) {
+    return static_cast<std::size_t>(g.cols) * g.rows;
+}
+
+// The perimeter edges near each cell, and the obstacles whose widened box
+// meets it, with each obstacle's box and first edge.
+void listCells(const Environment& scene, SightIndex& index, Pairs& pairs) {
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    const CellGrid& g = index.grid;
+    const std::size_t cellCount = cellCountOf(g);
     for (std::size_t k = 0; k < perimeter.size(); ++k) {
         const SightEdge& e = index.edges[k];
         forEachCellNear(g, e.p.x, e.p.y, e.q.x, e.q.y, kSightCellMargin, [&](std::size_t cell) {
@@ -113,9 +118,14 @@ SightIndex buildSightIndex(const Environment& scene) {
         }
     }
     compress(pairs, cellCount, index.obstacleStart, index.cellObstacles);
+}
 
-    // Bands over the perimeter, and over the obstacles of many corners,
-    // whose edges are also listed in the cells they come near.
+// Bands over the perimeter, and over the obstacles of many corners,
+// whose edges are also listed in the cells they come near.
+void listBands(const Environment& scene, SightIndex& index, Pairs& pairs) {
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    const CellGrid& g = index.grid;
+    const std::size_t cellCount = cellCountOf(g);
     index.perimeterBands =
         buildRingBands(perimeter, static_cast<std::int32_t>(kSightGridMaxSide));
     index.obstacleIsBig.assign(scene.obstacles.size(), 0);
@@ -137,8 +147,10 @@ SightIndex buildSightIndex(const Environment& scene) {
         }
     }
     compress(pairs, cellCount, index.bigEdgeStart, index.cellBigEdges);
+}
 
-    // Directions.
+// The edges by direction, and those too short to have one.
+void sortDirections(SightIndex& index) {
     std::vector<std::pair<double, std::uint32_t>> byAngle;
     index.minEdgeLength = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < index.edges.size(); ++k) {
@@ -160,6 +172,26 @@ SightIndex buildSightIndex(const Environment& scene) {
     }
     // Rounding of the lengths: stay below the true least length.
     index.minEdgeLength *= 1.0 - 1e-9;
+}
+
+}  // namespace
+
+SightIndex buildSightIndex(const Environment& scene) {
+    SightIndex index;
+    index.scene = &scene;
+    const std::vector<Point>& perimeter = scene.perimeter.points;
+    if (perimeter.size() < 3) return index;  // nothing is free but the shortest moves
+    if (!withinIndexLimit(perimeter)) return index;
+    for (const Polygon& obstacle : scene.obstacles) {
+        if (obstacle.points.size() >= 3 && !withinIndexLimit(obstacle.points)) return index;
+    }
+
+    addEdges(scene, index);
+    placeGrid(scene, index);
+    Pairs pairs;
+    listCells(scene, index, pairs);
+    listBands(scene, index, pairs);
+    sortDirections(index);
     index.usable = true;
     return index;
 }
