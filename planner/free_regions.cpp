@@ -236,25 +236,22 @@ std::vector<std::uint32_t> classesAround(const FreeRegions& regions,
     return classes;
 }
 
-// The regions in the given frame.
-FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& frame) {
-    FreeRegions regions;
-    const Environment& scene = *context.scene;
-    for (const TransitNode& n : context.nodes)
-        if (!positionUsable(n.x, n.y)) return regions;
-
+// The parts of the lawn in the given frame, as regions: the lawn as the
+// point-in-ring test reads it, grown, less the obstacles, shrunk.  False
+// when an outline cannot be placed on the frame's grid.
+bool addFreeParts(const Environment& scene, const RegionFrame& frame, FreeRegions& regions) {
     // The lawn as the point-in-ring test reads it (even-odd), and its
     // outline (moves along it count as on the lawn, also where it encloses
     // no area), grown; each obstacle likewise shrunk, and all joined.
     Paths64 outline;
-    if (!gridPaths(scene.perimeter.points, frame, outline)) return regions;
+    if (!gridPaths(scene.perimeter.points, frame, outline)) return false;
     const Paths64 lawn = Clipper2Lib::Union(
         offsetPaths({Clipper2Lib::Union(outline, FillRule::EvenOdd)}, kRegionMargin),
         offsetPaths({outline}, kRegionMargin, Clipper2Lib::EndType::Joined), FillRule::NonZero);
     std::vector<Paths64> obstacles;
     for (const Polygon& obstacle : scene.obstacles) {
         Paths64 one;
-        if (!gridPaths(obstacle.points, frame, one)) return regions;
+        if (!gridPaths(obstacle.points, frame, one)) return false;
         if (one.empty()) continue;
         obstacles.push_back(Clipper2Lib::Union(one, FillRule::EvenOdd));
         makePositive(obstacles.back());
@@ -270,17 +267,13 @@ FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& fra
     std::vector<Paths64> parts;
     for (const auto& outline : tree) collectParts(*outline, parts);
     for (const Paths64& part : parts) addRegion(part, frame, regions.regions);
+    return true;
+}
 
+// Two regions overlap only inside the box of one that is not the largest:
+// nodes there may lie within the reach of two parts.  Those boxes, padded.
+std::vector<Box> overlapBoxesOf(const FreeRegions& regions) {
     const std::uint32_t regionCount = static_cast<std::uint32_t>(regions.regions.size());
-    const std::size_t nodeCount = context.nodes.size();
-    std::vector<std::uint32_t> parent(regionCount + nodeCount);
-    std::iota(parent.begin(), parent.end(), 0u);
-    auto joinAll = [&](std::uint32_t e, double x, double y) {
-        forEachRegionAt(regions, x, y, [&](std::uint32_t r) { join(parent, e, r); });
-    };
-
-    // Two regions overlap only inside the box of one that is not the
-    // largest: nodes there may lie within the reach of two parts.
     std::vector<Box> overlapBoxes;
     std::size_t largest = 0;
     auto boxArea = [](const Box& b) { return (b.x1 - b.x0) * (b.y1 - b.y0); };
@@ -295,6 +288,25 @@ FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& fra
         b.y1 += kRegionBoxPad;
         overlapBoxes.push_back(b);
     }
+    return overlapBoxes;
+}
+
+// The regions in the given frame.
+FreeRegions regionsInFrame(const TransitContext& context, const RegionFrame& frame) {
+    FreeRegions regions;
+    const Environment& scene = *context.scene;
+    for (const TransitNode& n : context.nodes)
+        if (!positionUsable(n.x, n.y)) return regions;
+    if (!addFreeParts(scene, frame, regions)) return FreeRegions();
+
+    const std::uint32_t regionCount = static_cast<std::uint32_t>(regions.regions.size());
+    const std::size_t nodeCount = context.nodes.size();
+    std::vector<std::uint32_t> parent(regionCount + nodeCount);
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto joinAll = [&](std::uint32_t e, double x, double y) {
+        forEachRegionAt(regions, x, y, [&](std::uint32_t r) { join(parent, e, r); });
+    };
+    const std::vector<Box> overlapBoxes = overlapBoxesOf(regions);
 
     regions.cells.reserve(nodeCount);
     for (std::size_t k = 0; k < nodeCount; ++k) {
