@@ -410,9 +410,11 @@ private:
                                       static_cast<std::uint32_t>(k)});
                 }
             }
-            for (std::size_t b = 0; b < closedBlockBox_.size(); ++b)
+            for (std::size_t b = 0; b < closedBlockBox_.size(); ++b) {
+                if (chordsOnly(b, k)) continue;
                 units_.push_back({unitBound(b, nx, ny), static_cast<std::uint32_t>(b),
                                   static_cast<std::uint32_t>(k)});
+            }
         });
         std::make_heap(units_.begin(), units_.end(), laterUnit);
         const Move best = leastAcceptedMove();
@@ -431,6 +433,31 @@ private:
     // move's bound fl(g + axis) is at least fl(least g + box axis).
     double unitBound(std::size_t b, double x, double y) const {
         return closedBlockLeastG_[b] + boxAxisBound(closedBlockBox_[b], x, y);
+    }
+
+    // True only if every move from the closed records of block b to node k
+    // is a chord through their obstacle (chordThroughObstacle), known to be
+    // blocked: the records are all corners of k's obstacle, whose corners
+    // lie at least its chordApart from k's both ways round, and the block's
+    // box lies at least kSightShrink from k along an axis (each move at
+    // least that long).  A move never accepted cannot be the least accepted
+    // one, so the recompute passes over the block.
+    bool chordsOnly(std::size_t b, std::size_t k) const {
+        const ClosedBlockCorners& corners = closedBlockCorners_[b];
+        if (corners.obstacle < 0 || k >= baseCount_ ||
+            context_.nodeObstacle[k] != corners.obstacle)
+            return false;
+        const std::size_t o = static_cast<std::size_t>(corners.obstacle);
+        const std::size_t apart = context_.chordApart[o];
+        if (apart == 0) return false;
+        const std::size_t n = context_.scene->obstacles[o].points.size();
+        const std::size_t j = context_.nodeCorner[k];
+        // The least and the most |i - j| over corners i in [lo, hi].
+        const std::size_t lo = corners.lo, hi = corners.hi;
+        const std::size_t least = j < lo ? lo - j : (j > hi ? j - hi : 0);
+        const std::size_t most = std::max(j > lo ? j - lo : lo - j, j > hi ? j - hi : hi - j);
+        if (least < apart || most > n || n - most < apart) return false;
+        return !(boxAxisBound(closedBlockBox_[b], px_[k], py_[k]) < kSightShrink);
     }
 
     static bool laterUnit(const Unit& a, const Unit& b) {
@@ -743,12 +770,24 @@ private:
         closedY_.push_back(r.record.y);
         closedG_.push_back(r.record.g);
         const std::size_t c = closed_.size() - 1;
+        const std::int32_t obstacle =
+            r.node >= 0 ? context_.nodeObstacle[static_cast<std::size_t>(r.node)] : -1;
+        const std::uint32_t corner =
+            obstacle >= 0 ? context_.nodeCorner[static_cast<std::size_t>(r.node)] : 0;
         if (c % kClosedBlock == 0) {
             closedBlockBox_.push_back(BlockBox::at(r.record.x, r.record.y));
             closedBlockLeastG_.push_back(r.record.g);
+            closedBlockCorners_.push_back({obstacle, corner, corner});
         }
         closedBlockBox_.back().add(r.record.x, r.record.y);
         closedBlockLeastG_.back() = std::min(closedBlockLeastG_.back(), r.record.g);
+        ClosedBlockCorners& corners = closedBlockCorners_.back();
+        if (obstacle != corners.obstacle) {
+            corners.obstacle = -1;
+        } else if (obstacle >= 0) {
+            corners.lo = std::min(corners.lo, corner);
+            corners.hi = std::max(corners.hi, corner);
+        }
         if (r.node >= 0)
             closingOf_[static_cast<std::size_t>(r.node)] =
                 static_cast<std::int32_t>(closed_.size() - 1);
@@ -799,9 +838,17 @@ private:
     std::vector<double> closedY_;
     std::vector<double> closedG_;
     std::vector<std::int32_t> closingOf_;
-    // Per block of kClosedBlock closed records: their box and least cost.
+    // Per block of kClosedBlock closed records: their box and least cost,
+    // and the obstacle all their nodes are corners of (-1: none or several)
+    // with the range of those corners.
+    struct ClosedBlockCorners {
+        std::int32_t obstacle;
+        std::uint32_t lo;
+        std::uint32_t hi;
+    };
     std::vector<BlockBox> closedBlockBox_;
     std::vector<double> closedBlockLeastG_;
+    std::vector<ClosedBlockCorners> closedBlockCorners_;
     std::vector<Unit> units_;
     std::vector<Move> costed_;
     std::vector<Move> rest_;
