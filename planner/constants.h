@@ -82,6 +82,9 @@ namespace Planner {
 // Indexes of the ordering stage and the transit search: they change no
 // result, only how soon it comes.
 constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this are searched without
+constexpr double kInnerDiscDepth = 0.006;      // transit: a move from or to a convex obstacle's corner
+                                               // whose midpoint lies this deep in the obstacle (more
+                                               // than half kSightShrink) is known to be blocked
 constexpr double kLaneBoxPad = 0.01;           // lanes: rings and edges this far from a lane are skipped
 constexpr double kRingFilterBoxPad = 1e-6;     // ring filter: obstacles whose box, grown by this ...
 constexpr double kRingFilterBoxShare = 1e-12;  // ... and this share of its largest coordinate, does not

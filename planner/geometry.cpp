@@ -139,6 +139,38 @@ std::size_t chordApart(const std::vector<Point>& ring) {
     return 0;
 }
 
+double innerDiscRadius(const std::vector<Point>& ring, double depth, Point& centre) {
+    const std::size_t n = ring.size();
+    centre = Point{0.0, 0.0};
+    if (n < 3 || !withinIndexLimit(ring)) return -1.0;
+    double area = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        area += p.x * q.y - q.x * p.y;
+        centre.x += p.x;
+        centre.y += p.y;
+    }
+    if (!(area != 0.0)) return -1.0;
+    centre.x /= static_cast<double>(n);
+    centre.y /= static_cast<double>(n);
+    const double side = area > 0.0 ? 1.0 : -1.0;
+    double least = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < n; ++i) {
+        const Point& p = ring[i];
+        const Point& q = ring[(i + 1) % n];
+        const double ex = q.x - p.x;
+        const double ey = q.y - p.y;
+        const double length = std::sqrt(ex * ex + ey * ey);
+        if (!(length > 0.0)) return -1.0;
+        least = std::min(least, side * (ex * (centre.y - p.y) - ey * (centre.x - p.x)) / length);
+    }
+    // Within the index limit the distances and the midpoints' distances to
+    // the centre are off by far less than this.
+    constexpr double kRoundingMargin = 1e-6;
+    return least - depth - kRoundingMargin;
+}
+
 bool isPointInPolygon(const std::vector<Point>& ring, double x, double y) {
     return pointInRing(ring, x, y, true);
 }

@@ -101,6 +101,13 @@ bool isSegmentFree(const Environment& environment, double ax, double ay, double 
 // free.
 std::size_t chordApart(const std::vector<Point>& ring);
 
+// For a convex ring: a disc whose every point lies at least `depth` inside
+// the line of each edge, so strictly inside the ring.  Centred on the mean
+// of the corners; its radius is the least distance from there to an edge's
+// line less `depth`, and a margin for the rounding of both, below 0 when
+// there is no such disc.  Only for rings within kIndexCoordinateLimit.
+double innerDiscRadius(const std::vector<Point>& ring, double depth, Point& centre);
+
 // True if some piece of AB between two meetings with the ring has its
 // midpoint strictly inside the ring (strictlyInside) or outside it
 // (otherwise), farther than kPieceBoundaryBand from the outline: pieces that

@@ -454,9 +454,21 @@ TransitContext buildTransitContext(const Environment& scene, const SightIndex& s
     context.nodes = baseNodes(scene, &context.nodeObstacle, &context.nodeCorner);
     context.lookup = makeLookup(context.nodes);
     context.chordApart.resize(scene.obstacles.size());
-    for (std::size_t o = 0; o < scene.obstacles.size(); ++o)
-        context.chordApart[o] = static_cast<std::uint32_t>(chordApart(scene.obstacles[o].points));
+    context.innerCentre.assign(scene.obstacles.size(), Point{0.0, 0.0});
+    context.innerRadius.assign(scene.obstacles.size(), -1.0);
+    for (std::size_t o = 0; o < scene.obstacles.size(); ++o) {
+        const std::vector<Point>& ring = scene.obstacles[o].points;
+        context.chordApart[o] = static_cast<std::uint32_t>(chordApart(ring));
+        if (context.chordApart[o] != 0 && ring.size() >= kManyCorners)
+            context.innerRadius[o] = innerDiscRadius(ring, kInnerDiscDepth, context.innerCentre[o]);
+    }
 
+    context.nodeDisc.assign(context.nodes.size(), -1);
+    for (std::size_t k = 0; k < context.nodes.size(); ++k) {
+        const std::int32_t o = context.nodeObstacle[k];
+        if (o >= 0 && context.innerRadius[static_cast<std::size_t>(o)] > 0.0)
+            context.nodeDisc[k] = o;
+    }
     findChordPeers(context);
 
     context.nearStart.assign(context.nodes.size() + 1, 0);

@@ -72,4 +72,19 @@ inline double boxAxisBound(const BlockBox& box, double x, double y) {
     return std::max(dx, dy);
 }
 
+// True only if, for every position in the box, the midpoint of the move
+// from (px, py) to it, as the line-of-sight test computes it, lies within
+// `radius` of (cx, cy), up to rounding far below a micrometre within the
+// index limit: the box lies within twice the radius of the point opposite
+// (px, py) across (cx, cy).
+inline bool boxMidpointsInDisc(const BlockBox& box, double px, double py, double cx, double cy,
+                               double radius) {
+    const double ox = 2.0 * cx - px;
+    const double oy = 2.0 * cy - py;
+    const double fx = std::max(std::fabs(box.minX - ox), std::fabs(box.maxX - ox));
+    const double fy = std::max(std::fabs(box.minY - oy), std::fabs(box.maxY - oy));
+    const double reach = 2.0 * radius;
+    return fx * fx + fy * fy <= reach * reach;
+}
+
 }  // namespace Planner

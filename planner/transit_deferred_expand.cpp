@@ -24,14 +24,40 @@ void DeferredTransitSearch::boxBlocks(std::size_t count) {
         for (std::size_t k = b * kNodeBlock; k < std::min(count, (b + 1) * kNodeBlock); ++k)
             box.add(px_[k], py_[k]);
     }
+    blockObstacle_.assign(blocks, -1);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t end = std::min(count, (b + 1) * kNodeBlock);
+        if (end > baseCount_) continue;  // the target's block
+        const std::int32_t o = context_.nodeDisc[b * kNodeBlock];
+        if (o < 0) continue;
+        bool same = true;
+        for (std::size_t k = b * kNodeBlock; k < end && same; ++k)
+            same = context_.nodeDisc[k] == o;
+        if (same) blockObstacle_[b] = o;
+    }
 }
 
-std::size_t DeferredTransitSearch::listBlock(const SearchRecord& cur, std::size_t first,
-                                             std::size_t end, std::size_t count,
-                                             std::uint32_t* out, std::size_t listedCount) {
+bool DeferredTransitSearch::someBlockDiscHides(std::size_t b, double x, double y,
+                                               std::int32_t own) const {
+    auto inDisc = [&](std::int32_t o) {
+        const std::size_t ob = static_cast<std::size_t>(o);
+        const Point& centre = context_.innerCentre[ob];
+        return boxMidpointsInDisc(blockBox_[b], x, y, centre.x, centre.y,
+                                  context_.innerRadius[ob]);
+    };
+    const std::int32_t o = blockObstacle_[b];
+    if (o >= 0 && inDisc(o)) return true;
+    return own >= 0 && own != o && inDisc(own);
+}
+
+std::size_t DeferredTransitSearch::listBlock(const SearchRecord& cur, std::int32_t own,
+                                             std::size_t first, std::size_t end,
+                                             std::size_t count, std::uint32_t* out,
+                                             std::size_t listedCount) {
     const std::size_t b = first / kNodeBlock;
     const double least = boxExpansionBound(blockBox_[b], cur.x, cur.y);
     if (blockKeyMost_[b] <= cur.g + least) return listedCount;
+    if (blockHidden(b, cur.x, cur.y, own)) return listedCount;
     const double* xs = px_.data();
     const double* ys = py_.data();
     const double* keys = nodeKey_.data();
@@ -53,12 +79,14 @@ void DeferredTransitSearch::expandDeferred(std::uint32_t c) {
     listed_.resize(count + 2);
     std::uint32_t* out = listed_.data();
     std::size_t listedCount = 0;
-    listRanges(records_[closed_[c]].node, count);
+    const std::int32_t from = records_[closed_[c]].node;
+    const std::int32_t own = from >= 0 ? context_.nodeDisc[static_cast<std::size_t>(from)] : -1;
+    listRanges(from, count);
     for (const std::pair<std::uint32_t, std::uint32_t>& range : ranges_) {
         for (std::size_t k = range.first; k < range.second;) {
             const std::size_t end =
                 std::min<std::size_t>(range.second, (k / kNodeBlock + 1) * kNodeBlock);
-            listedCount = listBlock(cur, k, end, count, out, listedCount);
+            listedCount = listBlock(cur, own, k, end, count, out, listedCount);
             k = end;
         }
     }

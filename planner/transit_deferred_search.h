@@ -113,14 +113,25 @@ private:
     }
 
     // The known answer for the move from closed record c to node k: 0
-    // unknown, 1 free, 2 blocked (kept, or a chord through an obstacle).
+    // unknown, 1 free, 2 blocked (kept, a chord through an obstacle, or
+    // through the inner disc of k's obstacle or of the record's).
     std::uint8_t knownAnswer(std::uint32_t c, std::size_t k) const {
         if (k == baseCount_) return towardsTarget_[c];
         const std::int32_t from = records_[closed_[c]].node;
-        if (from < 0) return fromStart_[k];
-        const std::uint8_t known = cache_.sight.get(static_cast<std::size_t>(from), k);
-        if (known != 0) return known;
-        return chordThroughObstacle(context_, static_cast<std::size_t>(from), k) ? 2 : 0;
+        if (from < 0) {
+            if (fromStart_[k] != 0) return fromStart_[k];
+        } else {
+            const std::uint8_t known = cache_.sight.get(static_cast<std::size_t>(from), k);
+            if (known != 0) return known;
+            if (chordThroughObstacle(context_, static_cast<std::size_t>(from), k)) return 2;
+        }
+        const std::int32_t o = context_.nodeDisc[k];
+        const std::int32_t own = from >= 0 ? context_.nodeDisc[static_cast<std::size_t>(from)] : -1;
+        if (o < 0 && own < 0) return 0;
+        const SearchRecord& cur = closedRecord(c);
+        const TransitNode& n = node(k);
+        if (midpointInInnerDisc(context_, o, cur.x, cur.y, n.x, n.y)) return 2;
+        return own != o && midpointInInnerDisc(context_, own, cur.x, cur.y, n.x, n.y) ? 2 : 0;
     }
 
     // Tests the move from closed record c to node k and keeps the answer
@@ -272,8 +283,19 @@ private:
     // the block's bound, so when that is <= fl(g + least) the node's test
     // `key > g + bound` fails.  A NaN anywhere fails `<=`, and the block
     // is scanned.
-    std::size_t listBlock(const SearchRecord& cur, std::size_t first, std::size_t end,
-                          std::size_t count, std::uint32_t* out, std::size_t listedCount);
+    std::size_t listBlock(const SearchRecord& cur, std::int32_t own, std::size_t first,
+                          std::size_t end, std::size_t count, std::uint32_t* out,
+                          std::size_t listedCount);
+
+    // True only if every move from (x, y) to the nodes of block b is blocked
+    // (midpointInInnerDisc, for all of them at once): the block's nodes are
+    // all corners of one obstacle, or (x, y) is a corner of obstacle `own`
+    // (-1 for none), and the block's box shows that the moves' midpoints
+    // lie in that obstacle's inner disc.
+    bool blockHidden(std::size_t b, double x, double y, std::int32_t own) const {
+        return (blockObstacle_[b] >= 0 || own >= 0) && someBlockDiscHides(b, x, y, own);
+    }
+    bool someBlockDiscHides(std::size_t b, double x, double y, std::int32_t own) const;
 
     // Offers every open slot the moves from closed record c.  A move costs
     // at least the record's cost plus the larger difference along an axis,
@@ -327,6 +349,9 @@ private:
     std::vector<double> py_;
     std::vector<double> nodeKey_;
     std::vector<BlockBox> blockBox_;        // per block of nodes
+    // Per block of nodes: the obstacle with an inner disc all of them are
+    // corners of, or -1.
+    std::vector<std::int32_t> blockObstacle_;
     std::vector<double> blockKeyMost_;  // per block of nodes
     std::vector<std::uint32_t> listed_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges_;

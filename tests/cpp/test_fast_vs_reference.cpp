@@ -766,12 +766,13 @@ TEST(FastVersusReference, LineOfSightOnRandomGardens) {
 // Round beds of many corners (recorded outlines), fine enough that their
 // nearest chords run within a few micrometres of the outline, some with a
 // corner nudged out of convexity, and a second ring in their box: every
-// chord the transit search takes as blocked without a test is blocked, and
+// chord the transit search takes as blocked without a test is blocked, as
+// is every move it takes as running through a bed's inner disc, and
 // the indexed test agrees with the straightforward one on moves between
 // corners, along the outline and shorter than the end shrink.
 TEST(FastVersusReference, MovesBetweenCornersOfRoundBeds) {
     GardenMaker maker(4242);
-    std::size_t claimed = 0, total = 0, free = 0;
+    std::size_t claimed = 0, total = 0, free = 0, inDisc = 0, fromLawn = 0;
     for (int i = 0; i < 40; ++i) {
         Environment env(Polygon({{-12.0, -12.0}, {12.0, -12.0}, {12.0, 12.0}, {-12.0, 12.0}}));
         struct Nudged {
@@ -847,11 +848,39 @@ TEST(FastVersusReference, MovesBetweenCornersOfRoundBeds) {
                 ASSERT_FALSE(want) << "garden " << i << " chord " << a << " -> " << b;
                 ++claimed;
             }
+            // Through the inner disc of either end's obstacle (b is a corner
+            // only when the move is not the short one).
+            if ((k % 5 != 1 && midpointInInnerDisc(context, context.nodeObstacle[b], pa.x, pa.y,
+                                                   pb.x, pb.y)) ||
+                midpointInInnerDisc(context, context.nodeObstacle[a], pa.x, pa.y, pb.x, pb.y)) {
+                ASSERT_FALSE(want) << "garden " << i << " disc " << a << " -> " << b;
+                ++inDisc;
+            }
             free += want;
             ++total;
         }
+        // From anywhere on the lawn, beds of a few centimetres included, to
+        // corners: just outside the beds, beside and far off.
+        env.addObstacle(Polygon(round(maker.integer(8, 64), maker.uniform(0.004, 0.05), -9.0, 9.0)));
+        const SightIndex lawnIndex = buildSightIndex(env);
+        const TransitContext lawnContext = buildTransitContext(env, lawnIndex);
+        for (int k = 0; k < 1500; ++k) {
+            const std::size_t b =
+                static_cast<std::size_t>(maker.integer(0, static_cast<int>(lawnContext.nodes.size()) - 1));
+            const Point q(lawnContext.nodes[b].x, lawnContext.nodes[b].y);
+            const double reach = k % 3 == 0 ? 0.03 : 24.0;
+            const Point p(std::clamp(q.x + maker.uniform(-reach, reach), -11.99, 11.99),
+                          std::clamp(q.y + maker.uniform(-reach, reach), -11.99, 11.99));
+            if (!midpointInInnerDisc(lawnContext, lawnContext.nodeObstacle[b], p.x, p.y, q.x, q.y))
+                continue;
+            ASSERT_FALSE(Reference::isSegmentFree(env, p.x, p.y, q.x, q.y))
+                << "garden " << i << " (" << p.x << ", " << p.y << ") -> corner " << b;
+            ++fromLawn;
+        }
     }
     EXPECT_GT(claimed, total / 10);
+    EXPECT_GT(inDisc, total / 20);
+    EXPECT_GT(fromLawn, 40u * 100u);
     EXPECT_GT(free, total / 10);
 }
 

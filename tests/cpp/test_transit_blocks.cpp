@@ -77,6 +77,34 @@ TEST_P(BlockBounds, NeverAboveAPositionsOwn) {
     }
 }
 
+// Where the box shows that the moves from a position to a block meet the
+// disc at their midpoints, each position's midpoint lies in it, up to far
+// less than a micrometre; and the box shows it for the far corners of a
+// bed seen from beside it.
+TEST_P(BlockBounds, MidpointsInADiscAsEachPositionsOwn) {
+    const std::vector<Point> block = GetParam().make();
+    BlockBox box = BlockBox::at(block[0].x, block[0].y);
+    for (const Point& p : block) box.add(p.x, p.y);
+    std::mt19937_64 rng(12);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::size_t shown = 0;
+    for (int i = 0; i < 4000; ++i) {
+        const Point& q0 = block[static_cast<std::size_t>(i) % block.size()];
+        const double radius = (i % 2 == 0 ? 0.5 : 12.0) * (1.0 + unit(rng) / 4.0);
+        // Centres such that the block lies about across the disc.
+        const double cx = q0.x + radius * unit(rng), cy = q0.y + radius * unit(rng);
+        const double x = 2.0 * cx - q0.x + 2.0 * radius * unit(rng);
+        const double y = 2.0 * cy - q0.y + 2.0 * radius * unit(rng);
+        if (!boxMidpointsInDisc(box, x, y, cx, cy, radius)) continue;
+        ++shown;
+        for (const Point& q : block) {
+            const double dx = (x + q.x) / 2.0 - cx, dy = (y + q.y) / 2.0 - cy;
+            ASSERT_LE(std::sqrt(dx * dx + dy * dy), radius + 1e-9) << i;
+        }
+    }
+    EXPECT_GT(shown, 100u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Blocks, BlockBounds,
                          ::testing::Values(BlockCase{"RoundBed", roundBedCorners},
                                            BlockCase{"Tree", treeCorners},
