@@ -54,8 +54,9 @@ struct TransitContext {
     std::vector<std::uint32_t> nodeCorner;   // per node: which corner of that obstacle
     // Per obstacle: chordApart of its ring (see chordThroughObstacle).
     std::vector<std::uint32_t> chordApart;
-    // Per obstacle with a chordApart (a convex one): a disc kInnerDiscDepth
-    // inside it (innerDiscRadius), its radius below 0 for other obstacles.
+    // Per convex obstacle (one with a chordApart) of kManyCorners corners or
+    // more: a disc kInnerDiscDepth inside it (innerDiscRadius); the radius
+    // is below 0 for other obstacles.
     std::vector<Point> innerCentre;
     std::vector<double> innerRadius;
     // Per node: the obstacle with an inner disc it is a corner of, or -1.
