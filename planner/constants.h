@@ -85,6 +85,8 @@ constexpr double kIndexCoordinateLimit = 1e5;  // scenes reaching beyond this ar
 constexpr double kInnerDiscDepth = 0.006;      // transit: a move from or to a convex obstacle's corner
                                                // whose midpoint lies this deep in the obstacle (more
                                                // than half kSightShrink) is known to be blocked
+constexpr std::size_t kReachGridMinRings = 8;   // start reach: areas of this many rings get a grid ...
+constexpr double kReachGridMaxSide = 64.0;      // ... of at most this many cells along a side
 constexpr double kLaneBoxPad = 0.01;           // lanes: rings and edges this far from a lane are skipped
 constexpr double kRingFilterBoxPad = 1e-6;     // ring filter: obstacles whose box, grown by this ...
 constexpr double kRingFilterBoxShare = 1e-12;  // ... and this share of its largest coordinate, does not

@@ -377,6 +377,66 @@ FreeRegions buildFreeRegions(const TransitContext& context, double frameAngle) {
     return regionsInFrame(context, RegionFrame{std::cos(frameAngle), std::sin(frameAngle)});
 }
 
+namespace {
+
+// The cell along one axis of a reach area's grid holding coordinate v:
+// monotone in v (rounding is), clamped to the grid (NaN to its first cell).
+std::int32_t reachCell(double v, double origin, double size, std::int32_t cells) {
+    const double c = std::floor((v - origin) / size);
+    if (!(c >= 0.0)) return 0;
+    return c >= static_cast<double>(cells - 1) ? cells - 1 : static_cast<std::int32_t>(c);
+}
+
+std::size_t reachCellAt(const StartReach::Area& area, double x, double y) {
+    const std::int32_t cx = reachCell(x, area.box.x0, area.cellWidth, area.cellsX);
+    const std::int32_t cy = reachCell(y, area.box.y0, area.cellHeight, area.cellsY);
+    return static_cast<std::size_t>(cy) * static_cast<std::size_t>(area.cellsX) +
+           static_cast<std::size_t>(cx);
+}
+
+// A ring whose bands have a box is listed in the cells its box, grown by
+// the slack, meets: pointInRingBands answers false beyond that, and a point
+// within it falls in one of those cells, the cell being monotone in each
+// coordinate.  Other rings are listed everywhere.
+void gridReachArea(StartReach::Area& area) {
+    const std::size_t rings = area.rings.size();
+    const double width = area.box.x1 - area.box.x0;
+    const double height = area.box.y1 - area.box.y0;
+    if (rings < kReachGridMinRings || !(width > 0.0) || !(height > 0.0) ||
+        !std::isfinite(width) || !std::isfinite(height))
+        return;
+    const std::int32_t side = static_cast<std::int32_t>(std::min<double>(
+        std::ceil(std::sqrt(static_cast<double>(rings))), kReachGridMaxSide));
+    area.cellsX = area.cellsY = side;
+    area.cellWidth = width / side;
+    area.cellHeight = height / side;
+    const std::size_t cells = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+    std::vector<std::vector<std::uint32_t>> listed(cells);
+    for (std::size_t k = 0; k < rings; ++k) {
+        const RingBands& b = area.bands[k];
+        std::int32_t x0 = 0, x1 = side - 1, y0 = 0, y1 = side - 1;
+        if (b.boxed) {
+            x0 = reachCell(b.x0 - b.slack, area.box.x0, area.cellWidth, side);
+            x1 = reachCell(b.x1 + b.slack, area.box.x0, area.cellWidth, side);
+            y0 = reachCell(b.yMin - b.slack, area.box.y0, area.cellHeight, side);
+            y1 = reachCell(b.yMax + b.slack, area.box.y0, area.cellHeight, side);
+        }
+        for (std::int32_t cy = y0; cy <= y1; ++cy)
+            for (std::int32_t cx = x0; cx <= x1; ++cx)
+                listed[static_cast<std::size_t>(cy) * static_cast<std::size_t>(side) +
+                       static_cast<std::size_t>(cx)]
+                    .push_back(static_cast<std::uint32_t>(k));
+    }
+    area.cellStart.assign(cells + 1, 0);
+    for (std::size_t c = 0; c < cells; ++c)
+        area.cellStart[c + 1] = area.cellStart[c] + static_cast<std::uint32_t>(listed[c].size());
+    area.cellRings.reserve(area.cellStart[cells]);
+    for (const std::vector<std::uint32_t>& cell : listed)
+        area.cellRings.insert(area.cellRings.end(), cell.begin(), cell.end());
+}
+
+}  // namespace
+
 StartReach buildStartReach(const FreeRegions& regions, const TransitContext& context,
                            double startX, double startY) {
     StartReach reach;
@@ -393,6 +453,7 @@ StartReach buildStartReach(const FreeRegions& regions, const TransitContext& con
         area.box = region.box;
         area.rings = region.rings;
         area.bands = region.ringBands;
+        gridReachArea(area);
         reach.areas.push_back(std::move(area));
     }
     return reach;
@@ -403,8 +464,18 @@ bool reachMayHold(const StartReach& reach, double x, double y) {
     for (const StartReach::Area& area : reach.areas) {
         if (x < area.box.x0 || x > area.box.x1 || y < area.box.y0 || y > area.box.y1) continue;
         bool inside = false;
-        for (std::size_t k = 0; k < area.rings.size(); ++k) {
-            if (pointInRingBands(area.bands[k], area.rings[k], x, y, true)) inside = !inside;
+        if (area.cellsX > 0) {
+            // The parity over the rings listed in the point's cell: the
+            // others answer false.
+            const std::size_t c = reachCellAt(area, x, y);
+            for (std::uint32_t i = area.cellStart[c]; i < area.cellStart[c + 1]; ++i) {
+                const std::uint32_t k = area.cellRings[i];
+                if (pointInRingBands(area.bands[k], area.rings[k], x, y, true)) inside = !inside;
+            }
+        } else {
+            for (std::size_t k = 0; k < area.rings.size(); ++k) {
+                if (pointInRingBands(area.bands[k], area.rings[k], x, y, true)) inside = !inside;
+            }
         }
         if (inside) return true;
     }

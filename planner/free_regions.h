@@ -84,6 +84,15 @@ struct StartReach {
         Box box;
         std::vector<std::vector<Point>> rings;  // the outline, then its holes
         std::vector<RingBands> bands;           // per ring
+        // Areas of many rings: a grid over the box, each cell listing the
+        // rings a point in it may lie in or on (the others' bands rule it
+        // out by their boxes): cellRings[cellStart[c] .. cellStart[c + 1]).
+        std::int32_t cellsX = 0;  // 0: no grid, every ring is walked
+        std::int32_t cellsY = 0;
+        double cellWidth = 1.0;
+        double cellHeight = 1.0;
+        std::vector<std::uint32_t> cellStart;
+        std::vector<std::uint32_t> cellRings;
     };
     std::vector<Area> areas;  // the regions sharing the start's class
 };

@@ -49,6 +49,15 @@ bool blockSlack(const std::vector<Point>& ring, double& slack) {
 void buildBlocks(const std::vector<Point>& ring, RingBands& bands) {
     bands.blockStart.assign(static_cast<std::size_t>(bands.bands) + 1, 0);
     if (!blockSlack(ring, bands.slack)) return;
+    bands.boxed = true;
+    bands.x0 = bands.x1 = ring[0].x;
+    bands.yMin = bands.yMax = ring[0].y;
+    for (const Point& p : ring) {
+        bands.x0 = std::min(bands.x0, p.x);
+        bands.x1 = std::max(bands.x1, p.x);
+        bands.yMin = std::min(bands.yMin, p.y);
+        bands.yMax = std::max(bands.yMax, p.y);
+    }
     const std::size_t n = ring.size();
     for (std::int32_t b = 0; b < bands.bands; ++b) {
         const std::uint32_t begin = bands.start[b], end = bands.start[b + 1];
@@ -120,6 +129,9 @@ RingBands buildRingBands(const std::vector<Point>& ring, std::int32_t maxBands) 
 
 bool pointInRingBands(const RingBands& bands, const std::vector<Point>& ring, double x, double y,
                       bool boundaryResult) {
+    if (bands.boxed && (x > bands.x1 + bands.slack || x < bands.x0 - bands.slack ||
+                        y > bands.yMax + bands.slack || y < bands.yMin - bands.slack))
+        return false;
     std::size_t band = 0;
     // Beyond the ring's y-range (or not a number): on no edge, crossing none.
     if (!bandAt(bands, y, band)) return false;

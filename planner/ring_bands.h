@@ -37,6 +37,11 @@ struct RingBands {
     // is odd exactly when the block's first and last points lie on opposite
     // sides of that height.
     double slack = 0.0;
+    // The ring's box, when it has a slack: a point beyond it by more than
+    // the slack lies on no edge and inside on no side (to its left every
+    // edge crossing the point's height is crossed, an even number).
+    bool boxed = false;
+    double x0 = 0.0, x1 = 0.0, yMin = 0.0, yMax = 0.0;
     std::vector<std::uint32_t> blockStart;
     std::vector<RingBlock> blocks;
 };

@@ -1,7 +1,8 @@
 // The point-in-region test of the free regions, which visits only the edges
 // listed for the height asked, against the crossing parity over every edge
 // of every ring: the same answer at ring corners, on and beside edges, at the
-// heights of corners and anywhere in the region's box.
+// heights of corners and anywhere in the region's box.  The start's reach
+// against itself without its grid.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -68,19 +69,10 @@ void PrintTo(const RegionsCase& c, std::ostream* os) { *os << c.name; }
 
 std::string caseName(const testing::TestParamInfo<RegionsCase>& info) { return info.param.name; }
 
-class RegionHolds : public testing::TestWithParam<RegionsCase> {};
-
-TEST_P(RegionHolds, MatchesTheParityOverEveryEdge) {
-    Planner::Environment scene = GetParam().make().environment;
-    Planner::normaliseScene(scene);
-    const Planner::SightIndex sight = Planner::buildSightIndex(scene);
-    const Planner::TransitContext context = Planner::buildTransitContext(scene, sight);
-    const FreeRegions regions = Planner::buildFreeRegions(context);
-    ASSERT_TRUE(regions.usable);
-    ASSERT_FALSE(regions.regions.empty());
-
-    // Corners and edge midpoints of every ring, the nodes, and each moved
-    // by amounts from below a rounding step to a centimetre.
+// Corners and edge midpoints of every ring, the nodes, and each moved by
+// amounts from below a rounding step to a centimetre, and a grid over the
+// regions' boxes.
+std::vector<Point> probesOf(const FreeRegions& regions, const Planner::TransitContext& context) {
     // (About 600 corners per ring, so that the test over every edge stays
     // quick on dense rings.)
     std::vector<Point> probes;
@@ -103,13 +95,27 @@ TEST_P(RegionHolds, MatchesTheParityOverEveryEdge) {
             probes.emplace_back(probes[k].x - d, probes[k].y + d);
         }
     }
-    // A grid over the regions' boxes.
     for (const FreeRegions::Region& region : regions.regions)
         for (int i = 0; i <= 40; ++i)
             for (int j = 0; j <= 40; ++j)
                 probes.emplace_back(region.box.x0 + (region.box.x1 - region.box.x0) * i / 40.0,
                                     region.box.y0 + (region.box.y1 - region.box.y0) * j / 40.0);
 
+    return probes;
+}
+
+class RegionHolds : public testing::TestWithParam<RegionsCase> {};
+
+TEST_P(RegionHolds, MatchesTheParityOverEveryEdge) {
+    Planner::Environment scene = GetParam().make().environment;
+    Planner::normaliseScene(scene);
+    const Planner::SightIndex sight = Planner::buildSightIndex(scene);
+    const Planner::TransitContext context = Planner::buildTransitContext(scene, sight);
+    const FreeRegions regions = Planner::buildFreeRegions(context);
+    ASSERT_TRUE(regions.usable);
+    ASSERT_FALSE(regions.regions.empty());
+
+    const std::vector<Point> probes = probesOf(regions, context);
     std::size_t held = 0;
     for (std::size_t r = 0; r < regions.regions.size(); ++r) {
         const FreeRegions::Region& region = regions.regions[r];
@@ -119,6 +125,37 @@ TEST_P(RegionHolds, MatchesTheParityOverEveryEdge) {
                 << "region " << r << " at " << p.x << " " << p.y;
             held += expected ? 1 : 0;
         }
+    }
+    EXPECT_GT(held, probes.size() / 10);
+}
+
+// The start's reach, whose areas of many rings look up the rings by a grid,
+// answers as the parity over every ring of every area.
+TEST_P(RegionHolds, ReachByItsGridAsByEveryRing) {
+    const Bench::Garden garden = GetParam().make();
+    Planner::Environment scene = garden.environment;
+    Planner::normaliseScene(scene);
+    const Planner::SightIndex sight = Planner::buildSightIndex(scene);
+    const Planner::TransitContext context = Planner::buildTransitContext(scene, sight);
+    const FreeRegions regions = Planner::buildFreeRegions(context);
+    Planner::StartReach reach =
+        Planner::buildStartReach(regions, context, garden.start.x, garden.start.y);
+    ASSERT_TRUE(reach.usable);
+    reach.whole = false;  // judged even where the start reaches everything
+    Planner::StartReach plain = reach;
+    std::size_t gridded = 0, many = 0;
+    for (Planner::StartReach::Area& area : plain.areas) {
+        gridded += area.cellsX > 0 ? 1 : 0;
+        many += area.rings.size() >= Planner::kReachGridMinRings ? 1 : 0;
+        area.cellsX = 0;
+    }
+    EXPECT_EQ(gridded, many);
+    std::size_t held = 0;
+    const std::vector<Point> probes = probesOf(regions, context);
+    for (const Point& p : probes) {
+        const bool expected = Planner::reachMayHold(plain, p.x, p.y);
+        ASSERT_EQ(Planner::reachMayHold(reach, p.x, p.y), expected) << p.x << " " << p.y;
+        held += expected ? 1 : 0;
     }
     EXPECT_GT(held, probes.size() / 10);
 }
