@@ -1,5 +1,7 @@
 #include "planner/linking.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -353,7 +355,7 @@ private:
 // the path's last point, and no search failed, so none was judged from a
 // failed one), and the ways go in where their targets stand.  Otherwise the
 // order is found again one search after the other, as linkSequential does,
-// with the answers found so far.
+// and every search it asks that the plan asked too takes the answer found.
 void linkPlanned(const Environment& environment, const SightIndex& sight,
                  const std::vector<LineString>& slices, const Point& start,
                  PathPlanner::PlanningResult& result, bool collectSearchDetails,
@@ -390,20 +392,76 @@ void linkSlices(const Environment& environment, const SightIndex& sight,
 
 namespace {
 
-// The ordering with one search after the other, sharing one cache; the
-// first `known` searches asked for, when they are the ones of `requests`,
-// take their answers from `ways` (and `edges`) instead.
+// The answers of the searches a planned order asked for, found by their two
+// ends, bit for bit.  A search's answer depends on its ends alone, so when
+// the order found again asks a search the plan asked too, anywhere in it,
+// the answer holds; each is given once.
+class PlannedAnswers {
+public:
+    PlannedAnswers(const std::vector<TransitRequest>& requests,
+                   std::vector<std::vector<Point>>& ways,
+                   std::vector<std::vector<LineString>>& edges)
+        : ways_(ways), edges_(edges), given_(requests.size(), 0) {
+        byEnds_.reserve(requests.size());
+        for (std::size_t k = 0; k < requests.size(); ++k)
+            byEnds_.push_back({endsKey(requests[k].from, requests[k].to), k});
+        std::sort(byEnds_.begin(), byEnds_.end());
+    }
+
+    // The answer of a search from `from` to `to` not given yet (its search
+    // edges appended to `searchEdges` when kept), or false.
+    bool take(const Point& from, const Point& to, std::vector<Point>& way,
+              std::vector<LineString>* searchEdges) {
+        const Key key = endsKey(from, to);
+        auto at = std::lower_bound(byEnds_.begin(), byEnds_.end(), Entry{key, 0});
+        for (; at != byEnds_.end() && at->key == key; ++at) {
+            if (given_[at->index]) continue;
+            given_[at->index] = 1;
+            way = std::move(ways_[at->index]);
+            if (searchEdges != nullptr) {
+                for (LineString& line : edges_[at->index]) searchEdges->push_back(std::move(line));
+            }
+            return true;
+        }
+        return false;
+    }
+
+private:
+    using Key = std::array<std::uint64_t, 4>;
+    struct Entry {
+        Key key;
+        std::size_t index;
+        bool operator<(const Entry& other) const {
+            return key != other.key ? key < other.key : index < other.index;
+        }
+    };
+
+    static std::uint64_t bitsOf(double v) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        return bits;
+    }
+
+    static Key endsKey(const Point& from, const Point& to) {
+        return {bitsOf(from.x), bitsOf(from.y), bitsOf(to.x), bitsOf(to.y)};
+    }
+
+    std::vector<std::vector<Point>>& ways_;
+    std::vector<std::vector<LineString>>& edges_;
+    std::vector<Entry> byEnds_;
+    std::vector<std::uint8_t> given_;
+};
+
+// The ordering with one search after the other, sharing one cache; a
+// search the plan's answers hold (when given) takes its answer from them.
 void linkSequential(const Environment& environment, const SightIndex& sight,
                     const std::vector<LineString>& slices, const Point& start,
                     PathPlanner::PlanningResult& result, bool collectSearchDetails,
-                    TransitShare& share, const std::vector<TransitRequest>& requests = {},
-                    std::size_t known = 0, std::vector<std::vector<Point>>* ways = nullptr,
-                    std::vector<std::vector<LineString>>* edges = nullptr) {
+                    TransitShare& share, PlannedAnswers* planned = nullptr) {
     TransitCache transitCache;
     // What the last failed search reached: a search known to fail is
     // skipped when nobody sees its edges.
     TransitReach reach;
-    std::size_t searched = 0;  // searches asked for (not skipped) so far
     orderSlices(environment, sight, slices, start, result, collectSearchDetails,
                 [&](const Point& from, const Point& to) {
                     if (!share.context) prepareTransits(environment, sight, true, share);
@@ -419,16 +477,11 @@ void linkSequential(const Environment& environment, const SightIndex& sight,
                                                   from.y, to.x, to.y))
                             return std::vector<Point>();
                     }
-                    const std::size_t k = searched++;
-                    if (k < known && sameBits(requests[k].from, from) &&
-                        sameBits(requests[k].to, to)) {
-                        if (collectSearchDetails) {
-                            for (LineString& line : (*edges)[k])
-                                result.searchEdges.push_back(std::move(line));
-                        }
-                        return std::move((*ways)[k]);
-                    }
-                    known = 0;  // the order went another way: no answer fits
+                    std::vector<Point> way;
+                    if (planned != nullptr &&
+                        planned->take(from, to, way,
+                                      collectSearchDetails ? &result.searchEdges : nullptr))
+                        return way;
                     if (collectSearchDetails) {
                         return findTransitPath(*share.context, transitCache, &result.searchEdges,
                                                from.x, from.y, to.x, to.y);
@@ -469,9 +522,11 @@ void linkPlanned(const Environment& environment, const SightIndex& sight,
     while (fitting < requests.size() && endsOnTarget(ways[fitting], requests[fitting].to))
         ++fitting;
     if (fitting < requests.size()) {
-        // Answers up to the first that does not fit hold as they are.
+        // The order is found again; the answers found hold where it asks
+        // the same searches.
+        PlannedAnswers answers(requests, ways, edges);
         linkSequential(environment, sight, slices, start, result, collectSearchDetails, share,
-                       requests, fitting, &ways, &edges);
+                       &answers);
         return;
     }
     for (LineString& line : planned.connectors) result.connectors.push_back(std::move(line));

@@ -623,12 +623,15 @@ TEST(FastVersusReference, WholeTasksOnParks) {
 // The ordering with its order planned first and the searches run two at a
 // time gives what one search after the other gives, keeping search edges or
 // not: on parks and on gardens with pockets cut off, where searches that
-// keep their edges fail (the order is then found again one by one).
+// keep their edges fail, and where a way ends beside its target (the order
+// is then found again one by one, taking the searches' answers by their
+// ends).
 TEST(FastVersusReference, PlannedOrderMatchesOneSearchAfterTheOther) {
     GardenMaker maker(2209);
     std::size_t failed = 0, searches = 0;
-    for (int i = 0; i < 48; ++i) {
-        const GardenMaker::Task t = i % 3 == 0 ? maker.parkTask()
+    for (int i = 0; i < 60; ++i) {
+        const GardenMaker::Task t = i >= 48       ? maker.endsTask()
+                                   : i % 3 == 0 ? maker.parkTask()
                                    : i % 3 == 1 ? maker.contactTask()
                                                 : maker.clutteredTask();
         PathSettings settings = t.settings;
