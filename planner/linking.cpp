@@ -126,9 +126,12 @@ std::size_t nearestVertex(const std::vector<Point>& ring, const Point& p) {
     return entry;
 }
 
-// The ordering loop.  `transitTo(from, to)` gives the way from the current
-// position to a slice's entry that no straight line of sight reaches: a
-// path from `from` to `to`, or none when the slice cannot be reached.
+// The ordering loop.  `transitTo(from, to, ring)` gives the way from the
+// current position to a slice's entry that no straight line of sight
+// reaches: a path from `from` to `to`, or none when the slice cannot be
+// reached.  `ring`: the slice when it is a ring, entered at its vertex
+// nearest the way's end; null for a lane, entered at its first point
+// wherever the way ends.
 template <class Transit>
 void orderSlices(const Environment& environment, const SightIndex& sight,
                  const std::vector<LineString>& slices, const Point& start,
@@ -189,7 +192,8 @@ void orderSlices(const Environment& environment, const SightIndex& sight,
                 const Point target = choice.reverse ? slice.points.back() : slice.points.front();
                 if (collectSearchDetails)
                     result.connectors.push_back(LineString({current, target}));
-                const std::vector<Point> transit = transitTo(current, target);
+                const std::vector<Point> transit =
+                    transitTo(current, target, choice.ring ? &slice : nullptr);
                 markVisited(choice.index);
                 if (!transit.empty()) {
                     path.points.insert(path.points.end(), transit.begin() + 1, transit.end());
@@ -204,17 +208,28 @@ void orderSlices(const Environment& environment, const SightIndex& sight,
 }
 
 // A transit the ordering stage asked for, and where the path holds the
-// target in its stead (see linkPlanned).
+// target in its stead (see linkPlanned); its slice when that is a ring.
 struct TransitRequest {
     Point from;
     Point to;
     std::size_t at = 0;
+    const LineString* ring = nullptr;
 };
 
 // A search's answer that the planned order took for granted: a way of two
-// points or more that ends on the target, bit for bit.
-bool endsOnTarget(const std::vector<Point>& way, const Point& to) {
-    return way.size() >= 2 && sameBits(way.back(), to);
+// points or more that ends on the target, bit for bit, or beside it (on a
+// node within 1 mm) where that changes nothing the loop does: a lane goes in
+// after the way as it stands, and a ring does when the way's end picks the
+// same entry vertex and takes or skips it alike (see appendSlice); the loop
+// goes on from the slice's end either way.
+bool wayFits(const std::vector<Point>& way, const TransitRequest& request) {
+    if (way.size() < 2) return false;
+    if (sameBits(way.back(), request.to) || request.ring == nullptr) return true;
+    const std::vector<Point>& points = request.ring->points;
+    const std::size_t entry = nearestVertex(points, request.to);
+    return nearestVertex(points, way.back()) == entry &&
+           (distanceBetween(points[entry], way.back()) < kSamePosition) ==
+               (distanceBetween(points[entry], request.to) < kSamePosition);
 }
 
 // The searches of the planned order, run while it is planned: a second
@@ -350,7 +365,7 @@ private:
 // order is planned first as if every search found its way and ended on its
 // target (the path holds the target where the way goes), asking only where
 // the free regions part the two ends, as the searches that keep no edges
-// do; then the searches run, two at a time.  When each ended on its target,
+// do; then the searches run, two at a time.  When each way fits (wayFits),
 // the loop took every turn it would have taken with them (it reads only
 // the path's last point, and no search failed, so none was judged from a
 // failed one), and the ways go in where their targets stand.  Otherwise the
@@ -463,7 +478,7 @@ void linkSequential(const Environment& environment, const SightIndex& sight,
     // skipped when nobody sees its edges.
     TransitReach reach;
     orderSlices(environment, sight, slices, start, result, collectSearchDetails,
-                [&](const Point& from, const Point& to) {
+                [&](const Point& from, const Point& to, const LineString*) {
                     if (!share.context) prepareTransits(environment, sight, true, share);
                     if (!collectSearchDetails) {
                         // A search known to fail is skipped when nobody sees
@@ -502,7 +517,7 @@ void linkPlanned(const Environment& environment, const SightIndex& sight,
     {
         std::unique_ptr<PlannedSearches> searches;
         orderSlices(environment, sight, slices, start, planned, collectSearchDetails,
-                    [&](const Point& from, const Point& to) {
+                    [&](const Point& from, const Point& to, const LineString* ring) {
                         prepareTransits(environment, sight, collectSearchDetails, share);
                         if (!collectSearchDetails &&
                             regionsPart(*share.regions, *share.context, from.x, from.y, to.x,
@@ -512,14 +527,14 @@ void linkPlanned(const Environment& environment, const SightIndex& sight,
                             searches = std::make_unique<PlannedSearches>(*share.context,
                                                                          collectSearchDetails);
                         }
-                        searches->ask({from, to, planned.path.points.size()});
+                        searches->ask({from, to, planned.path.points.size(), ring});
                         return std::vector<Point>{from, to};
                     });
         if (searches) searches->finish(requests, ways, edges);
     }
 
     std::size_t fitting = 0;
-    while (fitting < requests.size() && endsOnTarget(ways[fitting], requests[fitting].to))
+    while (fitting < requests.size() && wayFits(ways[fitting], requests[fitting]))
         ++fitting;
     if (fitting < requests.size()) {
         // The order is found again; the answers found hold where it asks
@@ -537,7 +552,8 @@ void linkPlanned(const Environment& environment, const SightIndex& sight,
     path.reserve(total);
     std::size_t copied = 0;
     for (std::size_t k = 0; k < requests.size(); ++k) {
-        // The draft holds the target at requests[k].at; the way ends on it.
+        // The draft holds the target at requests[k].at; the way ends on it
+        // or beside it (wayFits).
         path.insert(path.end(), draft.begin() + static_cast<std::ptrdiff_t>(copied),
                     draft.begin() + static_cast<std::ptrdiff_t>(requests[k].at));
         path.insert(path.end(), ways[k].begin() + 1, ways[k].end());

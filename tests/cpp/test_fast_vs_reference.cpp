@@ -662,6 +662,42 @@ TEST(FastVersusReference, PlannedOrderMatchesOneSearchAfterTheOther) {
     EXPECT_GT(failed, 0u);
 }
 
+// A way that ends on a bed's corner half a millimetre beside its target
+// (the slice behind a wall starts there): to a lane, or to a ring entered
+// at that start, the planned order holds; to a ring with a vertex nearer
+// the corner it is found again.  Either way as one search after the other.
+TEST(FastVersusReference, PlannedOrderWhereAWayEndsBesideItsTarget) {
+    Environment scene{Polygon({{0, 0}, {20, 0}, {20, 10}, {0, 10}})};
+    scene.addObstacle(Polygon({{9.9, 0.5}, {10.1, 0.5}, {10.1, 9}, {9.9, 9}}));
+    scene.addObstacle(Polygon({{14, 4}, {15, 4}, {15, 5}, {14, 5}}));
+    const Point corner(15, 5);
+    const Point beside(15.0004, 4.9996);
+    const std::vector<std::vector<Point>> behind = {
+        {beside, {18, 2}},
+        {beside, {18, 4.9996}, {18, 8}, {15.0004, 8}},
+        {beside, {15.0002, 5.0001}, {18, 5.0001}, {18, 8}, {15.0004, 8}},
+    };
+    for (std::size_t i = 0; i < behind.size(); ++i) {
+        const std::vector<LineString> slices = {LineString({{2, 2}, {2, 8}}),
+                                                LineString(behind[i])};
+        const SightIndex sight = buildSightIndex(scene);
+        for (const bool keep : {false, true}) {
+            PathPlanner::PlanningResult one, planned;
+            TransitShare oneShare, plannedShare;
+            linkSlices(scene, sight, slices, Point(1, 1), one, keep, oneShare,
+                       SearchRun::OneAfterTheOther);
+            linkSlices(scene, sight, slices, Point(1, 1), planned, keep, plannedShare,
+                       SearchRun::Planned);
+            const std::string d = compareResults(planned, one);
+            EXPECT_TRUE(d.empty()) << "slice " << i << (keep ? " keeping edges: " : ": ") << d;
+            const std::vector<Point>& path = one.path.points;
+            EXPECT_TRUE(std::any_of(path.begin(), path.end(), [&](const Point& p) {
+                return p.x == corner.x && p.y == corner.y;
+            })) << "slice " << i << ": the way does not end on the corner";
+        }
+    }
+}
+
 // Outlines recorded by driving round (a point every 10 cm, a centimetre of
 // noise), sides along the lanes, a wall shutting off a part and a bed
 // touching it: the regions are found in a turned frame.
