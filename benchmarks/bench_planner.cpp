@@ -45,6 +45,9 @@
 
 #include "benchmarks/garden_generator.h"
 #include "benchmarks/park_gardens.h"
+#include "clipper2/clipper.h"
+#include "planner/constants.h"
+#include "planner/inset.h"
 #include "planner/normalise.h"
 #include "planner/pipeline.h"
 #include "planner/sight_index.h"
@@ -303,6 +306,7 @@ struct Row {
     double leanCpuSeconds = -1.0;  // the same calls' processor time, all threads (less hurt by a
                                    // loaded machine than the wall clock)
     std::size_t leanPeakBytes = 0;
+    double offsetCpuSeconds = -1.0;  // one Clipper2 offset of the outlines (round beds only)
     double referenceSeconds = -1.0;
     std::size_t peakBytes = 0;
     std::size_t referencePeakBytes = 0;
@@ -449,6 +453,35 @@ void measureTransit(const Bench::Garden& garden, const Result& fast, int runs, R
     row.replaySame = row.replayNote.empty();
 }
 
+// Median processor time of one Clipper2 offset of the garden's outlines by
+// the distance to the border, handed over as the inset stage hands its first
+// step: on the millimetre grid, the lawn counter-clockwise and the obstacles
+// clockwise, mitred.  The dependency's own growth on rings of many corners,
+// beside that of the whole call.  -1 when an outline is off the grid.
+double firstOffsetSeconds(const Bench::Garden& garden, int runs) {
+    Clipper2Lib::Paths64 paths;
+    Clipper2Lib::Path64 path;
+    if (!Planner::toGridPath(garden.environment.perimeter.points, path)) return -1.0;
+    paths.push_back(path);
+    for (const Planner::Polygon& obstacle : garden.environment.obstacles) {
+        if (!Planner::toGridPath(obstacle.points, path)) return -1.0;
+        if (Clipper2Lib::Area(path) > 0.0) std::reverse(path.begin(), path.end());
+        paths.push_back(path);
+    }
+    const double delta = -Planner::kGridScale * garden.settings.distanceToBorder;
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        const double c0 = processSeconds();
+        Clipper2Lib::ClipperOffset offsetter;
+        offsetter.AddPaths(paths, Clipper2Lib::JoinType::Miter, Clipper2Lib::EndType::Polygon);
+        Clipper2Lib::Paths64 solution;
+        offsetter.Execute(delta, solution);
+        times.push_back(processSeconds() - c0);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, bool reference,
             bool lean, bool full) {
     Row row;
@@ -519,6 +552,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
         row.same = sameResult(fast, slow);
     }
     if (full) measureTransit(garden, fast, runs, row);
+    if (sweep.compare(0, 4, "bed-") == 0) row.offsetCpuSeconds = firstOffsetSeconds(garden, runs);
     return row;
 }
 
@@ -804,18 +838,22 @@ int main(int argc, char** argv) {
     }
     std::printf("\ngrowth of the lean call's processor time per doubling of the round beds'"
                 " corners (n log n is about 2.2x):\n");
-    for (const char* sweep : {"bed-oct", "bed-ring", "bed-out"}) {
-        std::printf("  %-8s", sweep);
+    auto printGrowth = [&](const char* label, const char* sweep, double Row::*figure) {
+        std::printf("  %-8s", label);
         const Row* last = nullptr;
         for (const Row& r : rows) {
-            if (r.sweep != sweep || !(r.leanCpuSeconds > 0)) continue;
-            std::printf(" %s %s", r.name.c_str(), secondsText(r.leanCpuSeconds).c_str());
-            if (last != nullptr)
-                std::printf(" (%.1fx)", r.leanCpuSeconds / last->leanCpuSeconds);
+            if (r.sweep != sweep || !(r.*figure > 0)) continue;
+            std::printf(" %s %s", r.name.c_str(), secondsText(r.*figure).c_str());
+            if (last != nullptr) std::printf(" (%.1fx)", r.*figure / last->*figure);
             last = &r;
         }
         std::printf("\n");
-    }
+    };
+    for (const char* sweep : {"bed-oct", "bed-ring", "bed-out"})
+        printGrowth(sweep, sweep, &Row::leanCpuSeconds);
+    std::printf("of which the dependency: one Clipper2 offset of the same outlines by the distance"
+                " to the border (the inset stage makes several):\n");
+    printGrowth("bed-ring", "bed-ring", &Row::offsetCpuSeconds);
     if (replayed > 0)
         std::printf("\ntransit replays equal to the calls' searches: %s\n",
                     replaysSame ? "all" : "NOT ALL (replay differs)");
