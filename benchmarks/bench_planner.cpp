@@ -306,7 +306,7 @@ struct Row {
     double leanCpuSeconds = -1.0;  // the same calls' processor time, all threads (less hurt by a
                                    // loaded machine than the wall clock)
     std::size_t leanPeakBytes = 0;
-    double offsetCpuSeconds = -1.0;  // one Clipper2 offset of the outlines (round beds only)
+    double offsetCpuSeconds = -1.0;  // one Clipper2 offset of the outlines (bed-ring only)
     double referenceSeconds = -1.0;
     std::size_t peakBytes = 0;
     std::size_t referencePeakBytes = 0;
@@ -552,7 +552,7 @@ Row measure(const Bench::Garden& garden, const std::string& sweep, int runs, boo
         row.same = sameResult(fast, slow);
     }
     if (full) measureTransit(garden, fast, runs, row);
-    if (sweep.compare(0, 4, "bed-") == 0) row.offsetCpuSeconds = firstOffsetSeconds(garden, runs);
+    if (sweep == "bed-ring") row.offsetCpuSeconds = firstOffsetSeconds(garden, runs);
     return row;
 }
 
@@ -838,8 +838,8 @@ int main(int argc, char** argv) {
     }
     std::printf("\ngrowth of the lean call's processor time per doubling of the round beds'"
                 " corners (n log n is about 2.2x):\n");
-    auto printGrowth = [&](const char* label, const char* sweep, double Row::*figure) {
-        std::printf("  %-8s", label);
+    auto printGrowth = [&](const char* sweep, double Row::*figure) {
+        std::printf("  %-8s", sweep);
         const Row* last = nullptr;
         for (const Row& r : rows) {
             if (r.sweep != sweep || !(r.*figure > 0)) continue;
@@ -850,10 +850,10 @@ int main(int argc, char** argv) {
         std::printf("\n");
     };
     for (const char* sweep : {"bed-oct", "bed-ring", "bed-out"})
-        printGrowth(sweep, sweep, &Row::leanCpuSeconds);
+        printGrowth(sweep, &Row::leanCpuSeconds);
     std::printf("of which the dependency: one Clipper2 offset of the same outlines by the distance"
                 " to the border (the inset stage makes several):\n");
-    printGrowth("bed-ring", "bed-ring", &Row::offsetCpuSeconds);
+    printGrowth("bed-ring", &Row::offsetCpuSeconds);
     if (replayed > 0)
         std::printf("\ntransit replays equal to the calls' searches: %s\n",
                     replaysSame ? "all" : "NOT ALL (replay differs)");
